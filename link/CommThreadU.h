@@ -76,6 +76,11 @@ public:
     TComPort& ComPort();
     TClientSocket& ClientSocket();
 
+protected:
+    // The command queue's lock as AddCommand takes it (without pumping events).
+    void HoldQueueLock();
+    void ReleaseQueueLock();
+
 private:
     struct TImpl;
     std::unique_ptr<TImpl> d;

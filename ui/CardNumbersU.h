@@ -1,0 +1,23 @@
+#pragma once
+// Card numbers and the module's serial number (AppID) as the user types them.
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+// Left-padded with '0' to 16 characters, then upper-cased (longer stays whole).
+QString NormalizeCardNumber(const QString& text);
+// 1..16 characters, all hexadecimal digits.
+bool IsValidCardNumber(const QString& text);
+// Exactly 8 hexadecimal digits.
+bool IsValidAppID(const QString& text);
+
+// The 16 digits as 8 bytes, the first two digits the most significant (byte 0).
+std::array<std::uint8_t, 8> CardBytes(const QString& normalizedCard);
+
+// AppID text: byte 0 is digits 1-2 ... byte 3 digits 7-8; byte 0 counts lowest.
+using TAppID = std::array<std::uint8_t, 4>;
+TAppID AppIDBytes(const QString& appID);
+TAppID IncrementAppID(TAppID id);
+QString AppIDText(const TAppID& id); // lower case, two digits per byte, byte 0 first

@@ -1,0 +1,46 @@
+#pragma once
+// INI files of the private-profile kind: sections in square brackets, lines of
+// key=value, names matched without regard to case. Every read and write goes
+// to the file itself; nothing is cached between calls.
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+// "Unable to write to <file>", raised by a write that could not be made.
+class EIniFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+    static EIniFileError UnableToWrite(const QString& fileName);
+};
+
+class TIniFile {
+public:
+    explicit TIniFile(const QString& fileName);
+
+    QString FileName() const { return FFileName; }
+
+    // A missing or unreadable file reads as empty: every key gives its default.
+    // The value is the text after the first '=' without surrounding blanks,
+    // at most 2047 characters; a key present with an empty value gives "".
+    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // Decimal, or hexadecimal after "$" or "0x", with an optional minus sign.
+    // Missing, empty, not a number or outside the int range: the default.
+    int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
+    // The keys of a section in file order, each once.
+    QStringList ReadSection(const QString& section) const;
+
+    // Replaces the key's line, or adds the key at the end of its section, or
+    // the section at the end of the file; every other line stays as it was.
+    // The file is replaced as a whole through a temporary file, so it is never
+    // left half written. Line breaks in the value become spaces (they would
+    // start new lines). Raises EIniFileError when the file or its folder
+    // cannot be written, or when an existing file cannot be read (writing it
+    // then would lose its other lines).
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, int value);
+
+private:
+    QString FFileName;
+};

@@ -1,0 +1,97 @@
+#include "ui/LanguageU.h"
+
+#include "ui/IniFile.h"
+
+#include <QDir>
+
+QString ChooseLanguageFile(const QString& appDir)
+{
+    // The language files come from Windows, where the search ignores case, so
+    // "CESKY.LNG" counts too. Files only: a folder named "x.lng" would leave
+    // every text at its default.
+    const QStringList found = QDir(appDir).entryList({QStringLiteral("*.lng")},
+                                                     QDir::Files | QDir::Hidden, QDir::Unsorted);
+    return QDir(appDir).filePath(found.isEmpty() ? QStringLiteral("default.lng") : found.first());
+}
+
+const QList<TLanguageKey>& MainWindowLanguageKeys()
+{
+    static const QList<TLanguageKey> keys = {
+        {"MainWindow", "MainMenu-Program", "&Program", "Program1"},
+        {"MainWindow", "MainMenu-Setting", "&Setting...", "Nastaven1"},
+        {"MainWindow", "MainMenu-Exit", "Exit...", "Konec1"},
+        {"MainWindow", "MainMenu-Start", "Start", "Start1"},
+        {"MainWindow", "MainMenu-Stop", "Stop", ""},
+        {"MainWindow", "MainMenu-Write", "&Write", "WriteMI"},
+        {"MainWindow", "ModuleStatus", "Module status:", "ModuleStatusLB"},
+        {"MainWindow", "LastCard", "Last card:", "LastCardLB"},
+        {"MainWindow", "Code", "Code:", "CodeLB"},
+        {"MainWindow", "ModuleInformation", "Module information:", "FirmwareVersionLB"},
+        {"MainWindow", "HWAddress", "HW Address", "Label9"},
+        {"MainWindow", "HWAddress-SetHWAddressButton", "Set", "SetAddressBtn"},
+        {"MainWindow", "HWAddress-SetHWAddressWithCardButton", "Set by card", "Button1"},
+        {"MainWindow", "GeneralProperties", "General properties", "GeneralPropertiesLB"},
+        {"MainWindow", "GeneralProperties-StrikeTime", "Strike time:", "StrikeTimeLB"},
+        {"MainWindow", "GeneralProperties-Beep", "Beep", "BeepCB"},
+        {"MainWindow", "GeneralProperties-DoorAjarDelay", "Door ajar delay:", "ForcedDoorDelayLB"},
+        {"MainWindow", "GeneralProperties-TamperSignal", "Tamper signal:", "TamperSignalLB"},
+        {"MainWindow", "GeneralProperties-ForcedDoorSignal", "Forced door signal:", "ForcedDoorSignalLB"},
+        {"MainWindow", "GeneralProperties-DoorAjarSignal", "Door ajar signal:", "DoorAjarSignalLB"},
+        {"MainWindow", "GeneralProperties-ReaderFunction", "Function:", "InputFuncLB"},
+        {"MainWindow", "General-ReaderFunction-Handle", "Door + handle", "InputFunctionCB#0"},
+        {"MainWindow", "General-ReaderFunction-Button", "Door + REX button", "InputFunctionCB#1"},
+        {"MainWindow", "MasterReader", "MasterReader", "MasterReaderCB"},
+        {"MainWindow", "MasterReader+Card", "\"+\" card:", "AddCardLB"},
+        // the key of the "-" card really ends in a plus sign
+        {"MainWindow", "MasterReader-Card+", "\"-\" card:", "DelCardLB"},
+        {"MainWindow", "MasterReader-AppID", "Serial no.:", "AppIDLB"},
+        {"Messages", "DataTransferFailed", "Data transfer failed!", ""},
+        {"Messages", "DataTransferOK", "Data transfer OK.", ""},
+        {"Messages", "DataTransfer", "Transfering data...", ""},
+        {"Messages", "Connected", "Connected.", ""},
+        {"Messages", "TimedOut", "Timed out!", ""},
+    };
+    return keys;
+}
+
+const QList<TLanguageKey>& SettingDialogLanguageKeys()
+{
+    static const QList<TLanguageKey> keys = {
+        {"General", "OKButton", "OK", "OKBtn"},
+        {"General", "CancelButton", "Cancel", "CancelBtn"},
+        // the dialog's own name: its title
+        {"SettingDialog", "Caption", "Setting", "SettingDlg"},
+        {"SettingDialog", "ComPort", "COM Port:", "ComPortLB"},
+        {"SettingDialog", "DataBits", "Data bits:", "DataBitsLB"},
+        {"SettingDialog", "ServiceCard", "Service card:", "ServiceCardLB"},
+        {"SettingDialog", "SerialCommunication", "Serial communication", "SerialRadioButton"},
+        {"SettingDialog", "NetworkCommunication", "Network communication", "NetworkRadioButton"},
+        {"SettingDialog", "IPAddress", "IP address:", "IPAddressLB"},
+        {"SettingDialog", "IPPort", "IP port:", "IPPortLB"},
+    };
+    return keys;
+}
+
+QHash<QString, QString> ReadLanguageTexts(const TIniFile& ini, const QList<TLanguageKey>& keys)
+{
+    QHash<QString, QString> texts;
+    for (const TLanguageKey& k : keys) {
+        const QString key = QString::fromUtf8(k.key);
+        texts.insert(key, ini.ReadString(QString::fromUtf8(k.section), key, QString::fromUtf8(k.defaultText)));
+    }
+    return texts;
+}
+
+TKeptTexts KeptTexts(const QHash<QString, QString>& texts)
+{
+    TKeptTexts kept;
+    const auto take = [&texts](const char* key, QString& text) { text = texts.value(QString::fromUtf8(key), text); };
+    take("MainMenu-Start", kept.mainMenuStart);
+    take("MainMenu-Stop", kept.mainMenuStop);
+    take("DataTransferFailed", kept.dataTransferFailed);
+    take("DataTransferOK", kept.dataTransferOK);
+    take("DataTransfer", kept.dataTransfer);
+    take("Connected", kept.connected);
+    take("TimedOut", kept.timedOut);
+    return kept;
+}

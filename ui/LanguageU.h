@@ -1,0 +1,40 @@
+#pragma once
+// Language files: the texts of the main window and of the settings dialog,
+// each with its built-in English default.
+
+#include <QHash>
+#include <QString>
+
+class TIniFile;
+
+// "default.lng" in dir, or the first "*.lng" that the directory listing returns.
+QString ChooseLanguageFile(const QString& appDir);
+
+// One text of the main window: where it is read and which control it sets.
+struct TLanguageKey {
+    const char* section;
+    const char* key;
+    const char* defaultText; // as UTF-8
+    const char* control;     // object name of the control it sets, or "" when only kept
+};
+
+// The main window's keys in reading order.
+const QList<TLanguageKey>& MainWindowLanguageKeys();
+// The settings dialog's keys in reading order.
+const QList<TLanguageKey>& SettingDialogLanguageKeys();
+
+// Texts read for a table of keys: key -> text (default when the key is missing,
+// empty when present and empty).
+QHash<QString, QString> ReadLanguageTexts(const TIniFile& ini, const QList<TLanguageKey>& keys);
+
+// The seven texts the main window keeps for later use.
+struct TKeptTexts {
+    QString mainMenuStart = "Start";
+    QString mainMenuStop = "Stop";
+    QString dataTransferFailed = "Data transfer failed!";
+    QString dataTransferOK = "Data transfer OK.";
+    QString dataTransfer = "Transfering data...";
+    QString connected = "Connected.";
+    QString timedOut = "Timed out!";
+};
+TKeptTexts KeptTexts(const QHash<QString, QString>& texts);

@@ -1,0 +1,116 @@
+#include "ui/SettingsU.h"
+
+#include "ui/CardNumbersU.h"
+#include "ui/IniFile.h"
+
+#include <algorithm>
+
+namespace {
+const QString Window = QStringLiteral("Window");
+const QString Communication = QStringLiteral("Communication");
+const QString ReaderData = QStringLiteral("ReaderData");
+const QString Version = QStringLiteral("Version");
+const QString Ports = QStringLiteral("Ports");
+
+const QString ZeroCard = QStringLiteral("0000000000000000");
+const QString LanMode = QStringLiteral("LAN");
+const QString ComMode = QStringLiteral("COM");
+
+constexpr int ReaderFunctionCount = 2;
+
+int ReadClamped(const TIniFile& ini, const QString& section, const QString& key, int defaultValue, int low, int high)
+{
+    return std::clamp(ini.ReadInteger(section, key, defaultValue), low, high);
+}
+
+// The link's field is one byte: a value it cannot hold would arrive there as
+// some unrelated number, so the default stays instead.
+int ReadDataBits(const TIniFile& ini, int defaultValue)
+{
+    const int value = ini.ReadInteger(Communication, QStringLiteral("DataBits"), defaultValue);
+    return value >= 0 && value <= 255 ? value : defaultValue;
+}
+
+QString ReadServiceCard(const TIniFile& ini)
+{
+    const QString card = NormalizeCardNumber(ini.ReadString(Communication, QStringLiteral("ServiceCard"), ZeroCard));
+    return IsValidCardNumber(card) ? card : ZeroCard;
+}
+
+bool IsPortName(const QString& upperKey)
+{
+    return upperKey.size() == 4 && upperKey.startsWith(ComMode) && upperKey[3] >= u'1' && upperKey[3] <= u'8';
+}
+
+QMap<QString, QString> ReadPortPaths(const TIniFile& ini)
+{
+    QMap<QString, QString> paths;
+    for (const QString& key : ini.ReadSection(Ports)) {
+        const QString name = key.toUpper();
+        const QString path = ini.ReadString(Ports, key, QString());
+        if (IsPortName(name) && !path.isEmpty())
+            paths.insert(name, path);
+    }
+    return paths;
+}
+}
+
+TStoredSettings ReadSettings(const TIniFile& ini, const TSettingsDefaults& defaults)
+{
+    TStoredSettings s;
+    s.top = ini.ReadInteger(Window, QStringLiteral("Top"), s.top);
+    s.left = ini.ReadInteger(Window, QStringLiteral("Left"), s.left);
+
+    s.comPort = ini.ReadInteger(Communication, QStringLiteral("COM_Port"), defaults.comPort);
+    s.dataBits = ReadDataBits(ini, s.dataBits);
+    s.ipAddress = ini.ReadString(Communication, QStringLiteral("IPAddress"), s.ipAddress);
+    s.ipPort = ini.ReadInteger(Communication, QStringLiteral("IPPort"), s.ipPort);
+    s.lanMode = ini.ReadString(Communication, QStringLiteral("CommunicationMode"), ComMode).toUpper() == LanMode;
+    s.hwAddress = ReadClamped(ini, Communication, QStringLiteral("HWAddress"), defaults.hwAddress, 1, 16);
+    s.serviceCard = ReadServiceCard(ini);
+
+    s.strikeTime = ReadClamped(ini, ReaderData, QStringLiteral("StrikeTime"), s.strikeTime, 0, 255);
+    s.beep = ini.ReadInteger(ReaderData, QStringLiteral("BeepFunction"), 0) == 0;
+    s.doorAjarDelay = ReadClamped(ini, ReaderData, QStringLiteral("DoorAjarDelay"), s.doorAjarDelay, 0, 255);
+    s.tamperSignal = ReadClamped(ini, ReaderData, QStringLiteral("TamperSignal"), s.tamperSignal, 0, 255);
+    s.forcedDoorSignal = ReadClamped(ini, ReaderData, QStringLiteral("ForcedDoorSignal"), s.forcedDoorSignal, 0, 255);
+    s.doorAjarSignal = ReadClamped(ini, ReaderData, QStringLiteral("DoorAjarSignal"), s.doorAjarSignal, 0, 255);
+    const int function = ini.ReadInteger(ReaderData, QStringLiteral("ReaderFunction"), 0);
+    s.readerFunction = function >= 0 && function < ReaderFunctionCount ? function : 0;
+    s.master = ini.ReadInteger(ReaderData, QStringLiteral("Master"), 0) == 1;
+    s.lastAppID = ini.ReadString(ReaderData, QStringLiteral("LastAppID"), s.lastAppID);
+
+    s.masterFeature = ini.ReadInteger(Version, QStringLiteral("SetMaster"), 0) != 0;
+
+    s.portPaths = ReadPortPaths(ini);
+    return s;
+}
+
+void WriteSettings(TIniFile& ini, const TStoredSettings& s)
+{
+    ini.WriteInteger(Window, QStringLiteral("Top"), s.top);
+    ini.WriteInteger(Window, QStringLiteral("Left"), s.left);
+
+    ini.WriteInteger(Communication, QStringLiteral("COM_Port"), s.comPort);
+    ini.WriteInteger(Communication, QStringLiteral("HWAddress"), s.hwAddress);
+    ini.WriteInteger(Communication, QStringLiteral("DataBits"), s.dataBits);
+    ini.WriteString(Communication, QStringLiteral("IPAddress"), s.ipAddress);
+    ini.WriteInteger(Communication, QStringLiteral("IPPort"), s.ipPort);
+    ini.WriteString(Communication, QStringLiteral("CommunicationMode"), s.lanMode ? LanMode : ComMode);
+    ini.WriteString(Communication, QStringLiteral("ServiceCard"), s.serviceCard);
+
+    ini.WriteInteger(ReaderData, QStringLiteral("Master"), s.master ? 1 : 0);
+    ini.WriteInteger(ReaderData, QStringLiteral("StrikeTime"), s.strikeTime);
+    // the file keeps the module's sense: 0 = beep on
+    ini.WriteInteger(ReaderData, QStringLiteral("BeepFunction"), s.beep ? 0 : 1);
+    ini.WriteInteger(ReaderData, QStringLiteral("DoorAjarDelay"), s.doorAjarDelay);
+    ini.WriteInteger(ReaderData, QStringLiteral("TamperSignal"), s.tamperSignal);
+    ini.WriteInteger(ReaderData, QStringLiteral("ForcedDoorSignal"), s.forcedDoorSignal);
+    ini.WriteInteger(ReaderData, QStringLiteral("DoorAjarSignal"), s.doorAjarSignal);
+    ini.WriteInteger(ReaderData, QStringLiteral("ReaderFunction"), s.readerFunction);
+}
+
+void SaveLastAppID(TIniFile& ini, const QString& appID)
+{
+    ini.WriteString(ReaderData, QStringLiteral("LastAppID"), appID);
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The settings file "VyxvozeRadavo.ini": what it holds, read with its defaults
+// and clamps, and written back in the program's order.
+
+#include <QMap>
+#include <QString>
+
+class TIniFile;
+
+constexpr const char* SettingsFileName = "VyxvozeRadavo.ini";
+
+struct TStoredSettings {
+    // Window
+    int top = 82;
+    int left = 455;
+    // Communication
+    int comPort = 2;
+    int dataBits = 9;
+    QString ipAddress;
+    int ipPort = 10000;
+    bool lanMode = false;            // "CommunicationMode" upper-cased equals "LAN"
+    int hwAddress = 1;               // clamped 1..16
+    QString serviceCard = "0000000000000000"; // normalised, zeros when invalid
+    // ReaderData
+    int strikeTime = 7;              // spin-edit values clamped 0..255
+    bool beep = true;                // "BeepFunction" 0
+    int doorAjarDelay = 20;
+    int tamperSignal = 30;
+    int forcedDoorSignal = 30;
+    int doorAjarSignal = 30;
+    int readerFunction = 0;          // index 0..1, else 0
+    bool master = false;             // "Master" exactly 1
+    QString lastAppID;
+    // Version
+    bool masterFeature = false;      // "SetMaster" not 0
+    // Ports: device paths for COM1..COM8, keyed "COM1".."COM8"
+    QMap<QString, QString> portPaths;
+};
+
+// The defaults that come from the running program rather than the file: the
+// link's current port number and the address field's current value.
+struct TSettingsDefaults {
+    int comPort = 2;
+    int hwAddress = 1;
+};
+
+// Reads every key in the program's order. A missing or unreadable file gives
+// the defaults; nothing here raises.
+TStoredSettings ReadSettings(const TIniFile& ini, const TSettingsDefaults& defaults);
+
+// Writes the keys saved at close, in the program's order ("LastAppID" and
+// "SetMaster" are not among them). Raises EIniFileError "Unable to write to %s".
+void WriteSettings(TIniFile& ini, const TStoredSettings& settings);
+
+// Writes "ReaderData" "LastAppID" at once (after every master write).
+void SaveLastAppID(TIniFile& ini, const QString& appID);

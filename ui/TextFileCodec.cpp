@@ -1,0 +1,61 @@
+#include "ui/TextFileCodec.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+const QByteArray Utf8Bom("\xEF\xBB\xBF");
+constexpr const char* Windows1250 = "windows-1250";
+
+// A Qt built without the code page has Latin-1 stand in for it: that keeps
+// every byte of the file as it was.
+QString DecodeWindows1250(QByteArrayView bytes)
+{
+    QStringDecoder decoder(Windows1250, QStringConverter::Flag::Stateless);
+    return decoder.isValid() ? QString(decoder.decode(bytes)) : QString::fromLatin1(bytes);
+}
+
+// Nothing when the text holds a character the code page lacks.
+std::optional<QByteArray> EncodeWindows1250(const QString& text)
+{
+    QStringEncoder encoder(Windows1250, QStringConverter::Flag::Stateless);
+    if (!encoder.isValid()) {
+        const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xFF; });
+        return latin1 ? std::optional(text.toLatin1()) : std::nullopt;
+    }
+    QByteArray bytes = encoder.encode(text);
+    return encoder.hasError() ? std::nullopt : std::optional(bytes);
+}
+}
+
+TDecodedText DecodeTextFile(const QByteArray& bytes)
+{
+    TDecodedText result;
+    result.HasBom = bytes.startsWith(Utf8Bom);
+    const QByteArrayView body = result.HasBom ? QByteArrayView(bytes).sliced(Utf8Bom.size()) : bytes;
+
+    // stateless: a sequence cut off at the end of the file counts as an error
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(body);
+    if (!utf8.hasError()) {
+        result.Text = std::move(text);
+        return result;
+    }
+    result.Text = DecodeWindows1250(body);
+    result.Encoding = TTextEncoding::teWindows1250;
+    result.HasBom = false;
+    return result;
+}
+
+QByteArray EncodeTextFile(const TDecodedText& text)
+{
+    if (text.Encoding == TTextEncoding::teWindows1250) {
+        if (auto bytes = EncodeWindows1250(text.Text))
+            return *bytes;
+    }
+    const QByteArray utf8 = text.Text.toUtf8();
+    return text.HasBom ? Utf8Bom + utf8 : utf8;
+}

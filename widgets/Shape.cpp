@@ -1,0 +1,54 @@
+#include "widgets/Shape.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+TShape::TShape(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+QSize TShape::sizeHint() const
+{
+    return {65, 65};
+}
+
+void TShape::SetShape(TShapeType shape)
+{
+    if (FShape == shape)
+        return;
+    FShape = shape;
+    update();
+}
+
+void TShape::SetBrush(TColor color)
+{
+    if (FBrush == color)
+        return;
+    FBrush = color;
+    update();
+}
+
+void TShape::SetPen(TColor color)
+{
+    if (FPen == color)
+        return;
+    FPen = color;
+    update();
+}
+
+void TShape::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(QPen(VclColor(FPen, palette()), 1));
+    painter.setBrush(VclColor(FBrush, palette()));
+    if (FShape == TShapeType::stRectangle) {
+        painter.drawRect(0, 0, width() - 1, height() - 1);
+        return;
+    }
+    // a circle keeps to the centred square of the shorter side
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int side = std::min(width(), height()) - 1;
+    painter.drawEllipse(QRectF((width() - 1 - side) / 2.0, (height() - 1 - side) / 2.0, side, side).translated(0.5, 0.5));
+}
