@@ -1,0 +1,525 @@
+#include "link/CommThreadU.h"
+
+#include "link/AppErrors.h"
+#include "ports/ClientSocket.h"
+#include "ports/ComPort.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+using namespace std::chrono_literals;
+using std::chrono::nanoseconds;
+
+namespace {
+constexpr nanoseconds PollInterval = 250ms;
+constexpr nanoseconds ReplyTimeout = 750ms;
+constexpr auto WorkerPeriod = 2ms;
+constexpr auto NineBitAddressPause = 2ms;
+// Any fixed address on the local network; the settings replace it at start-up.
+const char* const InitialHost = "192.168.1.100";
+constexpr int InitialPort = 8111;
+const char* const ActiveChangeError =
+    "Cannot change communication type while then communication is active.";
+
+constexpr int AssignIdle = -1;
+constexpr int AssignFollowUpDue = -2;
+} // namespace
+
+struct TCommThread::TImpl {
+    TCommThread* q;
+    TClock clock;
+    bool manualCycles;
+
+    // Worker: paused at the start of a cycle, never inside one.
+    std::thread worker;
+    std::mutex pauseMutex;
+    std::condition_variable pauseChanged;
+    bool paused = true;      // guarded by pauseMutex
+    bool inCycle = false;    // guarded by pauseMutex
+    bool terminate = false;  // guarded by pauseMutex
+    std::atomic<bool> stopRequest{false};
+    std::atomic<bool> stopAcknowledged{false};
+
+    // Worker-only timing.
+    nanoseconds lastSend{0};
+
+    // The outstanding request and the receive buffers share one lock.
+    std::mutex linkLock;
+    TCanonicalFrame outstanding;
+    TFramed8Receiver framed8Rx;
+    TNineBitReceiver nineBitRx;
+
+    std::atomic<int> assignState{AssignIdle};
+    std::atomic<int> fromQueue{0};
+
+    // The worker only tries the queue lock; the main thread waits for it.
+    std::atomic_flag queueLock = ATOMIC_FLAG_INIT;
+    std::deque<TCanonicalFrame> queue;
+
+    // Declared last so they go first: their threads call back into the above.
+    std::unique_ptr<TClientSocket> socket;
+    std::unique_ptr<TComPort> port;
+
+    TImpl(TCommThread* owner, const TOptions& options)
+        : q(owner)
+        , clock(options.clock)
+        , manualCycles(options.manualCycles)
+    {
+        if (!clock)
+            clock = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
+    }
+
+    // --- events -----------------------------------------------------------
+
+    // Runs fn on the main thread: at once when already there, else queued with
+    // the copies it captured, in the order raised, without waiting.
+    template <class Fn>
+    void Raise(Fn fn)
+    {
+        if (QThread::currentThread() == q->thread())
+            fn();
+        else
+            QMetaObject::invokeMethod(q, std::move(fn), Qt::QueuedConnection);
+    }
+
+    void RaiseSimple(std::function<void(TCommThread*)> TCommThread::*event)
+    {
+        TCommThread* self = q;
+        Raise([self, event] {
+            if (self->*event)
+                (self->*event)(self);
+        });
+    }
+
+    void RaiseReply(const TCanonicalFrame& reply)
+    {
+        TCommThread* self = q;
+        Raise([self, reply] {
+            if (self->OnReply)
+                self->OnReply(self, reply);
+        });
+    }
+
+    // --- worker -----------------------------------------------------------
+
+    void Pause()
+    {
+        std::unique_lock lock(pauseMutex);
+        paused = true;
+        pauseChanged.wait(lock, [this] { return !inCycle; });
+    }
+
+    void Resume()
+    {
+        {
+            std::lock_guard lock(pauseMutex);
+            paused = false;
+        }
+        pauseChanged.notify_all();
+    }
+
+    void Execute()
+    {
+        std::unique_lock lock(pauseMutex);
+        while (!terminate) {
+            if (paused) {
+                pauseChanged.wait(lock, [this] { return terminate || !paused; });
+                continue;
+            }
+            pauseChanged.wait_for(lock, WorkerPeriod, [this] { return terminate || paused; });
+            if (terminate || paused)
+                continue;
+            inCycle = true;
+            lock.unlock();
+            q->RunCycle();
+            lock.lock();
+            inCycle = false;
+            pauseChanged.notify_all();
+        }
+    }
+
+    // --- sending ----------------------------------------------------------
+
+    bool TryTakeQueued(TCanonicalFrame& request)
+    {
+        if (queueLock.test_and_set(std::memory_order_acquire))
+            return false;
+        bool taken = false;
+        if (!queue.empty()) {
+            request = std::move(queue.front());
+            queue.pop_front();
+            taken = true;
+        }
+        queueLock.clear(std::memory_order_release);
+        return taken;
+    }
+
+    void Send(const TCanonicalFrame& request)
+    {
+        if (q->LANMode()) {
+            // The TCP stream carries only the 8-bit framed form.
+            socket->Socket()->SendString(EncodeFramed8(request));
+        } else if (q->DataBits.load() == 8) {
+            port->SetParity(TParityBits::prEven);
+            port->WriteBytes(EncodeFramed8(request));
+        } else {
+            const TNineBitLineForm line = EncodeNineBit(request);
+            port->SetParity(TParityBits::prMark);
+            port->WriteBytes(line.markPart);
+            std::this_thread::sleep_for(NineBitAddressPause);
+            port->SetParity(TParityBits::prSpace);
+            port->WriteBytes(line.spacePart);
+        }
+    }
+
+    void SendOutstanding(const TCanonicalFrame& request, nanoseconds now)
+    {
+        {
+            // a copy of its own: the receive path clears it on another thread
+            std::lock_guard lock(linkLock);
+            outstanding = TByteString(request.constData(), request.size());
+        }
+        try {
+            Send(request);
+        } catch (...) {
+            // The request stays outstanding and times out like an unanswered
+            // one; counting the failed attempt as the send keeps a dead line
+            // from producing a time-out every other cycle.
+            lastSend = now;
+            throw;
+        }
+        lastSend = now;
+        std::lock_guard lock(linkLock);
+        framed8Rx.ClearEscape();
+    }
+
+    void SendSlot(nanoseconds now)
+    {
+        fromQueue = 0;
+        TCanonicalFrame request;
+        int pending = assignState.load();
+        if (pending >= 0 && assignState.compare_exchange_strong(pending, AssignFollowUpDue)) {
+            request = BuildFrame(Requests::AddressAssignment(static_cast<std::uint8_t>(pending)));
+        } else if (TryTakeQueued(request)) {
+            if (ByteAt(request, FrameOffset::Address) != 0)
+                fromQueue = 1;
+        } else {
+            request = BuildFrame(Requests::Poll(q->HWAddress.load()));
+        }
+        SendOutstanding(request, now);
+    }
+
+    void Timeout(nanoseconds now)
+    {
+        int due = AssignFollowUpDue;
+        if (assignState.compare_exchange_strong(due, AssignIdle)) {
+            SendOutstanding(BuildFrame(Requests::AssignmentFollowUp()), now);
+            return;
+        }
+        {
+            std::lock_guard lock(linkLock);
+            outstanding.clear();
+            framed8Rx.Clear();
+            nineBitRx.Clear();
+        }
+        RaiseSimple(fromQueue.load() == 1 ? &TCommThread::OnCommandTimeout : &TCommThread::OnTimeout);
+    }
+
+    // --- receiving --------------------------------------------------------
+
+    void Receive(const TByteString& bytes, bool framed8)
+    {
+        std::optional<TJudgedReply> judged;
+        bool queued;
+        {
+            std::lock_guard lock(linkLock);
+            judged = framed8 ? framed8Rx.Feed(bytes) : nineBitRx.Feed(bytes);
+            if (!judged)
+                return;
+            // read before the request is cleared: the worker may send the next one
+            queued = fromQueue.load() == 1;
+            framed8Rx.Clear();
+            nineBitRx.Clear();
+            outstanding.clear();
+        }
+        if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
+            RaiseReply(good->frame);
+            if (queued)
+                RaiseSimple(&TCommThread::OnCommandDone);
+        } else {
+            RaiseSimple(&TCommThread::OnChecksumError);
+        }
+    }
+
+    // --- transport events -------------------------------------------------
+
+    void ComPortAfterOpen()
+    {
+        Resume();
+        RaiseSimple(&TCommThread::OnOpen);
+    }
+
+    void ComPortRxChar(int count)
+    {
+        try {
+            TByteString data;
+            port->ReadBytes(data, count);
+            Receive(data, q->DataBits.load() == 8);
+        } catch (const std::exception& e) {
+            const QString message = QString::fromLocal8Bit(e.what());
+            Raise([message] { AppErrors::Report(message); });
+        }
+    }
+
+    void ComPortLineLost()
+    {
+        TCommThread* self = q;
+        Raise([self] {
+            self->Close();
+            if (self->OnCommError)
+                self->OnCommError(self);
+        });
+    }
+
+    void SocketConnect()
+    {
+        Resume();
+        RaiseSimple(&TCommThread::OnOpen);
+    }
+
+    void SocketError(int& errorCode)
+    {
+        q->Close();
+        errorCode = 0;
+        RaiseSimple(&TCommThread::OnCommError);
+    }
+
+    void SocketRead()
+    {
+        Receive(socket->Socket()->ReceiveString(), true);
+    }
+
+    void WireTransports()
+    {
+        port = std::make_unique<TComPort>();
+        port->SetPort("COM2");
+        port->SetBaudRate(TBaudRate::br19200);
+        port->SetDataBits(TDataBits::dbEight);
+        port->SetStopBits(TStopBits::sbOneStopBit);
+        port->SetControlDTR(TDTRFlowControl::dtrEnable);
+        port->SetSyncMethod(TSyncMethod::smNone);
+        port->OnAfterOpen = [this](TComPort*) { ComPortAfterOpen(); };
+        port->OnAfterClose = [this](TComPort*) { RaiseSimple(&TCommThread::OnClose); };
+        port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
+        port->OnLineLost = [this](TComPort*, int) { ComPortLineLost(); };
+
+        socket = std::make_unique<TClientSocket>();
+        socket->SetHost(InitialHost);
+        socket->SetPort(InitialPort);
+        socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { SocketConnect(); };
+        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) { RaiseSimple(&TCommThread::OnClose); };
+        socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
+        socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };
+    }
+};
+
+TCommThread::TCommThread(QObject* parent)
+    : TCommThread(TOptions{}, parent)
+{
+}
+
+TCommThread::TCommThread(const TOptions& options, QObject* parent)
+    : QObject(parent)
+    , d(std::make_unique<TImpl>(this, options))
+{
+    d->WireTransports();
+    if (!d->manualCycles)
+        d->worker = std::thread([this] { d->Execute(); });
+}
+
+TCommThread::~TCommThread()
+{
+    d->stopRequest = true;
+    {
+        std::lock_guard lock(d->pauseMutex);
+        d->terminate = true;
+    }
+    d->pauseChanged.notify_all();
+    if (d->worker.joinable())
+        d->worker.join();
+    // Nothing runs cycles any more; the transports' own threads end with them.
+    d->port.reset();
+    d->socket.reset();
+}
+
+void TCommThread::Open()
+{
+    {
+        std::lock_guard lock(d->linkLock);
+        d->outstanding.clear();
+    }
+    try {
+        if (LANMode()) {
+            if (!d->socket->Active())
+                d->socket->SetActive(true);
+        } else if (!d->port->Connected()) {
+            d->port->Open();
+        }
+    } catch (const std::exception&) {
+        d->RaiseSimple(&TCommThread::OnCommError);
+    }
+}
+
+void TCommThread::Close()
+{
+    d->Pause();
+    try {
+        if (LANMode()) {
+            if (d->socket->Active())
+                d->socket->SetActive(false);
+        } else if (d->port->Connected()) {
+            d->port->Close();
+        }
+    } catch (const std::exception&) {
+        d->RaiseSimple(&TCommThread::OnCommError);
+    }
+    HoldQueueLock();
+    d->queue.clear();
+    ReleaseQueueLock();
+}
+
+bool TCommThread::IsActive() const
+{
+    return LANMode() ? d->socket->Active() : d->port->Connected();
+}
+
+void TCommThread::AddCommand(const TByteString& body)
+{
+    QCoreApplication::processEvents();
+    while (d->queueLock.test_and_set(std::memory_order_acquire))
+        QCoreApplication::processEvents();
+    try {
+        // The bare 00 00 00 goes out as it is, without a check word.
+        d->queue.push_back(body == BytesOf({0, 0, 0}) ? body : BuildFrame(body));
+    } catch (...) {
+        d->queueLock.clear(std::memory_order_release);
+        throw;
+    }
+    d->queueLock.clear(std::memory_order_release);
+}
+
+void TCommThread::AssignHWAddress(std::uint8_t address)
+{
+    d->assignState = address;
+}
+
+void TCommThread::RunCycle()
+{
+    if (d->stopRequest) {
+        d->stopAcknowledged = true;
+        return;
+    }
+    try {
+        const nanoseconds now = d->clock();
+        bool idle;
+        {
+            std::lock_guard lock(d->linkLock);
+            idle = d->outstanding.isEmpty();
+        }
+        const nanoseconds sinceSend = now - d->lastSend;
+        if (idle && sinceSend > PollInterval)
+            d->SendSlot(now);
+        else if (sinceSend > ReplyTimeout)
+            d->Timeout(now);
+    } catch (const std::exception&) {
+        // A failed cycle raises nothing; an unanswered request times out.
+    }
+}
+
+void TCommThread::SetComPort(int number)
+{
+    const QString name = number >= 2 && number <= 8 ? QStringLiteral("COM%1").arg(number) : QStringLiteral("COM1");
+    try {
+        d->port->SetPort(name);
+    } catch (const std::exception&) {
+        try {
+            d->port->SetPort(QStringLiteral("COM2"));
+        } catch (const std::exception&) {
+            // the port keeps its name; opening it reports the error
+        }
+    }
+}
+
+int TCommThread::GetComPort() const
+{
+    const QString name = d->port->Port().toUpper();
+    if (name.size() == 4 && name.startsWith(QLatin1String("COM")) && name[3] >= QLatin1Char('2') && name[3] <= QLatin1Char('8'))
+        return name[3].digitValue();
+    return 1;
+}
+
+void TCommThread::SetLANMode(bool lan)
+{
+    if (lan != LANMode()) {
+        if (IsActive())
+            throw std::runtime_error(ActiveChangeError);
+        FLANMode = lan;
+    }
+    if (LANMode())
+        DataBits = 8;
+}
+
+void TCommThread::SetIPAddress(const QString& host)
+{
+    if (host == d->socket->Host())
+        return;
+    if (IsActive())
+        throw std::runtime_error(ActiveChangeError);
+    d->socket->SetHost(host);
+}
+
+QString TCommThread::GetIPAddress() const
+{
+    return d->socket->Host();
+}
+
+void TCommThread::SetIPPort(int port)
+{
+    if (port == d->socket->Port())
+        return;
+    if (IsActive())
+        throw std::runtime_error(ActiveChangeError);
+    d->socket->SetPort(port);
+}
+
+int TCommThread::GetIPPort() const
+{
+    return d->socket->Port();
+}
+
+void TCommThread::HoldQueueLock()
+{
+    while (d->queueLock.test_and_set(std::memory_order_acquire))
+        std::this_thread::yield();
+}
+
+void TCommThread::ReleaseQueueLock()
+{
+    d->queueLock.clear(std::memory_order_release);
+}
+
+TComPort& TCommThread::ComPort()
+{
+    return *d->port;
+}
+
+TClientSocket& TCommThread::ClientSocket()
+{
+    return *d->socket;
+}

@@ -1,0 +1,520 @@
+#include "ports/ClientSocket.h"
+
+#include "link/AppErrors.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace {
+
+ESocketError MakeError(const QString& message)
+{
+    return ESocketError(message.toStdString());
+}
+
+ESocketError CallFailed(const QString& errorText, int number, const QString& api)
+{
+    return MakeError(QStringLiteral("Windows socket error: %1 (%2), on API '%3'")
+                         .arg(errorText, QString::number(number), api));
+}
+
+ESocketError AsynchronousError(int code)
+{
+    return MakeError(QString::asprintf("Asynchronous socket error %d", code));
+}
+
+ESocketError LookupFailed(const QHostInfo& info)
+{
+    // A name that resolves to IPv6 addresses only is no use to an IPv4 client.
+    if (info.error() == QHostInfo::NoError)
+        return CallFailed(QStringLiteral("No IPv4 address found"), QHostInfo::HostNotFound,
+                          QStringLiteral("ASync Lookup"));
+    return CallFailed(info.errorString(), info.error(), QStringLiteral("ASync Lookup"));
+}
+
+std::optional<quint32> FirstIPv4(const QHostInfo& info)
+{
+    for (const QHostAddress& address : info.addresses()) {
+        bool isIPv4 = false;
+        const quint32 value = address.toIPv4Address(&isIPv4);
+        if (isIPv4)
+            return value;
+    }
+    return std::nullopt;
+}
+
+// Keep-alive probes notice a device server that vanished without closing
+// (power cut, cable pulled) within seconds instead of hours; frames are tiny
+// and each one waits for its reply, so Nagle would only add latency.
+// Returns 0, or the errno of the option the system refused.
+int TuneForDeviceLink(int handle)
+{
+    struct TOption {
+        int level;
+        int name;
+        int value;
+    };
+    static constexpr TOption options[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, 1}, {IPPROTO_TCP, TCP_KEEPIDLE, 5}, {IPPROTO_TCP, TCP_KEEPINTVL, 2},
+        {IPPROTO_TCP, TCP_KEEPCNT, 3}, {IPPROTO_TCP, TCP_NODELAY, 1},
+    };
+    for (const TOption& option : options)
+        if (::setsockopt(handle, option.level, option.name, &option.value, sizeof option.value) != 0)
+            return errno;
+    return 0;
+}
+
+bool WouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Qt lets no exception through its event loop: whatever a notification
+// raises goes to the application's error reporting instead.
+template <typename TBody>
+void Guarded(TBody&& body)
+{
+    try {
+        body();
+    } catch (const std::exception& e) {
+        AppErrors::Report(QString::fromUtf8(e.what()));
+    }
+}
+
+} // namespace
+
+ESocketError ESocketError::SystemCall(int errnoValue, const QString& api)
+{
+    char buffer[256];
+    const char* text = ::strerror_r(errnoValue, buffer, sizeof buffer);
+    return CallFailed(QString::fromLocal8Bit(text), errnoValue, api);
+}
+
+struct TClientSocket::TImpl {
+    explicit TImpl(TClientSocket* q) : Q(q) {}
+
+    TClientSocket* const Q;
+
+    // Owner's thread only.
+    QString FHost;
+    int FPort = 0;
+    int FConnectPort = 0;
+    int FLookupId = -1;
+    QSocketNotifier* FReadNotifier = nullptr;
+    QSocketNotifier* FConnectNotifier = nullptr;
+    std::atomic<bool> FActive{false};
+
+    // The worker sends while the owner's thread receives and disconnects.
+    // FHandle and FGeneration are written under the lock by the owner's
+    // thread alone, which may therefore read them without it.
+    mutable std::mutex FLock;
+    int FHandle = -1;
+    bool FConnected = false; // cleared by a failed send on the worker too
+    // Changes with every socket, so that a late notification or a queued
+    // failure of an earlier socket is recognised and dropped.
+    quint64 FGeneration = 0;
+
+    bool OnOwnerThread() const { return QThread::currentThread() == Q->thread(); }
+
+    void Open();
+    void LookupDone(quint64 generation, const QHostInfo& info);
+    void ConnectDone(quint64 generation);
+    void Readable(quint64 generation);
+    void Disconnect(bool notify);
+    bool ReleaseHandle();
+
+    int Send(const TByteString& data);
+    TByteString Receive();
+    void ResumeReading(quint64 generation);
+    void Fail(quint64 generation, TErrorEvent kind, int error, const char* api);
+    void HandleFailure(quint64 generation, TErrorEvent kind, int error, const char* api);
+
+    QSocketNotifier* NewNotifier(QSocketNotifier::Type type, quint64 generation,
+                                 void (TImpl::*handler)(quint64));
+    static void DropNotifier(QSocketNotifier*& notifier);
+
+    void FireNotify(const std::function<void(TClientSocket*, TClientWinSocket*)>& event);
+    int FireError(TErrorEvent kind, int error);
+};
+
+// Handlers are called through a copy: they may reassign the event or destroy
+// the socket while they run.
+void TClientSocket::TImpl::FireNotify(const std::function<void(TClientSocket*, TClientWinSocket*)>& event)
+{
+    if (auto handler = event)
+        handler(Q, &Q->FSocket);
+}
+
+int TClientSocket::TImpl::FireError(TErrorEvent kind, int error)
+{
+    if (auto handler = Q->OnError)
+        handler(Q, &Q->FSocket, kind, error);
+    return error;
+}
+
+void TClientSocket::TImpl::Open()
+{
+    if (FHandle != -1)
+        throw MakeError(QStringLiteral("Socket already open"));
+    if (FHost.isEmpty())
+        throw MakeError(QStringLiteral("No address specified"));
+    if (FPort < 0 || FPort > 65535)
+        throw ESocketError::SystemCall(EINVAL, QStringLiteral("connect"));
+
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (handle == -1)
+        throw MakeError(QStringLiteral("Can't create new socket"));
+    if (const int error = TuneForDeviceLink(handle)) {
+        ::close(handle);
+        throw ESocketError::SystemCall(error, QStringLiteral("setsockopt"));
+    }
+
+    quint64 generation;
+    {
+        std::lock_guard lock(FLock);
+        FHandle = handle;
+        generation = ++FGeneration;
+    }
+    FConnectPort = FPort;
+    FLookupId = QHostInfo::lookupHost(FHost, Q, [this, generation](const QHostInfo& info) {
+        Guarded([&] { LookupDone(generation, info); });
+    });
+}
+
+void TClientSocket::TImpl::LookupDone(quint64 generation, const QHostInfo& info)
+{
+    if (generation != FGeneration)
+        return;
+    FLookupId = -1;
+
+    const std::optional<quint32> address = FirstIPv4(info);
+    if (!address) {
+        const ESocketError error = LookupFailed(info);
+        Disconnect(true);
+        throw error;
+    }
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<quint16>(FConnectPort));
+    peer.sin_addr.s_addr = htonl(*address);
+    if (::connect(FHandle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0
+        || errno == EINPROGRESS) {
+        // Also when already connected: the write notification follows at once.
+        FConnectNotifier = NewNotifier(QSocketNotifier::Write, generation, &TImpl::ConnectDone);
+        return;
+    }
+    // Refused at once (no route, no permission): reported like a refusal that
+    // arrives later, so that the handler learns of it either way.
+    const int error = errno;
+    ReleaseHandle();
+    if (FireError(TErrorEvent::eeConnect, error) != 0)
+        throw ESocketError::SystemCall(error, QStringLiteral("connect"));
+}
+
+void TClientSocket::TImpl::ConnectDone(quint64 generation)
+{
+    if (generation != FGeneration)
+        return;
+    // Writable stays signalled while connected; only the completion matters.
+    DropNotifier(FConnectNotifier);
+
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
+    if (error != 0) {
+        // The attempt is over; the next one starts with a new socket.
+        ReleaseHandle();
+        if (const int code = FireError(TErrorEvent::eeConnect, error))
+            throw AsynchronousError(code);
+        return;
+    }
+
+    {
+        std::lock_guard lock(FLock);
+        FConnected = true;
+    }
+    FReadNotifier = NewNotifier(QSocketNotifier::Read, generation, &TImpl::Readable);
+    FActive = true;
+    FireNotify(Q->OnConnect);
+}
+
+void TClientSocket::TImpl::Readable(quint64 generation)
+{
+    if (generation != FGeneration)
+        return;
+    // Off until ReceiveString has read, as the system's read notification:
+    // a handler that leaves the bytes waiting must not be called in a loop.
+    FReadNotifier->setEnabled(false);
+    {
+        // A failed send waits to be reported; that report ends the connection.
+        std::lock_guard lock(FLock);
+        if (!FConnected)
+            return;
+    }
+
+    char probe;
+    const ssize_t waiting = ::recv(FHandle, &probe, 1, MSG_PEEK);
+    if (waiting > 0) {
+        FireNotify(Q->OnRead);
+        return;
+    }
+    if (waiting == 0) {
+        Disconnect(true);
+        return;
+    }
+    const int error = errno;
+    // After a reported error the next read sees the end of the connection.
+    FReadNotifier->setEnabled(true);
+    if (WouldBlock(error) || error == EINTR)
+        return;
+    if (const int code = FireError(TErrorEvent::eeReceive, error))
+        throw AsynchronousError(code);
+}
+
+// Returns whether there was a socket. Leaves the events to the caller.
+bool TClientSocket::TImpl::ReleaseHandle()
+{
+    if (FLookupId != -1) {
+        QHostInfo::abortHostLookup(FLookupId);
+        FLookupId = -1;
+    }
+    DropNotifier(FReadNotifier);
+    DropNotifier(FConnectNotifier);
+    int handle;
+    {
+        std::lock_guard lock(FLock);
+        handle = std::exchange(FHandle, -1);
+        FConnected = false;
+        ++FGeneration;
+    }
+    if (handle == -1)
+        return false;
+    // Linux releases the descriptor even when close reports an error.
+    ::close(handle);
+    return true;
+}
+
+// The state is reset before OnDisconnect, so its handler may connect again.
+void TClientSocket::TImpl::Disconnect(bool notify)
+{
+    const bool hadSocket = ReleaseHandle();
+    FActive = false;
+    if (hadSocket && notify)
+        FireNotify(Q->OnDisconnect);
+}
+
+int TClientSocket::TImpl::Send(const TByteString& data)
+{
+    const std::size_t size = static_cast<std::size_t>(std::min<qsizetype>(data.size(), INT_MAX));
+    quint64 generation;
+    int error;
+    {
+        std::lock_guard lock(FLock);
+        if (!FConnected)
+            return 0;
+        ssize_t sent;
+        do
+            sent = ::send(FHandle, data.constData(), size, MSG_NOSIGNAL);
+        while (sent == -1 && errno == EINTR);
+        if (sent >= 0)
+            return static_cast<int>(sent);
+        error = errno;
+        if (WouldBlock(error))
+            return -1;
+        generation = FGeneration;
+    }
+    Fail(generation, TErrorEvent::eeSend, error, "send");
+    return -1;
+}
+
+TByteString TClientSocket::TImpl::Receive()
+{
+    TByteString data;
+    quint64 generation;
+    int error = 0;
+    {
+        std::lock_guard lock(FLock);
+        if (!FConnected)
+            return data;
+        generation = FGeneration;
+        int waiting = 0;
+        if (::ioctl(FHandle, FIONREAD, &waiting) != 0) {
+            error = errno;
+        } else if (waiting > 0) {
+            data.resize(waiting);
+            const ssize_t received = ::recv(FHandle, data.data(), static_cast<std::size_t>(waiting), 0);
+            if (received >= 0) {
+                data.truncate(received);
+            } else {
+                error = errno;
+                data.clear();
+            }
+        }
+    }
+    ResumeReading(generation);
+    if (error != 0 && !WouldBlock(error))
+        Fail(generation, TErrorEvent::eeReceive, error, "recv");
+    return data;
+}
+
+void TClientSocket::TImpl::ResumeReading(quint64 generation)
+{
+    auto resume = [this, generation] {
+        if (generation == FGeneration && FReadNotifier)
+            FReadNotifier->setEnabled(true);
+    };
+    if (OnOwnerThread())
+        resume();
+    else
+        QMetaObject::invokeMethod(Q, resume, Qt::QueuedConnection);
+}
+
+// The handlers run on the owner's thread. A failure met on another thread
+// (the link's worker sending) is handed over there instead of running them
+// inline: the link's error handler closes the socket, and the worker must
+// never wait for the owner's thread. Until then nothing more is sent.
+void TClientSocket::TImpl::Fail(quint64 generation, TErrorEvent kind, int error, const char* api)
+{
+    {
+        std::lock_guard lock(FLock);
+        if (generation != FGeneration)
+            return;
+        FConnected = false;
+    }
+    if (OnOwnerThread()) {
+        HandleFailure(generation, kind, error, api);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        Q, [this, generation, kind, error, api] { Guarded([&] { HandleFailure(generation, kind, error, api); }); },
+        Qt::QueuedConnection);
+}
+
+void TClientSocket::TImpl::HandleFailure(quint64 generation, TErrorEvent kind, int error, const char* api)
+{
+    if (generation != FGeneration)
+        return;
+    const QPointer<TClientSocket> alive(Q);
+    const int code = FireError(kind, error);
+    // The handler may have closed, reconnected or destroyed the socket.
+    if (alive && generation == FGeneration)
+        Disconnect(true);
+    if (code != 0)
+        throw ESocketError::SystemCall(error, QString::fromLatin1(api));
+}
+
+QSocketNotifier* TClientSocket::TImpl::NewNotifier(QSocketNotifier::Type type, quint64 generation,
+                                                   void (TImpl::*handler)(quint64))
+{
+    auto* notifier = new QSocketNotifier(FHandle, type, Q);
+    QObject::connect(notifier, &QSocketNotifier::activated, Q, [this, generation, handler] {
+        Guarded([&] { (this->*handler)(generation); });
+    });
+    return notifier;
+}
+
+// Not deleted at once: this may run inside the notifier's own signal.
+void TClientSocket::TImpl::DropNotifier(QSocketNotifier*& notifier)
+{
+    if (!notifier)
+        return;
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+    notifier = nullptr;
+}
+
+TClientWinSocket::TClientWinSocket(TClientSocket* owner) : FOwner(owner) {}
+
+int TClientWinSocket::SendString(const TByteString& data)
+{
+    return FOwner->d->Send(data);
+}
+
+TByteString TClientWinSocket::ReceiveString()
+{
+    return FOwner->d->Receive();
+}
+
+bool TClientWinSocket::Connected() const
+{
+    std::lock_guard lock(FOwner->d->FLock);
+    return FOwner->d->FConnected;
+}
+
+TClientSocket::TClientSocket(QObject* parent) : QObject(parent), d(std::make_unique<TImpl>(this)), FSocket(this) {}
+
+// Quietly: the handlers may belong to an owner that is being destroyed too.
+TClientSocket::~TClientSocket()
+{
+    d->Disconnect(false);
+}
+
+QString TClientSocket::Host() const
+{
+    return d->FHost;
+}
+
+void TClientSocket::SetHost(const QString& host)
+{
+    if (host.compare(d->FHost, Qt::CaseInsensitive) == 0)
+        return;
+    if (d->FActive)
+        throw MakeError(QStringLiteral("Can't change value while socket is active"));
+    d->FHost = host;
+}
+
+int TClientSocket::Port() const
+{
+    return d->FPort;
+}
+
+void TClientSocket::SetPort(int port)
+{
+    if (port == d->FPort)
+        return;
+    if (d->FActive)
+        throw MakeError(QStringLiteral("Can't change value while socket is active"));
+    d->FPort = port;
+}
+
+bool TClientSocket::Active() const
+{
+    return d->FActive;
+}
+
+void TClientSocket::SetActive(bool active)
+{
+    if (active == d->FActive)
+        return;
+    if (active)
+        d->Open();
+    else
+        d->Disconnect(true);
+}
+
+TClientWinSocket* TClientSocket::Socket()
+{
+    return &FSocket;
+}

@@ -1,0 +1,411 @@
+// Pacing, queue and assignment rules of the link, driven cycle by cycle with a
+// clock of the test's own over a real pseudo-terminal (8-bit framed form).
+#include "link/CommThreadU.h"
+#include "ports/ComPort.h"
+
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+using std::chrono::nanoseconds;
+
+namespace {
+
+// The far end of the serial line: the master side of a pty.
+class TPtyPeer {
+public:
+    TPtyPeer()
+    {
+        FMaster = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(FMaster);
+        unlockpt(FMaster);
+        FSlavePath = QString::fromLocal8Bit(ptsname(FMaster));
+        fcntl(FMaster, F_SETFL, fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+    }
+    ~TPtyPeer() { ::close(FMaster); }
+    QString SlavePath() const { return FSlavePath; }
+
+    // Every request written since the last call, decoded.
+    QList<TCanonicalFrame> Requests()
+    {
+        QList<TCanonicalFrame> out;
+        char buf[512];
+        for (;;) {
+            const ssize_t n = ::read(FMaster, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            TByteString chunk(buf, n);
+            // one frame per chunk is not guaranteed: feed byte by byte
+            for (char c : chunk)
+                if (auto r = FRx.Feed(TByteString(1, c)))
+                    if (auto* g = std::get_if<TGoodReply>(&*r))
+                        out.append(g->frame);
+        }
+        return out;
+    }
+
+    void Answer(const TByteString& replyBody) { Write(EncodeFramed8(BuildFrame(replyBody))); }
+    void Write(const TByteString& bytes) { QCOMPARE(::write(FMaster, bytes.constData(), bytes.size()), bytes.size()); }
+
+private:
+    int FMaster = -1;
+    QString FSlavePath;
+    TFramed8Receiver FRx;
+};
+
+// Counts every event of the link in the order they arrive.
+struct TEventLog {
+    QStringList events;
+    QList<TCanonicalFrame> replies;
+    void Attach(TCommThread& link)
+    {
+        link.OnOpen = [this](TCommThread*) { events << "open"; };
+        link.OnClose = [this](TCommThread*) { events << "close"; };
+        link.OnCommError = [this](TCommThread*) { events << "error"; };
+        link.OnChecksumError = [this](TCommThread*) { events << "checksum"; };
+        link.OnTimeout = [this](TCommThread*) { events << "timeout"; };
+        link.OnReply = [this](TCommThread*, const TCanonicalFrame& f) { events << "reply"; replies << f; };
+        link.OnCommandDone = [this](TCommThread*) { events << "done"; };
+        link.OnCommandTimeout = [this](TCommThread*) { events << "commandtimeout"; };
+    }
+};
+
+class TTestLink : public TCommThread {
+public:
+    using TCommThread::TCommThread;
+    using TCommThread::HoldQueueLock;
+    using TCommThread::ReleaseQueueLock;
+};
+
+const TByteString StatusReplyBody = QByteArray::fromHex("010bb5000011223344556677000c");
+
+} // namespace
+
+class TestCommThread : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void firstRequestOnFirstCycle();
+    void pollsEveryQuarterSecondWhileAnswered();
+    void lateReplyKeepsThePollInterval();
+    void silenceTimesOutAfterThreeQuarters();
+    void queuedRequestReplacesPoll();
+    void queuedRequestTimeoutIsCommandTimeout();
+    void requestToAddressZeroIsNotQueuedCommand();
+    void batchGoesOutInOrder();
+    void heldQueueLockGivesPoll();
+    void closeEmptiesQueue();
+    void assignmentSequence();
+    void assignTwiceReplacesPendingAddress();
+    void badReplyRaisesChecksumError();
+    void addCommandRejectsShortBody();
+    void bareZeroBodyIsQueuedUnframed();
+    void transportSettings();
+    void settingsRefusedWhileActive();
+
+private:
+    // Advances the test clock by dt and runs one cycle.
+    void Step(nanoseconds dt);
+    // Runs cycles every 2 ms for the given span.
+    void Run(nanoseconds span);
+    std::unique_ptr<TPtyPeer> FPeer;
+    std::unique_ptr<TTestLink> FLink;
+    TEventLog FLog;
+    nanoseconds FNow{0};
+};
+
+void TestCommThread::init()
+{
+    FNow = 100s; // well past the clock's zero, like a real monotonic clock
+    FPeer = std::make_unique<TPtyPeer>();
+    TCommThread::TOptions options;
+    options.clock = [this] { return FNow; };
+    options.manualCycles = true;
+    FLink = std::make_unique<TTestLink>(options);
+    FLog = {};
+    FLog.Attach(*FLink);
+    FLink->SetLANMode(false);
+    FLink->DataBits = 8;
+    FLink->ComPort().SetPort(FPeer->SlavePath());
+    FLink->Open();
+    QVERIFY(FLink->IsActive());
+    QCOMPARE(FLog.events, QStringList{"open"});
+    FLog.events.clear();
+}
+
+void TestCommThread::cleanup()
+{
+    FLink.reset();
+    FPeer.reset();
+}
+
+void TestCommThread::Step(nanoseconds dt)
+{
+    FNow += dt;
+    FLink->RunCycle();
+}
+
+void TestCommThread::Run(nanoseconds span)
+{
+    for (nanoseconds t{0}; t < span; t += 2ms)
+        Step(2ms);
+}
+
+void TestCommThread::firstRequestOnFirstCycle()
+{
+    Step(0ms);
+    const auto sent = FPeer->Requests();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0], BuildFrame(Requests::Poll(1)));
+}
+
+void TestCommThread::pollsEveryQuarterSecondWhileAnswered()
+{
+    QList<nanoseconds> sendTimes;
+    for (int i = 0; i < 1000; ++i) { // 2 s
+        Step(2ms);
+        for (const auto& r : FPeer->Requests()) {
+            Q_UNUSED(r);
+            sendTimes << FNow;
+            FPeer->Answer(StatusReplyBody);
+            // the clock stands still until the link has taken the reply
+            QTRY_COMPARE(FLog.replies.size(), sendTimes.size());
+        }
+    }
+    QVERIFY(sendTimes.size() >= 7);
+    for (int i = 1; i < sendTimes.size(); ++i) {
+        const auto gap = sendTimes[i] - sendTimes[i - 1];
+        QVERIFY2(gap > 250ms && gap <= 272ms, qPrintable(QString::number(gap.count() / 1e6)));
+    }
+    QVERIFY(!FLog.events.contains("timeout"));
+}
+
+void TestCommThread::lateReplyKeepsThePollInterval()
+{
+    Step(0ms);
+    QCOMPARE(FPeer->Requests().size(), 1);
+    const nanoseconds sentAt = FNow;
+    Run(100ms);
+    FPeer->Answer(StatusReplyBody);
+    QTRY_COMPARE(FLog.events, QStringList{"reply"});
+    nanoseconds nextAt{0};
+    while (nextAt == 0ns && FNow - sentAt < 1s) {
+        Step(2ms);
+        if (!FPeer->Requests().isEmpty())
+            nextAt = FNow;
+    }
+    QVERIFY(nextAt - sentAt > 250ms);
+    QVERIFY(nextAt - sentAt <= 252ms);
+}
+
+void TestCommThread::silenceTimesOutAfterThreeQuarters()
+{
+    Step(0ms);
+    const nanoseconds sentAt = FNow;
+    QCOMPARE(FPeer->Requests().size(), 1);
+    while (FLog.events.isEmpty() && FNow - sentAt < 2s)
+        Step(2ms);
+    QCOMPARE(FLog.events, QStringList{"timeout"});
+    QVERIFY(FNow - sentAt > 750ms && FNow - sentAt <= 752ms);
+    QVERIFY(FPeer->Requests().isEmpty());
+    Step(2ms); // the next request follows on the next cycle
+    QCOMPARE(FPeer->Requests().size(), 1);
+}
+
+void TestCommThread::queuedRequestReplacesPoll()
+{
+    const TByteString firmware = QByteArray::fromHex("0100ff");
+    FLink->AddCommand(firmware);
+    Step(0ms);
+    const auto sent = FPeer->Requests();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0], BuildFrame(firmware));
+    FPeer->Answer(QByteArray::fromHex("0102ff0205"));
+    QTRY_COMPARE(FLog.events, (QStringList{"reply", "done"}));
+    QCOMPARE(FLog.replies[0], BuildFrame(QByteArray::fromHex("0102ff0205")));
+    Run(252ms);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::Poll(1))});
+}
+
+void TestCommThread::queuedRequestTimeoutIsCommandTimeout()
+{
+    FLink->AddCommand(QByteArray::fromHex("01025200 07"));
+    Step(0ms);
+    Run(752ms);
+    QCOMPARE(FLog.events, QStringList{"commandtimeout"});
+}
+
+void TestCommThread::requestToAddressZeroIsNotQueuedCommand()
+{
+    FLink->AddCommand(QByteArray::fromHex("0005020504030201"));
+    Step(0ms);
+    QCOMPARE(FPeer->Requests()[0][0], char(0));
+    FPeer->Answer(QByteArray::fromHex("000066"));
+    QTRY_COMPARE(FLog.events, QStringList{"reply"});
+    QTest::qWait(20);
+    QCOMPARE(FLog.events, QStringList{"reply"});
+
+    FLog.events.clear();
+    FLink->AddCommand(QByteArray::fromHex("0005020504030201"));
+    Run(252ms);
+    QCOMPARE(FPeer->Requests().size(), 1);
+    Run(752ms);
+    QCOMPARE(FLog.events, QStringList{"timeout"});
+}
+
+void TestCommThread::batchGoesOutInOrder()
+{
+    QList<TCanonicalFrame> expected;
+    for (int reg = 0; reg < 6; ++reg) {
+        const TByteString body = BytesOf({1, 2, 0x52, std::uint8_t(reg), std::uint8_t(10 + reg)});
+        FLink->AddCommand(body);
+        expected << BuildFrame(body);
+    }
+    QList<TCanonicalFrame> sent;
+    for (int i = 0; i < 6 * 130 && sent.size() < 6; ++i) {
+        Step(2ms);
+        for (const auto& r : FPeer->Requests()) {
+            sent << r;
+            FPeer->Answer(QByteArray::fromHex("0100b6"));
+            QTRY_VERIFY(FLog.events.count("done") == sent.size());
+        }
+    }
+    QCOMPARE(sent, expected);
+}
+
+void TestCommThread::heldQueueLockGivesPoll()
+{
+    FLink->AddCommand(QByteArray::fromHex("0100ff"));
+    FLink->HoldQueueLock();
+    Step(0ms);
+    FLink->ReleaseQueueLock();
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::Poll(1))});
+    FPeer->Answer(StatusReplyBody);
+    QTRY_COMPARE(FLog.events, QStringList{"reply"});
+    Run(252ms);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(QByteArray::fromHex("0100ff"))});
+}
+
+void TestCommThread::closeEmptiesQueue()
+{
+    FLink->AddCommand(QByteArray::fromHex("0100ff"));
+    FLink->Close();
+    QCOMPARE(FLog.events, QStringList{"close"});
+    QVERIFY(!FLink->IsActive());
+    FLink->Open();
+    QCOMPARE(FLog.events, (QStringList{"close", "open"}));
+    Run(300ms);
+    const auto sent = FPeer->Requests();
+    QVERIFY(!sent.isEmpty());
+    QCOMPARE(sent[0], BuildFrame(Requests::Poll(1)));
+}
+
+void TestCommThread::assignmentSequence()
+{
+    FLink->AssignHWAddress(5);
+    Step(0ms);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{QByteArray::fromHex("00010005faff")});
+    Run(752ms); // silence: the follow-up replaces the time-out
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{QByteArray::fromHex("00010101fdff")});
+    QVERIFY(FLog.events.isEmpty());
+    Run(752ms);
+    QCOMPARE(FLog.events, QStringList{"timeout"});
+    Step(2ms);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::Poll(1))});
+}
+
+void TestCommThread::assignTwiceReplacesPendingAddress()
+{
+    FLink->AssignHWAddress(5);
+    FLink->AssignHWAddress(7);
+    Step(0ms);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::AddressAssignment(7))});
+}
+
+void TestCommThread::badReplyRaisesChecksumError()
+{
+    Step(0ms);
+    FPeer->Requests();
+    TByteString line = EncodeFramed8(BuildFrame(StatusReplyBody));
+    line[line.size() - 1] = char(line[line.size() - 1] ^ 0x40);
+    FPeer->Write(line);
+    QTRY_COMPARE(FLog.events, QStringList{"checksum"});
+    // the line is free again at once: the next slot comes after the interval
+    Run(252ms);
+    QCOMPARE(FPeer->Requests().size(), 1);
+}
+
+void TestCommThread::addCommandRejectsShortBody()
+{
+    QVERIFY_THROWS_EXCEPTION(EFrameError, FLink->AddCommand(QByteArray::fromHex("010352")));
+    // the lock was released and nothing was queued
+    FLink->AddCommand(QByteArray::fromHex("0100ff"));
+    Step(0ms);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(QByteArray::fromHex("0100ff"))});
+}
+
+void TestCommThread::bareZeroBodyIsQueuedUnframed()
+{
+    FLink->AddCommand(BytesOf({0, 0, 0}));
+    Step(0ms);
+    // on the line it is framed like any other: AA 00 00 00 00 00 00
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{QByteArray::fromHex("0000000000")});
+    Run(752ms);
+    QCOMPARE(FLog.events, QStringList{"timeout"});
+}
+
+void TestCommThread::transportSettings()
+{
+    TCommThread link(TCommThread::TOptions{{}, true});
+    QCOMPARE(link.GetComPort(), 2);
+    link.SetComPort(9);
+    QCOMPARE(link.GetComPort(), 1);
+    link.SetComPort(8);
+    QCOMPARE(link.GetComPort(), 8);
+    link.SetComPort(0);
+    QCOMPARE(link.ComPort().Port(), QString("COM1"));
+    link.ComPort().SetPort("com5");
+    QCOMPARE(link.GetComPort(), 5);
+    link.ComPort().SetPort("COM12");
+    QCOMPARE(link.GetComPort(), 1);
+
+    QVERIFY(link.LANMode());
+    link.DataBits = 9;
+    link.SetLANMode(true);
+    QCOMPARE(int(link.DataBits), 8);
+    link.SetLANMode(false);
+    link.DataBits = 9;
+    link.SetLANMode(false);
+    QCOMPARE(int(link.DataBits), 9);
+    link.SetIPPort(10000);
+    link.SetIPAddress("127.0.0.1");
+    QCOMPARE(link.GetIPPort(), 10000);
+    QCOMPARE(link.GetIPAddress(), QString("127.0.0.1"));
+}
+
+void TestCommThread::settingsRefusedWhileActive()
+{
+    const QString message = "Cannot change communication type while then communication is active.";
+    try {
+        FLink->SetLANMode(true);
+        QFAIL("switching to TCP while the port is open must be refused");
+    } catch (const std::runtime_error& e) {
+        QCOMPARE(QString(e.what()), message);
+    }
+    QVERIFY(!FLink->LANMode());
+    QVERIFY(FLink->IsActive());
+    FLink->SetLANMode(false); // the mode in force: nothing happens
+    FLink->SetIPAddress(FLink->GetIPAddress());
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, FLink->SetIPAddress("10.0.0.1"));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, FLink->SetIPPort(FLink->GetIPPort() + 1));
+}
+
+QTEST_GUILESS_MAIN(TestCommThread)
+#include "test_committhread.moc"
