@@ -278,7 +278,7 @@ void TComPort::TImpl::Shutdown(bool flush)
         return;
     if (flush) {
         std::shared_lock fdGuard(fdLock);
-        // Abort what is still queued both ways (Part 5.1's PurgeComm). A lost
+        // Abort what is still queued both ways. A lost
         // line has nothing left to clear.
         if (!lineLost.load())
             FlushBoth(fd);
@@ -388,7 +388,7 @@ void TComPort::Open()
     if (OnAfterOpen)
         OnAfterOpen(this);
 
-    // Part 5.1 reads the modem input lines last; the system does not use them.
+    // The modem input lines are read last; nothing here uses them yet.
     std::shared_lock fdGuard(d->fdLock);
     if (d->fd >= 0)
         ReadModemStatus(d->fd);
@@ -428,8 +428,6 @@ int TComPort::ReadBytes(TByteString& data, int count)
         data.clear();
         throw;
     }
-    // Part 5.1 queries the input count once more here (ClearCommError); that
-    // only refreshed the Windows component's status and is left out.
     data.resize(n);
     d->bytesRead.fetch_add(quint64(n));
     return n;

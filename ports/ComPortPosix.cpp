@@ -180,7 +180,7 @@ std::optional<termios> ToTermios(const TLineSettings& s, const termios& base)
     if (s.StopBits != TStopBits::sbOneStopBit)
         t.c_cflag |= CSTOPB;
 
-    // A read returns at once with what is there (Part 5.1's timeouts).
+    // A read returns at once with what is there.
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
 

@@ -13,8 +13,7 @@
 
 namespace ComPortPosix {
 
-// The settings that make up the line (Part 5.1's line settings record, as far
-// as the port exposes them). RTS is never asserted and there is no handshake:
+// The settings that make up the line, as far as the port exposes them. RTS is never asserted and there is no handshake:
 // the port has no setter for them.
 struct TLineSettings {
     TBaudRate BaudRate = TBaudRate::br9600;

@@ -2,6 +2,7 @@
 // clock of the test's own over a real pseudo-terminal (8-bit framed form).
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
+#include "ports/ComPortPosix.h"
 
 #include <QTest>
 
@@ -28,6 +29,7 @@ public:
         fcntl(FMaster, F_SETFL, fcntl(FMaster, F_GETFL) | O_NONBLOCK);
     }
     ~TPtyPeer() { ::close(FMaster); }
+    int MasterFd() const { return FMaster; }
     QString SlavePath() const { return FSlavePath; }
 
     // Every request written since the last call, decoded.
@@ -75,6 +77,45 @@ struct TEventLog {
     }
 };
 
+// Records what reaches the line: drains, parity switches and writes, in order.
+class TLineRecorder : public ComPortPosix::ISystemCalls {
+public:
+    QStringList log;
+    ComPortPosix::ISystemCalls& real = ComPortPosix::RealSystemCalls();
+
+    int Open(const char* path, int flags) override { return real.Open(path, flags); }
+    int Close(int fd) override { return real.Close(fd); }
+    int Flock(int fd, int op) override { return real.Flock(fd, op); }
+    int Ioctl(int fd, unsigned long request, void* arg) override { return real.Ioctl(fd, request, arg); }
+    int Tcgetattr(int fd, termios* t) override { return real.Tcgetattr(fd, t); }
+    int Tcsetattr(int fd, int action, const termios* t) override
+    {
+        log << QString("parity %1").arg(ParityName(t->c_cflag));
+        return real.Tcsetattr(fd, action, t);
+    }
+    int Tcdrain(int fd) override
+    {
+        log << "drain";
+        return real.Tcdrain(fd);
+    }
+    int Tcflush(int fd, int queue) override { return real.Tcflush(fd, queue); }
+    ssize_t Write(int fd, const void* data, std::size_t size) override
+    {
+        log << "write " + QByteArray(static_cast<const char*>(data), qsizetype(size)).toHex(' ');
+        return real.Write(fd, data, size);
+    }
+    ssize_t Read(int fd, void* data, std::size_t size) override { return real.Read(fd, data, size); }
+
+    static QString ParityName(tcflag_t c)
+    {
+        if (!(c & PARENB))
+            return "none";
+        if (c & CMSPAR)
+            return (c & PARODD) ? "mark" : "space";
+        return (c & PARODD) ? "odd" : "even";
+    }
+};
+
 class TTestLink : public TCommThread {
 public:
     using TCommThread::TCommThread;
@@ -107,12 +148,14 @@ private slots:
     void badReplyRaisesChecksumError();
     void addCommandRejectsShortBody();
     void bareZeroBodyIsQueuedUnframed();
+    void nineBitSendMarksTheAddressByte();
     void transportSettings();
     void settingsRefusedWhileActive();
 
 private:
     // Advances the test clock by dt and runs one cycle.
     void Step(nanoseconds dt);
+    int FMasterFd() const { return FPeer->MasterFd(); }
     // Runs cycles every 2 ms for the given span.
     void Run(nanoseconds span);
     std::unique_ptr<TPtyPeer> FPeer;
@@ -359,6 +402,30 @@ void TestCommThread::bareZeroBodyIsQueuedUnframed()
     QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{QByteArray::fromHex("0000000000")});
     Run(752ms);
     QCOMPARE(FLog.events, QStringList{"timeout"});
+}
+
+void TestCommThread::nineBitSendMarksTheAddressByte()
+{
+    FLink->DataBits = 9;
+    TLineRecorder recorder;
+    ComPortPosix::SetSystemCalls(&recorder);
+    Step(0ms);
+    ComPortPosix::SetSystemCalls(nullptr);
+    // each switch waits for the bytes before it to leave with the old parity
+    const QStringList expected = {"drain", "parity mark", "write 01",
+                                  "drain", "parity space", "write 02 51 01 02 a9 ff"};
+    QCOMPARE(recorder.log, expected);
+
+    // a pty shows no parity: the far end sees the canonical frame
+    char buf[64];
+    QByteArray seen;
+    QTRY_VERIFY((seen += QByteArray(buf, std::max<ssize_t>(0, ::read(FMasterFd(), buf, sizeof buf)))).size() >= 7);
+    QCOMPARE(seen.toHex(' '), BuildFrame(Requests::Poll(1)).toHex(' '));
+
+    // and its 9-bit reply is taken whole
+    FPeer->Write(BuildFrame(StatusReplyBody));
+    QTRY_COMPARE(FLog.events, QStringList{"reply"});
+    QCOMPARE(FLog.replies[0], BuildFrame(StatusReplyBody));
 }
 
 void TestCommThread::transportSettings()

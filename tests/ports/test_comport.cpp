@@ -279,7 +279,7 @@ struct TEventLog {
     std::atomic<qsizetype> receivedSize{0};
 };
 
-// The link's settings (Part 1.3).
+// The link's settings.
 void ConfigureAsLink(TComPort& port, const QString& path)
 {
     port.SetPort(path);
@@ -1040,7 +1040,7 @@ void TestComPort::failingSystemCalls()
     ConfigureAsLink(port, pty.slavePath);
 
     // The modem status read at the end of Open fails for real: 11, after
-    // OnAfterOpen, the port stays open (Part 5.1's order).
+    // OnAfterOpen, the port stays open (the order of Open).
     recorder.FailWith([](const TRecorder::TCall& c) { return c.name == "ioctl" && c.request == TIOCMGET ? EIO : 0; });
     try {
         port.Open();

@@ -1,0 +1,265 @@
+// The link through the real ports against the module simulator, with the
+// worker thread and the real clock: TCP (8-bit framed) and a pty in both
+// line forms, faults of the peer, and open/close stress.
+#include "SimProcess.h"
+
+#include "link/CommThreadU.h"
+#include "ports/ComPort.h"
+
+#include <QTcpServer>
+#include <QTest>
+#include <QThread>
+
+#include <chrono>
+
+namespace {
+
+struct TEvents {
+    int open = 0, close = 0, error = 0, checksum = 0, timeout = 0, done = 0, commandTimeout = 0;
+    QList<TCanonicalFrame> replies;
+    bool offMainThread = false;
+
+    void Attach(TCommThread& link)
+    {
+        auto onMain = [this] {
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                offMainThread = true;
+        };
+        link.OnOpen = [this, onMain](TCommThread*) { onMain(); ++open; };
+        link.OnClose = [this, onMain](TCommThread*) { onMain(); ++close; };
+        link.OnCommError = [this, onMain](TCommThread*) { onMain(); ++error; };
+        link.OnChecksumError = [this, onMain](TCommThread*) { onMain(); ++checksum; };
+        link.OnTimeout = [this, onMain](TCommThread*) { onMain(); ++timeout; };
+        link.OnReply = [this, onMain](TCommThread*, const TCanonicalFrame& f) { onMain(); replies << f; };
+        link.OnCommandDone = [this, onMain](TCommThread*) { onMain(); ++done; };
+        link.OnCommandTimeout = [this, onMain](TCommThread*) { onMain(); ++commandTimeout; };
+    }
+};
+
+bool IsStatusReply(const TCanonicalFrame& f)
+{
+    return f.size() >= 16 && ByteAt(f, 1) == 11 && ByteAt(f, 2) == 0xB5 && CheckFrame(f);
+}
+
+// The simulator on a free TCP port and a link opened to it.
+struct TTcpRig {
+    TSimProcess sim;
+    TCommThread link;
+    TEvents ev;
+
+    bool Start(const QStringList& simArgs = {})
+    {
+        if (!sim.Start(QStringList{"--tcp", "127.0.0.1:0"} + simArgs))
+            return false;
+        ev.Attach(link);
+        link.SetIPAddress("127.0.0.1");
+        link.SetIPPort(sim.TcpPort());
+        link.SetLANMode(true);
+        link.Open();
+        return true;
+    }
+};
+
+} // namespace
+
+class TestLinkEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void tcpPollsAndDeliversOnMainThread();
+    void tcpSilentPeerTimesOutThenRecovers();
+    void tcpCorruptedCheckWord();
+    void tcpQueuedCommandsComplete();
+    void tcpRefusedConnection();
+    void tcpPeerClosesWorkerGoesOn();
+    void ptyBothLineForms_data();
+    void ptyBothLineForms();
+    void ptyUnplugged();
+    void destroyAfterCloseReturnsAtOnce();
+    void openCloseStress();
+};
+
+void TestLinkEndToEnd::tcpPollsAndDeliversOnMainThread()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start());
+    auto& [sim, link, ev] = rig;
+    QTRY_COMPARE(ev.open, 1);
+    QTRY_VERIFY(ev.replies.size() >= 3);
+    for (const auto& r : ev.replies)
+        QVERIFY(IsStatusReply(r));
+    QVERIFY(!ev.offMainThread);
+    QCOMPARE(ev.timeout + ev.checksum + ev.error, 0);
+    link.Close();
+    QTRY_COMPARE(ev.close, 1);
+}
+
+void TestLinkEndToEnd::tcpSilentPeerTimesOutThenRecovers()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start());
+    auto& [sim, link, ev] = rig;
+    QTRY_VERIFY(!ev.replies.isEmpty());
+    sim.Command("silent on");
+    QTRY_VERIFY(ev.timeout >= 2);
+    sim.Command("silent off");
+    const int before = ev.replies.size();
+    QTRY_VERIFY(ev.replies.size() > before);
+    link.Close();
+}
+
+void TestLinkEndToEnd::tcpCorruptedCheckWord()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start({"--corrupt", "1"}));
+    auto& [sim, link, ev] = rig;
+    QTRY_VERIFY(ev.checksum >= 2);
+    QVERIFY(ev.replies.isEmpty());
+    link.Close();
+}
+
+void TestLinkEndToEnd::tcpQueuedCommandsComplete()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start());
+    auto& [sim, link, ev] = rig;
+    QTRY_COMPARE(ev.open, 1);
+    link.AddCommand(QByteArray::fromHex("0100ff"));
+    for (int reg = 6; reg <= 9; ++reg)
+        link.AddCommand(BytesOf({1, 1, 0x53, std::uint8_t(reg)}));
+    QTRY_COMPARE(ev.done, 5);
+    QCOMPARE(ev.commandTimeout, 0);
+    bool firmware = false;
+    QByteArray serial;
+    for (const auto& r : ev.replies) {
+        if (ByteAt(r, 2) == 0xFF)
+            firmware = ByteAt(r, 3) == 2 && ByteAt(r, 4) == 5;
+        if (ByteAt(r, 2) == 0xB7)
+            serial.append(r[4]);
+    }
+    QVERIFY(firmware);
+    QCOMPARE(serial.toHex().toUpper(), QByteArray("0012A3FF"));
+    link.Close();
+}
+
+void TestLinkEndToEnd::tcpRefusedConnection()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const int port = probe.serverPort();
+    probe.close(); // nobody listens there now
+    TCommThread link;
+    TEvents ev;
+    ev.Attach(link);
+    link.SetIPAddress("127.0.0.1");
+    link.SetIPPort(port);
+    link.Open();
+    QTRY_COMPARE(ev.error, 1);
+    QCOMPARE(ev.open, 0);
+    QVERIFY(!link.IsActive());
+}
+
+void TestLinkEndToEnd::tcpPeerClosesWorkerGoesOn()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start());
+    auto& [sim, link, ev] = rig;
+    QTRY_VERIFY(!ev.replies.isEmpty());
+    sim.Command("drop now");
+    QTRY_COMPARE(ev.close, 1);
+    QVERIFY(!link.IsActive());
+    // its sends go nowhere, so every request now times out
+    QTRY_VERIFY(ev.timeout >= 2);
+    QCOMPARE(ev.error, 0);
+}
+
+void TestLinkEndToEnd::ptyBothLineForms_data()
+{
+    QTest::addColumn<int>("dataBits");
+    QTest::newRow("8-bit framed") << 8;
+    QTest::newRow("9-bit") << 9;
+}
+
+void TestLinkEndToEnd::ptyBothLineForms()
+{
+    QFETCH(int, dataBits);
+    TSimProcess sim;
+    QVERIFY(sim.Start({"--pty", "--mode", QString::number(dataBits)}));
+    TCommThread link;
+    TEvents ev;
+    ev.Attach(link);
+    link.SetLANMode(false);
+    link.DataBits = std::uint8_t(dataBits);
+    link.ComPort().SetPort(sim.Where());
+    link.Open();
+    QCOMPARE(ev.open, 1);
+    QTRY_VERIFY(ev.replies.size() >= 3);
+    for (const auto& r : ev.replies)
+        QVERIFY(IsStatusReply(r));
+    link.AddCommand(QByteArray::fromHex("0100ff"));
+    QTRY_COMPARE(ev.done, 1);
+    QCOMPARE(ev.timeout + ev.checksum + ev.error, 0);
+    link.Close();
+    QCOMPARE(ev.close, 1);
+}
+
+void TestLinkEndToEnd::ptyUnplugged()
+{
+    TSimProcess sim;
+    QVERIFY(sim.Start({"--pty"}));
+    TCommThread link;
+    TEvents ev;
+    ev.Attach(link);
+    link.SetLANMode(false);
+    link.DataBits = 8;
+    link.ComPort().SetPort(sim.Where());
+    link.Open();
+    QTRY_VERIFY(!ev.replies.isEmpty());
+    sim.Kill(); // the far end of the line goes away
+    QTRY_COMPARE(ev.error, 1);
+    QTRY_COMPARE(ev.close, 1);
+    QVERIFY(!link.IsActive());
+}
+
+void TestLinkEndToEnd::destroyAfterCloseReturnsAtOnce()
+{
+    TSimProcess sim;
+    QVERIFY(sim.Start({"--tcp", "127.0.0.1:0"}));
+    auto link = std::make_unique<TCommThread>();
+    TEvents ev;
+    ev.Attach(*link);
+    link->SetIPAddress("127.0.0.1");
+    link->SetIPPort(sim.TcpPort());
+    link->Open();
+    QTRY_VERIFY(!ev.replies.isEmpty());
+    link->Close();
+    const auto start = std::chrono::steady_clock::now();
+    link.reset();
+    // a generous bound: the point is that it does not wait for anything
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500));
+}
+
+void TestLinkEndToEnd::openCloseStress()
+{
+    TSimProcess sim;
+    QVERIFY(sim.Start({"--tcp", "127.0.0.1:0"}));
+    TCommThread link;
+    TEvents ev;
+    ev.Attach(link);
+    link.SetIPAddress("127.0.0.1");
+    link.SetIPPort(sim.TcpPort());
+    link.SetLANMode(true);
+    for (int round = 0; round < 8; ++round) {
+        link.Open();
+        QTRY_COMPARE(ev.open, round + 1);
+        for (int i = 0; i < 20; ++i)
+            link.AddCommand(BytesOf({1, 2, 0x52, std::uint8_t(i % 6), std::uint8_t(i)}));
+        const int done = ev.done;
+        QTRY_VERIFY(ev.done > done);
+        link.Close();
+        QTRY_COMPARE(ev.close, round + 1);
+    }
+    QVERIFY(!ev.offMainThread);
+}
+
+QTEST_GUILESS_MAIN(TestLinkEndToEnd)
+#include "test_link_e2e.moc"

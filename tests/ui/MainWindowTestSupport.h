@@ -1,0 +1,89 @@
+#pragma once
+// Shared by the main-window tests: a program folder of its own with a real
+// settings file, the window's controls by their names, and PNG renderings.
+
+#include "ui/MainWindowU.h"
+#include "widgets/ColorBevel.h"
+#include "widgets/Colors.h"
+#include "widgets/FriendlyStatusBar.h"
+#include "widgets/Shape.h"
+#include "widgets/TechnicalLine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TProgramFolder {
+public:
+    // settings: the text of VyxvozeRadavo.ini; empty writes no file
+    explicit TProgramFolder(const QByteArray& settings = {})
+    {
+        if (!settings.isEmpty()) {
+            QFile file(Path() + "VyxvozeRadavo.ini");
+            if (file.open(QIODevice::WriteOnly))
+                file.write(settings);
+        }
+    }
+    QString Path() const { return FDir.path() + '/'; }
+    QByteArray Settings() const
+    {
+        QFile file(Path() + "VyxvozeRadavo.ini");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir FDir;
+};
+
+template <class T>
+T* Control(const QWidget& window, const char* name)
+{
+    T* control = window.findChild<T*>(QString::fromLatin1(name));
+    if (!control)
+        qFatal("no control %s", name);
+    return control;
+}
+
+inline QString StatusText(const QWidget& window)
+{
+    return Control<TFriendlyStatusBar>(window, "FriendlyStatusBar1")->PanelText(2);
+}
+
+inline TColor LampBrush(const QWidget& window)
+{
+    return Control<TShape>(window, "S1")->Brush();
+}
+
+inline QColor TextColor(const QWidget& window, const char* label)
+{
+    return Control<QLabel>(window, label)->palette().color(QPalette::WindowText);
+}
+
+// The six state indicators, in the order Relay1, Input1, Input2, Tamper,
+// DoorAjar, ForcedDoor.
+inline QList<TColor> Indicators(const QWidget& window)
+{
+    return {Control<TLMDTechnicalLine>(window, "Relay1")->FillColor(),
+            Control<TLMDTechnicalLine>(window, "Input1")->FillColor(),
+            Control<TLMDTechnicalLine>(window, "Input2")->FillColor(),
+            Control<TShape>(window, "Tamper")->Brush(),
+            Control<TShape>(window, "DoorAjar")->Brush(),
+            Control<TShape>(window, "ForcedDoor")->Brush()};
+}
+
+inline QList<TColor> AllIndicators(TColor color)
+{
+    return QList<TColor>(6, color);
+}
+
+// Written beside the test executable's build folder for a look at the window.
+inline void SaveRendering(QWidget& window, const QString& name)
+{
+    const QString dir = QStringLiteral(VYX_RENDERING_DIR);
+    QDir().mkpath(dir);
+    QVERIFY(window.grab().save(dir + '/' + name + ".png"));
+}

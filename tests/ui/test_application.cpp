@@ -1,0 +1,51 @@
+// The application object: an exception that escapes an event handler goes to
+// the general error reporting instead of ending the program.
+
+#include "link/AppErrors.h"
+#include "ui/ApplicationU.h"
+
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace {
+class TThrowingObject : public QObject {
+public:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("Unable to write to x.ini");
+        return QObject::event(e);
+    }
+};
+}
+
+class TestApplication : public QObject {
+    Q_OBJECT
+private slots:
+    void escapedExceptionIsReported();
+};
+
+void TestApplication::escapedExceptionIsReported()
+{
+    QStringList reports;
+    AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
+    TThrowingObject target;
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+    QTRY_COMPARE(reports, QStringList{"Unable to write to x.ini"});
+    // the loop goes on after the report
+    bool ranLater = false;
+    QTimer::singleShot(0, [&ranLater] { ranLater = true; });
+    QTRY_VERIFY(ranLater);
+    AppErrors::SetHandler(nullptr);
+}
+
+int main(int argc, char** argv)
+{
+    TApplication application(argc, argv);
+    TestApplication test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_application.moc"

@@ -1,0 +1,464 @@
+// The main window without a module: start-up state, the decoding of replies
+// handed to it, the set-by-card mode, the request bodies and the settings.
+
+#include "MainWindowTestSupport.h"
+
+#include "link/AppErrors.h"
+#include "link/CommThreadU.h"
+#include "ui/ModuleRequestsU.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+const QByteArray MasterOn = "[Version]\nSetMaster=1\n";
+
+// A reply frame as the link hands it over: the check word is not looked at.
+TCanonicalFrame Reply(std::uint8_t code, const QList<std::uint8_t>& payload)
+{
+    TCanonicalFrame frame = BytesOf({0x01, static_cast<std::uint8_t>(payload.size()), code});
+    for (std::uint8_t b : payload)
+        frame.append(static_cast<char>(b));
+    return frame + BytesOf({0x00, 0x00});
+}
+
+TCanonicalFrame StatusReply(std::uint8_t flags, const QList<std::uint8_t>& card = QList<std::uint8_t>(8, 0),
+                            std::uint8_t code = 0)
+{
+    return Reply(0xB5, QList<std::uint8_t>{0x00} + card + QList<std::uint8_t>{flags, code});
+}
+
+TCanonicalFrame RegisterValue(std::uint8_t reg, std::uint8_t value)
+{
+    return Reply(0xB7, {reg, value});
+}
+}
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void startsStoppedWithEnglishTextsAndBlankIndicators();
+    void masterFeatureDecidesRowsAndHeight_data();
+    void masterFeatureDecidesRowsAndHeight();
+    void masterFieldsFollowTheirCheckBox();
+
+    void statusFlagsDriveIndicators_data();
+    void statusFlagsDriveIndicators();
+    void statusReplyWithoutCardBitKeepsCard();
+    void firmwareReply_data();
+    void firmwareReply();
+    void serialNumberRunsThroughDots();
+    void serialNumberOfAllFFStaysDotted();
+    void shortRepliesUseOnlyWhatIsThere();
+    void transferMessagesSurviveGoodReplies();
+    void timeOutAndCheckErrorShowOnLampAndIndicators();
+
+    void setByCardEndsWithOneBeep();
+    void setByCardSecondPressCancels();
+    void addressChangeResetsInformation();
+
+    void requestBodies();
+    void setByCardFrame_data();
+    void setByCardFrame();
+
+    void settingsAreAppliedAndSavedBack();
+    void failedSaveIsReportedNotFatal();
+
+    void renderings();
+};
+
+void TestMainWindow::startsStoppedWithEnglishTextsAndBlankIndicators()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    QCOMPARE(window.windowTitle(), QStringLiteral("Vyx voze Radavo 2.2"));
+    QCOMPARE(Control<QAction>(window, "Start1")->text(), QStringLiteral("Start"));
+    QCOMPARE(Control<QLabel>(window, "Label9")->text(), QStringLiteral("HW Address"));
+    auto* functions = Control<QComboBox>(window, "InputFunctionCB");
+    QCOMPARE(functions->count(), 2);
+    QCOMPARE(functions->itemText(1), QStringLiteral("Door + REX button"));
+    QCOMPARE(functions->currentIndex(), 0);
+
+    QCOMPARE(Indicators(window), AllIndicators(clWhite));
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clBtnFace));
+    QCOMPARE(LampBrush(window), clBtnFace);
+    QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
+
+    for (const char* name : {"WriteMI"})
+        QVERIFY(!Control<QAction>(window, name)->isEnabled());
+    QVERIFY(Control<QAction>(window, "Nastaven1")->isEnabled());
+    QVERIFY(!Control<QPushButton>(window, "Button1")->isEnabled());
+    QVERIFY(!Control<QToolButton>(window, "SpeedButton1")->isEnabled());
+    QVERIFY(Control<QTimer>(window, "SlowTimer")->isActive());
+    QVERIFY(!Control<QTimer>(window, "Timer1")->isActive());
+}
+
+void TestMainWindow::masterFeatureDecidesRowsAndHeight_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<int>("clientHeight");
+    QTest::newRow("no file") << QByteArray() << false << TMainWindow::ClientHeightWithoutMaster;
+    QTest::newRow("SetMaster=0") << QByteArray("[Version]\nSetMaster=0\n") << false
+                                 << TMainWindow::ClientHeightWithoutMaster;
+    QTest::newRow("SetMaster=1") << MasterOn << true << TMainWindow::ClientHeight;
+    QTest::newRow("SetMaster=7") << QByteArray("[Version]\nSetMaster=7\n") << true << TMainWindow::ClientHeight;
+}
+
+void TestMainWindow::masterFeatureDecidesRowsAndHeight()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, shown);
+    QFETCH(int, clientHeight);
+    TProgramFolder folder(settings);
+    TMainWindow window(folder.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.centralWidget()->size(), QSize(TMainWindow::ClientWidth, clientHeight));
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+    for (const char* name : {"MasterReaderCB", "AddCardED", "DelCardED", "AppIDED", "SetAddCardBtn", "SetDelCardBtn",
+                             "SetAddressBtn", "PrintBtn"})
+        QCOMPARE(Control<QWidget>(window, name)->isVisible(), shown);
+    QVERIFY(Control<QWidget>(window, "InputFunctionCB")->isVisible());
+    auto* statusBar = Control<QWidget>(window, "FriendlyStatusBar1");
+    QCOMPARE(statusBar->geometry().bottom(), clientHeight - 1);
+}
+
+void TestMainWindow::masterFieldsFollowTheirCheckBox()
+{
+    TProgramFolder folder(MasterOn);
+    TMainWindow window(folder.Path());
+    auto* master = Control<QCheckBox>(window, "MasterReaderCB");
+    const QList<const char*> fields = {"AddCardED", "DelCardED", "AppIDED", "SetAddCardBtn", "SetDelCardBtn",
+                                       "AddCardLB", "DelCardLB", "AppIDLB", "PrintBtn"};
+    for (const char* name : fields)
+        QVERIFY(!Control<QWidget>(window, name)->isEnabled());
+    master->setChecked(true);
+    for (const char* name : fields)
+        QVERIFY(Control<QWidget>(window, name)->isEnabled());
+    // the link is closed: the master guard never opens the write
+    QVERIFY(!Control<QAction>(window, "WriteMI")->isEnabled());
+
+    window.CommThreadReply(nullptr, StatusReply(0x80, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
+    Control<QPushButton>(window, "SetAddCardBtn")->click();
+    QCOMPARE(Control<QLineEdit>(window, "AddCardED")->text(), QStringLiteral("0011223344556677"));
+}
+
+void TestMainWindow::statusFlagsDriveIndicators_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QList<TColor>>("expected"); // Relay1, Input1, Input2, Tamper, DoorAjar, ForcedDoor
+    QTest::newRow("0x81 relay") << 0x81 << QList<TColor>{clRed, clLime, clLime, clBtnFace, clBtnFace, clBtnFace};
+    QTest::newRow("0x3E all but relay") << 0x3E << QList<TColor>{clLime, clRed, clRed, clYellow, clYellow, clRed};
+    QTest::newRow("0x02 is input 2") << 0x02 << QList<TColor>{clLime, clLime, clRed, clBtnFace, clBtnFace, clBtnFace};
+    QTest::newRow("0x04 is input 1") << 0x04 << QList<TColor>{clLime, clRed, clLime, clBtnFace, clBtnFace, clBtnFace};
+    QTest::newRow("0x40 not decoded") << 0x40
+                                      << QList<TColor>{clLime, clLime, clLime, clBtnFace, clBtnFace, clBtnFace};
+}
+
+void TestMainWindow::statusFlagsDriveIndicators()
+{
+    QFETCH(int, flags);
+    QFETCH(QList<TColor>, expected);
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    window.CommThreadReply(nullptr, StatusReply(std::uint8_t(flags), {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77},
+                                                0x0C));
+    QCOMPARE(Indicators(window), expected);
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clNavy));
+    QCOMPARE(TextColor(window, "Code"), VclColor(clNavy));
+    const bool cardRead = flags & 0x80;
+    QCOMPARE(Control<QLabel>(window, "CardLB")->text(),
+             cardRead ? QStringLiteral("0011223344556677") : QStringLiteral("0000000000000000"));
+    QCOMPARE(Control<QLabel>(window, "Code")->text(), cardRead ? QStringLiteral("0C") : QStringLiteral("00"));
+    QCOMPARE(StatusText(window), QStringLiteral("Connected."));
+    QCOMPARE(LampBrush(window), clLime);
+}
+
+void TestMainWindow::statusReplyWithoutCardBitKeepsCard()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    window.CommThreadReply(nullptr, StatusReply(0x80, {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0xAB}, 0xFE));
+    window.CommThreadReply(nullptr, StatusReply(0x00, QList<std::uint8_t>(8, 0x55), 0x11));
+    QCOMPARE(Control<QLabel>(window, "CardLB")->text(), QStringLiteral("DEADBEEF010203AB"));
+    QCOMPARE(Control<QLabel>(window, "Code")->text(), QStringLiteral("FE"));
+}
+
+void TestMainWindow::firmwareReply_data()
+{
+    QTest::addColumn<TCanonicalFrame>("reply");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("2.5") << Reply(0xFF, {2, 5}) << "fw: 2.5";
+    QTest::newRow("1.10") << Reply(0xFF, {1, 10}) << "fw: 1.10";
+    QTest::newRow("0.0") << Reply(0xFF, {0, 0}) << "fw: 0.0";
+    QTest::newRow("255.255") << Reply(0xFF, {255, 255}) << "fw: 255.255";
+    QTest::newRow("minor missing") << Reply(0xFF, {3}) << "fw: NA";
+    QTest::newRow("other code") << Reply(0xFE, {2, 5}) << "fw: NA";
+}
+
+void TestMainWindow::firmwareReply()
+{
+    QFETCH(TCanonicalFrame, reply);
+    QFETCH(QString, expected);
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    window.CommThreadReply(nullptr, reply);
+    QCOMPARE(Control<QLabel>(window, "Label1")->text(), expected);
+    QCOMPARE(LampBrush(window), clLime);
+}
+
+void TestMainWindow::serialNumberRunsThroughDots()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    auto* label = Control<QLabel>(window, "Label2");
+    const QList<std::uint8_t> bytes = {0x00, 0x12, 0xA3, 0xFF};
+    const QStringList dots = {"sn: .", "sn: ..", "sn: ...", "sn: 0012A3FF"};
+    for (int i = 0; i < 4; ++i) {
+        window.CommThreadReply(nullptr, RegisterValue(std::uint8_t(6 + i), bytes[i]));
+        QCOMPARE(label->text(), dots[i]);
+    }
+    label->setText("changed");
+    window.CommThreadReply(nullptr, RegisterValue(10, 0x99));
+    QCOMPARE(label->text(), QStringLiteral("sn: 0012A3FF"));
+    window.CommThreadReply(nullptr, RegisterValue(7, 0x34));
+    QCOMPARE(label->text(), QStringLiteral("sn: 0034A3FF"));
+}
+
+void TestMainWindow::serialNumberOfAllFFStaysDotted()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    for (std::uint8_t reg = 6; reg <= 9; ++reg)
+        window.CommThreadReply(nullptr, RegisterValue(reg, 0xFF));
+    QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: ...."));
+}
+
+void TestMainWindow::shortRepliesUseOnlyWhatIsThere()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    // code only, no length byte: the common steps still run
+    window.CommThreadReply(nullptr, BytesOf({0x01}));
+    window.CommThreadReply(nullptr, BytesOf({0x01, 0x0B, 0xB5}));
+    QCOMPARE(StatusText(window), QStringLiteral("Connected."));
+    QCOMPARE(Indicators(window), AllIndicators(clWhite));
+
+    // the length byte claims more than the frame holds
+    window.CommThreadReply(nullptr, BytesOf({0x01, 0x0B, 0xB5, 0x00, 0x11, 0x00, 0x00}));
+    QCOMPARE(Indicators(window), AllIndicators(clWhite));
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clNavy));
+
+    // card and flags there, code byte missing: the card shows, the code stays
+    window.CommThreadReply(nullptr, Reply(0xB5, {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x81}));
+    QCOMPARE(Control<QLabel>(window, "CardLB")->text(), QStringLiteral("0102030405060708"));
+    QCOMPARE(Control<QLabel>(window, "Code")->text(), QStringLiteral("00"));
+    QCOMPARE(Control<TLMDTechnicalLine>(window, "Relay1")->FillColor(), clRed);
+
+    // a register reply without its value changes no serial byte
+    window.CommThreadReply(nullptr, Reply(0xB7, {0x06}));
+    QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
+}
+
+void TestMainWindow::transferMessagesSurviveGoodReplies()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    window.CommThreadCommandTimeout(nullptr);
+    QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
+    window.CommThreadReply(nullptr, StatusReply(0));
+    QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
+
+    // the reply after the bar reached its end reports the transfer
+    auto* progress = Control<QProgressBar>(window, "ProgressBar1");
+    progress->setMaximum(2);
+    progress->setValue(0);
+    window.CommThreadReply(nullptr, StatusReply(0));
+    window.CommThreadCommandDone(nullptr);
+    window.CommThreadCommandDone(nullptr);
+    QCOMPARE(progress->value(), 2);
+    window.CommThreadCommandDone(nullptr);
+    QCOMPARE(progress->value(), 2);
+    window.CommThreadReply(nullptr, StatusReply(0));
+    QCOMPARE(StatusText(window), QStringLiteral("Data transfer OK."));
+    QCOMPARE(progress->maximum(), 0);
+}
+
+void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    window.CommThreadReply(nullptr, StatusReply(0x3F));
+    window.CommThreadTimeout(nullptr);
+    QCOMPARE(StatusText(window), QStringLiteral("Timed out!"));
+    QCOMPARE(LampBrush(window), clRed);
+    QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
+    QVERIFY(!Control<QTimer>(window, "Timer1")->isActive());
+
+    window.CommThreadReply(nullptr, StatusReply(0));
+    QCOMPARE(StatusText(window), QStringLiteral("Connected."));
+    window.CommThreadChecksumError(nullptr);
+    QCOMPARE(LampBrush(window), clYellow);
+    QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
+
+    window.CommThreadError(nullptr);
+    QCOMPARE(LampBrush(window), clBtnShadow);
+    QCOMPARE(StatusText(window), QString());
+}
+
+void TestMainWindow::setByCardEndsWithOneBeep()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    int beeps = 0;
+    window.SetBeepHook([&beeps] { ++beeps; });
+    auto* timer = Control<QTimer>(window, "SetAddressTimer");
+    auto* frame = Control<TColorBevel>(window, "ColorBevel3");
+
+    window.Button1Click();
+    QVERIFY(timer->isActive());
+    QCOMPARE(frame->BriteColor(), clRed);
+    QCOMPARE(frame->DarkColor(), clRed);
+
+    // a reply that is not a status reply does not end the mode
+    window.CommThreadReply(nullptr, Reply(0xFF, {2, 5}));
+    QVERIFY(timer->isActive());
+
+    window.CommThreadReply(nullptr, StatusReply(0));
+    window.CommThreadReply(nullptr, StatusReply(0));
+    QVERIFY(!timer->isActive());
+    QCOMPARE(frame->BriteColor(), clBtnFace);
+    QCOMPARE(beeps, 0);
+    window.SlowTimerTimer();
+    window.SlowTimerTimer();
+    QCOMPARE(beeps, 1);
+}
+
+void TestMainWindow::setByCardSecondPressCancels()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    int beeps = 0;
+    window.SetBeepHook([&beeps] { ++beeps; });
+    window.Button1Click();
+    window.Button1Click();
+    QVERIFY(!Control<QTimer>(window, "SetAddressTimer")->isActive());
+    QCOMPARE(Control<TColorBevel>(window, "ColorBevel3")->BriteColor(), clBtnFace);
+    window.CommThreadReply(nullptr, StatusReply(0));
+    window.SlowTimerTimer();
+    QCOMPARE(beeps, 0);
+}
+
+void TestMainWindow::addressChangeResetsInformation()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    window.CommThreadReply(nullptr, Reply(0xFF, {2, 5}));
+    for (std::uint8_t reg = 6; reg <= 9; ++reg)
+        window.CommThreadReply(nullptr, RegisterValue(reg, reg));
+    Control<QSpinBox>(window, "SetAddressSE")->setValue(16);
+    QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
+    QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
+    QCOMPARE(int(window.CommThread().HWAddress), 16);
+    // the serial bytes were requested afresh: one value shows one dot again
+    window.CommThreadReply(nullptr, RegisterValue(6, 0x42));
+    QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: ."));
+}
+
+void TestMainWindow::requestBodies()
+{
+    QCOMPARE(ModuleRequests::FirmwareVersion(3), BytesOf({0x03, 0x00, 0xFF}));
+    QCOMPARE(ModuleRequests::RegisterRead(16, 9), BytesOf({0x10, 0x01, 0x53, 0x09}));
+    QCOMPARE(ModuleRequests::Lightning(1), BytesOf({0x01, 0x03, 0x54, 0x02, 0x00, 0x00}));
+    QCOMPARE(ModuleRequests::AssignedAddress(16), std::uint8_t(0));
+    QCOMPARE(ModuleRequests::AssignedAddress(15), std::uint8_t(15));
+}
+
+void TestMainWindow::setByCardFrame_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<TByteString>("expected");
+    QTest::newRow("v=5") << 5 << "0123456789ABCDEF" << BytesOf({0x00, 0x05, 0x02, 0x05, 0xEF, 0xCD, 0xAB, 0x89});
+    QTest::newRow("v=16 goes as 0") << 16 << "0000000000000ABC"
+                                    << BytesOf({0x00, 0x05, 0x02, 0x00, 0xBC, 0x0A, 0x00, 0x00});
+    QTest::newRow("short card text") << 1 << "12" << BytesOf({0x00, 0x05, 0x02, 0x01, 0x12, 0x00, 0x00, 0x00});
+}
+
+void TestMainWindow::setByCardFrame()
+{
+    QFETCH(int, address);
+    QFETCH(QString, card);
+    QFETCH(TByteString, expected);
+    QCOMPARE(ModuleRequests::SetByCard(address, card), expected);
+}
+
+void TestMainWindow::settingsAreAppliedAndSavedBack()
+{
+    TProgramFolder folder("[Communication]\nHWAddress=40\nCommunicationMode=lan\nDataBits=9\nIPAddress=10.0.0.7\n"
+                          "IPPort=4001\nServiceCard=abc\n[ReaderData]\nStrikeTime=300\nBeepFunction=5\n"
+                          "ReaderFunction=1\n[Version]\nSetMaster=1\n");
+    {
+        TMainWindow window(folder.Path());
+        QCOMPARE(Control<QSpinBox>(window, "SetAddressSE")->value(), 16);
+        QCOMPARE(int(window.CommThread().HWAddress), 16);
+        QVERIFY(window.CommThread().LANMode());
+        QCOMPARE(int(window.CommThread().DataBits), 8);
+        QCOMPARE(window.CommThread().GetIPAddress(), QStringLiteral("10.0.0.7"));
+        QCOMPARE(Control<QSpinBox>(window, "StrikeTimeSE")->value(), 255);
+        QVERIFY(!Control<QCheckBox>(window, "BeepCB")->isChecked());
+        QCOMPARE(Control<QComboBox>(window, "InputFunctionCB")->currentIndex(), 1);
+        Control<QSpinBox>(window, "DoorAjarSE")->setValue(42);
+    }
+    const QByteArray saved = folder.Settings();
+    for (const char* line : {"HWAddress=16", "CommunicationMode=LAN", "DataBits=8", "IPPort=4001",
+                             "ServiceCard=0000000000000ABC", "BeepFunction=1", "DoorAjarDelay=42", "StrikeTime=255"})
+        QVERIFY2(saved.contains(line), line);
+}
+
+void TestMainWindow::failedSaveIsReportedNotFatal()
+{
+    TProgramFolder folder;
+    // a folder where the file should be: no write can succeed, not even as root
+    QVERIFY(QDir(folder.Path()).mkdir("VyxvozeRadavo.ini"));
+    QStringList reports;
+    AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
+    {
+        TMainWindow window(folder.Path());
+    }
+    AppErrors::SetHandler(nullptr);
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports.first().startsWith("Unable to write to"), qPrintable(reports.first()));
+}
+
+void TestMainWindow::renderings()
+{
+    {
+        TProgramFolder folder;
+        TMainWindow window(folder.Path());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        SaveRendering(window, "mainwindow-stopped-master-off");
+        window.CommThreadReply(nullptr, StatusReply(0x81, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}, 0x0C));
+        window.CommThreadTimeout(nullptr);
+        SaveRendering(window, "mainwindow-timed-out");
+    }
+    TProgramFolder folder(MasterOn);
+    TMainWindow window(folder.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Control<QCheckBox>(window, "MasterReaderCB")->setChecked(true);
+    SaveRendering(window, "mainwindow-stopped-master-on");
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

@@ -1,0 +1,258 @@
+// The main window against the module simulator, a process of its own on a
+// free TCP port, driven through its standard input.
+
+#include "MainWindowTestSupport.h"
+
+#include "link/CommThreadU.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTimer>
+
+namespace {
+constexpr int LinkWaitMs = 5000;
+
+class TSimulator {
+public:
+    TSimulator()
+    {
+        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FProcess.start(QStringLiteral(VYX_MODULE_SIM),
+                       {"--tcp", "127.0.0.1:0", "--port-file", FPortFile, "--quiet", "--exit-on-eof"});
+    }
+    ~TSimulator()
+    {
+        FProcess.closeWriteChannel();
+        if (!FProcess.waitForFinished(2000)) {
+            FProcess.kill();
+            FProcess.waitForFinished(2000);
+        }
+    }
+    // 0 while the simulator is not listening yet
+    int Port() const
+    {
+        QFile file(FPortFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    }
+    void Send(const QByteArray& line) { FProcess.write(line + '\n'); }
+    QProcess& Process() { return FProcess; }
+
+private:
+    QTemporaryDir FDir;
+    QString FPortFile = FDir.path() + "/port";
+    QProcess FProcess;
+};
+
+QByteArray LanSettings(int port)
+{
+    return "[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort=" + QByteArray::number(port)
+           + "\n[Version]\nSetMaster=1\n";
+}
+}
+
+class TestMainWindowSim : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startConnectsAndReadsModuleInformation();
+    void presentedCardAndInputsShow();
+    void silentModuleTimesOut();
+    void corruptedReplyTurnsLampYellow();
+    void stopGreysLampAtOnceAndBlanksOnClose();
+    void closingWhileRunningNeedsNoSecondAction();
+    void addressChangeRequeuesInformationRequests();
+    void setByCardEndsWithOneBeepOnModuleAnswer();
+    void writeGuardInMasterMode_data();
+    void writeGuardInMasterMode();
+
+private:
+    void StartWindow();
+    void Connect();
+
+    std::unique_ptr<TSimulator> FSimulator;
+    std::unique_ptr<TProgramFolder> FFolder;
+    std::unique_ptr<TMainWindow> FWindow;
+    int FBeeps = 0;
+};
+
+void TestMainWindowSim::init()
+{
+    FSimulator = std::make_unique<TSimulator>();
+    QVERIFY(FSimulator->Process().waitForStarted(LinkWaitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(FSimulator->Port() > 0, LinkWaitMs);
+    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->Port()));
+    StartWindow();
+}
+
+void TestMainWindowSim::cleanup()
+{
+    FWindow.reset();
+    FFolder.reset();
+    FSimulator.reset();
+}
+
+void TestMainWindowSim::StartWindow()
+{
+    FBeeps = 0;
+    FWindow = std::make_unique<TMainWindow>(FFolder->Path());
+    FWindow->SetBeepHook([this] { ++FBeeps; });
+    FWindow->show();
+}
+
+void TestMainWindowSim::Connect()
+{
+    Control<QAction>(*FWindow, "Start1")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(*FWindow), QStringLiteral("Connected."), LinkWaitMs);
+}
+
+void TestMainWindowSim::startConnectsAndReadsModuleInformation()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    QCOMPARE(LampBrush(window), clLime);
+    QCOMPARE(Control<QAction>(window, "Start1")->text(), QStringLiteral("Stop"));
+    QVERIFY(Control<QAction>(window, "WriteMI")->isEnabled());
+    QVERIFY(!Control<QAction>(window, "Nastaven1")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    // half a second after the last reply the lamp is grey, at the time-out red
+    FSimulator->Send("silent on");
+    QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clBtnFace, LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clRed, LinkWaitMs);
+}
+
+void TestMainWindowSim::presentedCardAndInputsShow()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    FSimulator->Send("code 0C");
+    FSimulator->Send("relay on");
+    FSimulator->Send("tamper on");
+    FSimulator->Send("card 0011223344556677");
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "CardLB")->text(), QStringLiteral("0011223344556677"),
+                              LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<TLMDTechnicalLine>(window, "Relay1")->FillColor(), clRed, LinkWaitMs);
+    QCOMPARE(Control<TShape>(window, "Tamper")->Brush(), clYellow);
+    QCOMPARE(Control<TLMDTechnicalLine>(window, "Input1")->FillColor(), clLime);
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clNavy));
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    SaveRendering(window, "mainwindow-running-card");
+}
+
+void TestMainWindowSim::silentModuleTimesOut()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    // the information requests first: a queued request that times out is a failed transfer
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    FSimulator->Send("silent on");
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Timed out!"), LinkWaitMs);
+    QCOMPARE(LampBrush(window), clRed);
+    QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
+    FSimulator->Send("silent off");
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Connected."), LinkWaitMs);
+}
+
+void TestMainWindowSim::corruptedReplyTurnsLampYellow()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    FSimulator->Send("corrupt on");
+    QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clYellow, LinkWaitMs);
+    QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
+}
+
+void TestMainWindowSim::stopGreysLampAtOnceAndBlanksOnClose()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    window.Start1Click();
+    QCOMPARE(LampBrush(window), clBtnFace);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.CommThread().IsActive(), LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QAction>(window, "Start1")->text(), QStringLiteral("Start"), LinkWaitMs);
+    QCOMPARE(Indicators(window), AllIndicators(clWhite));
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clBtnFace));
+    QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
+    QVERIFY(!Control<QAction>(window, "WriteMI")->isEnabled());
+}
+
+void TestMainWindowSim::closingWhileRunningNeedsNoSecondAction()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    QVERIFY(!window.close());
+    QVERIFY(window.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), LinkWaitMs);
+    QVERIFY(!window.CommThread().IsActive());
+}
+
+void TestMainWindowSim::addressChangeRequeuesInformationRequests()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    FSimulator->Send("address 1 2");
+    Control<QSpinBox>(window, "SetAddressSE")->setValue(2);
+    QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
+    QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    QCOMPARE(int(window.CommThread().HWAddress), 2);
+}
+
+void TestMainWindowSim::setByCardEndsWithOneBeepOnModuleAnswer()
+{
+    TMainWindow& window = *FWindow;
+    Connect();
+    window.Button1Click();
+    QCOMPARE(Control<TColorBevel>(window, "ColorBevel3")->BriteColor(), clRed);
+    QTRY_VERIFY_WITH_TIMEOUT(!Control<QTimer>(window, "SetAddressTimer")->isActive(), LinkWaitMs);
+    QCOMPARE(Control<TColorBevel>(window, "ColorBevel3")->BriteColor(), clBtnFace);
+    QTRY_COMPARE_WITH_TIMEOUT(FBeeps, 1, LinkWaitMs);
+    QTest::qWait(1200); // a further SlowTimer tick must not beep again
+    QCOMPARE(FBeeps, 1);
+}
+
+void TestMainWindowSim::writeGuardInMasterMode_data()
+{
+    QTest::addColumn<QString>("addCard");
+    QTest::addColumn<QString>("delCard");
+    QTest::addColumn<QString>("appID");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("valid") << "1234" << "5678" << "000000FF" << true;
+    QTest::newRow("differ in case only") << "1a" << "1A" << "000000ff" << true;
+    QTest::newRow("equal cards") << "12" << "12" << "000000FF" << false;
+    QTest::newRow("empty card") << "" << "12" << "000000FF" << false;
+    QTest::newRow("not hex") << "12G" << "12" << "000000FF" << false;
+    QTest::newRow("AppID of 7 digits") << "1" << "2" << "000000F" << false;
+}
+
+void TestMainWindowSim::writeGuardInMasterMode()
+{
+    QFETCH(QString, addCard);
+    QFETCH(QString, delCard);
+    QFETCH(QString, appID);
+    QFETCH(bool, enabled);
+    TMainWindow& window = *FWindow;
+    Connect();
+    Control<QLineEdit>(window, "AddCardED")->setText(addCard);
+    Control<QLineEdit>(window, "DelCardED")->setText(delCard);
+    Control<QLineEdit>(window, "AppIDED")->setText(appID);
+    auto* write = Control<QAction>(window, "WriteMI");
+    QVERIFY(write->isEnabled()); // the fields do not count while the box is unticked
+    Control<QCheckBox>(window, "MasterReaderCB")->setChecked(true);
+    QCOMPARE(write->isEnabled(), enabled);
+    if (enabled) {
+        Control<QComboBox>(window, "InputFunctionCB")->setCurrentIndex(-1);
+        QVERIFY(!write->isEnabled());
+    }
+}
+
+QTEST_MAIN(TestMainWindowSim)
+#include "test_mainwindow_sim.moc"

@@ -1,0 +1,23 @@
+#pragma once
+// SIGINT, SIGTERM and SIGHUP delivered through the event loop (a self-pipe),
+// so that the simulator stops the same way as on "quit".
+
+#include <QObject>
+
+class QSocketNotifier;
+
+class TTerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TTerminationSignals(QObject* parent = nullptr);
+    ~TTerminationSignals() override;
+    bool Install(QString& error);
+
+signals:
+    void Received(int signalNumber);
+
+private:
+    void ReadPipe();
+
+    QSocketNotifier* FNotifier = nullptr;
+};

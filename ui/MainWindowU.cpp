@@ -1,0 +1,729 @@
+#include "ui/MainWindowU.h"
+
+#include "ui_MainWindow.h"
+
+#include "link/AppErrors.h"
+#include "link/CommThreadU.h"
+#include "ports/PortNames.h"
+#include "ui/CardNumbersU.h"
+#include "ui/IniFile.h"
+#include "ui/MenuBarStyleU.h"
+#include "ui/ModuleRequestsU.h"
+#include "ui/SettingsU.h"
+#include "widgets/Colors.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFont>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+constexpr char WindowTitle[] = "Vyx voze Radavo 2.2";
+constexpr char FirmwareNotKnown[] = "fw: NA";
+constexpr char SerialNotKnown[] = "sn: NA";
+
+constexpr int StatusTextPanel = 2;
+constexpr int ProgressPanel = 1;
+
+constexpr std::uint8_t FirmwareReplyCode = 0xFF;
+constexpr std::uint8_t RegisterReplyCode = 0xB7;
+constexpr std::uint8_t StatusReplyCode = 0xB5;
+
+constexpr int FirstSerialRegister = 6;
+constexpr int SerialByteCount = 4;
+
+// status payload: bytes 1..8 the card, 9 the state flags, 10 the code
+constexpr int CardFirstByte = 1;
+constexpr int CardByteCount = 8;
+constexpr int FlagsByte = 9;
+constexpr int CodeByte = 10;
+constexpr std::uint8_t CardReadFlag = 0x80;
+
+QString HexByte(std::uint8_t value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// The payload as far as the frame holds it: a short reply yields fewer bytes,
+// never bytes of its check word or beyond its end.
+TByteString PayloadOf(const TCanonicalFrame& reply)
+{
+    if (reply.size() <= FrameOffset::Payload)
+        return {};
+    const qsizetype present = std::max<qsizetype>(0, reply.size() - FrameOffset::Payload - 2);
+    return reply.mid(FrameOffset::Payload, std::min<qsizetype>(ByteAt(reply, FrameOffset::Length), present));
+}
+
+bool Has(const TByteString& payload, int index)
+{
+    return index < payload.size();
+}
+
+void SetTextColor(QWidget* widget, TColor color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, VclColor(color));
+    widget->setPalette(palette);
+}
+
+QFont FixedPitchFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")});
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(13);
+    font.setBold(true);
+    return font;
+}
+
+void SetBevelColor(TColorBevel* bevel, TColor color)
+{
+    bevel->SetBriteColor(color);
+    bevel->SetDarkColor(color);
+}
+
+void SetUpArrow(TLMDTechnicalLine* line, TLMDLineEndings start, TLMDLineEndings end, TLMDSignPlaces places, int size)
+{
+    line->SetLineStartSign(start);
+    line->SetLineEndingsign(end);
+    line->SetSignPlaces(places);
+    line->SetSignSize(size);
+    line->SetFillColor(clGreen);
+}
+
+// A caption by the control's object name; "Name#i" is item i of a list.
+void SetCaption(QObject* control, const QString& text)
+{
+    if (auto* action = qobject_cast<QAction*>(control))
+        action->setText(text);
+    else if (auto* menu = qobject_cast<QMenu*>(control))
+        menu->setTitle(text);
+    else if (auto* label = qobject_cast<QLabel*>(control))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        button->setText(text);
+}
+}
+
+TMainWindow::TMainWindow(const QString& appDir, QWidget* parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::MainWindow>())
+    , FBeep([] { QApplication::beep(); })
+{
+    FormCreate(appDir);
+}
+
+TMainWindow::~TMainWindow()
+{
+    FormDestroy();
+}
+
+// --- creation and destruction -------------------------------------------------
+
+void TMainWindow::FormCreate(const QString& appDir)
+{
+    Q_INIT_RESOURCE(MainWindow);
+    ui->setupUi(this);
+    SetUpControls();
+
+    FBeepPending = false;
+    FFirmwareRequestPending = false;
+    FAppDir = QDir::cleanPath(appDir) + '/';
+    const QString languagePath = ChooseLanguageFile(FAppDir);
+
+    FCommThread = std::make_unique<TCommThread>();
+    WireLinkEvents();
+    ConnectControls();
+
+    FSettingsIni = std::make_unique<TIniFile>(FAppDir + SettingsFileName);
+    FLanguageIni = std::make_unique<TIniFile>(languagePath);
+    LoadLanguage(*FLanguageIni);
+    LoadSettings();
+    BlankPreset();
+    UpdateControls();
+}
+
+void TMainWindow::FormDestroy()
+{
+    try {
+        SaveSettings();
+    } catch (const std::exception& e) {
+        AppErrors::Report(QString::fromLocal8Bit(e.what()));
+    }
+    FSettingsIni.reset();
+    FLanguageIni.reset();
+    // the controls the handlers touch go with this window: no event may reach them
+    DetachLinkEvents();
+    FCommThread.reset();
+}
+
+void TMainWindow::SetUpControls()
+{
+    // owned by the window, so it outlives the menu bar
+    ui->MainMenu1->setStyle(new TMenuBarStyle(this));
+    // the separator of the designs, by its name
+    ui->Program1->insertSeparator(ui->Konec1)->setObjectName(QStringLiteral("N1"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    SetClientHeight(ClientHeight);
+
+    QPalette panel = ui->Panel1->palette();
+    panel.setColor(QPalette::Window, VclColor(clWhite));
+    ui->Panel1->setPalette(panel);
+
+    ui->Tamper->SetShape(TShape::TShapeType::stCircle);
+    ui->S1->SetShape(TShape::TShapeType::stCircle);
+    SetLamp(clBtnShadow, clBtnFace);
+    SetUpArrow(ui->Input1, TLMDLineEndings::leNothing, TLMDLineEndings::leClosedArrowRight, TLMDSignPlaces::spEnd, 10);
+    SetUpArrow(ui->Input2, TLMDLineEndings::leNothing, TLMDLineEndings::leClosedArrowRight, TLMDSignPlaces::spEnd, 10);
+    SetUpArrow(ui->Relay1, TLMDLineEndings::leClosedArrowLeft, TLMDLineEndings::leClosedArrowRight,
+               TLMDSignPlaces::spStart, 11);
+    ui->Relay1->SetArrowed(true);
+    for (TShape* shape : {ui->Tamper, ui->ForcedDoor, ui->DoorAjar})
+        shape->SetBrush(clBtnShadow);
+
+    QIcon lightning(QStringLiteral(":/images/lightning.svg"));
+    lightning.addFile(QStringLiteral(":/images/lightning-disabled.svg"), QSize(), QIcon::Disabled);
+    ui->SpeedButton1->setIcon(lightning);
+
+    const QFont fixed = FixedPitchFont();
+    for (QLabel* label : {ui->CardLB, ui->Code, ui->Label1, ui->Label2}) {
+        label->setFont(fixed);
+        SetTextColor(label, clNavy);
+    }
+
+    for (TColorBevel* separator : {ui->ColorBevel4, ui->ColorBevel1, ui->ColorBevel2})
+        SetBevelColor(separator, clLightOrange);
+    SetBevelColor(ui->ColorBevel3, clBtnFace);
+
+    ui->FriendlyStatusBar1->SetPanelWidths({16, 75, 100});
+
+    auto makeTimer = [this](const char* name, int interval, bool enabled) {
+        auto* timer = new QTimer(this);
+        timer->setObjectName(QString::fromLatin1(name));
+        timer->setInterval(interval);
+        if (enabled)
+            timer->start();
+        return timer;
+    };
+    Timer1 = makeTimer("Timer1", 500, false);
+    Timer2 = makeTimer("Timer2", 50, false);
+    SetAddressTimer = makeTimer("SetAddressTimer", 12000, false);
+    SlowTimer = makeTimer("SlowTimer", 1000, true);
+}
+
+void TMainWindow::ConnectControls()
+{
+    connect(ui->Start1, &QAction::triggered, this, &TMainWindow::Start1Click);
+    connect(ui->Konec1, &QAction::triggered, this, &TMainWindow::Konec1Click);
+    connect(Timer1, &QTimer::timeout, this, &TMainWindow::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TMainWindow::Timer2Timer);
+    connect(SetAddressTimer, &QTimer::timeout, this, &TMainWindow::SetAddressTimerTimer);
+    connect(SlowTimer, &QTimer::timeout, this, &TMainWindow::SlowTimerTimer);
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, &TMainWindow::SpeedButton1Click);
+    connect(ui->SetAddressSE, &QSpinBox::valueChanged, this, &TMainWindow::SetAddressSEChange);
+    connect(ui->SetAddressBtn, &QPushButton::clicked, this, &TMainWindow::SetAddressBtnClick);
+    connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
+    connect(ui->SetAddCardBtn, &QPushButton::clicked, this, &TMainWindow::SetAddCardBtnClick);
+    connect(ui->SetDelCardBtn, &QPushButton::clicked, this, &TMainWindow::SetDelCardBtnClick);
+    connect(ui->MasterReaderCB, &QCheckBox::toggled, this, &TMainWindow::UpdateControls);
+    for (QLineEdit* edit : {ui->AddCardED, ui->DelCardED, ui->AppIDED})
+        connect(edit, &QLineEdit::textChanged, this, &TMainWindow::UpdateControls);
+    connect(ui->InputFunctionCB, &QComboBox::currentIndexChanged, this, &TMainWindow::UpdateControls);
+}
+
+void TMainWindow::WireLinkEvents()
+{
+    using namespace std::placeholders;
+    TCommThread& link = *FCommThread;
+    link.OnOpen = std::bind(&TMainWindow::CommThreadOpen, this, _1);
+    link.OnClose = std::bind(&TMainWindow::CommThreadClose, this, _1);
+    link.OnReply = std::bind(&TMainWindow::CommThreadReply, this, _1, _2);
+    link.OnTimeout = std::bind(&TMainWindow::CommThreadTimeout, this, _1);
+    link.OnChecksumError = std::bind(&TMainWindow::CommThreadChecksumError, this, _1);
+    link.OnCommError = std::bind(&TMainWindow::CommThreadError, this, _1);
+    link.OnCommandDone = std::bind(&TMainWindow::CommThreadCommandDone, this, _1);
+    link.OnCommandTimeout = std::bind(&TMainWindow::CommThreadCommandTimeout, this, _1);
+}
+
+void TMainWindow::DetachLinkEvents()
+{
+    TCommThread& link = *FCommThread;
+    link.OnOpen = nullptr;
+    link.OnClose = nullptr;
+    link.OnReply = nullptr;
+    link.OnTimeout = nullptr;
+    link.OnChecksumError = nullptr;
+    link.OnCommError = nullptr;
+    link.OnCommandDone = nullptr;
+    link.OnCommandTimeout = nullptr;
+}
+
+// --- language and settings ----------------------------------------------------
+
+void TMainWindow::LoadLanguage(const TIniFile& ini)
+{
+    const QHash<QString, QString> texts = ReadLanguageTexts(ini, MainWindowLanguageKeys());
+    ui->InputFunctionCB->clear();
+    for (const TLanguageKey& key : MainWindowLanguageKeys()) {
+        const QString control = QString::fromUtf8(key.control);
+        if (control.isEmpty())
+            continue;
+        const QString text = texts.value(QString::fromUtf8(key.key));
+        if (control.startsWith(ui->InputFunctionCB->objectName() + '#'))
+            ui->InputFunctionCB->addItem(text);
+        else if (QObject* target = findChild<QObject*>(control))
+            SetCaption(target, text);
+    }
+    FTexts = KeptTexts(texts);
+    setWindowTitle(QString::fromLatin1(WindowTitle));
+}
+
+void TMainWindow::LoadSettings()
+{
+    const TSettingsDefaults defaults{FCommThread->GetComPort(), ui->SetAddressSE->value()};
+    const TStoredSettings s = ReadSettings(*FSettingsIni, defaults);
+    move(s.left, s.top);
+    ApplyLinkSettings(s);
+    ApplyReaderSettings(s);
+    SetMaster(s.masterFeature);
+    PortNames::SetConfiguredPaths(s.portPaths);
+}
+
+void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
+{
+    TCommThread& link = *FCommThread;
+    link.SetComPort(s.comPort);
+    link.DataBits = static_cast<std::uint8_t>(s.dataBits);
+    link.SetIPAddress(s.ipAddress);
+    link.SetIPPort(s.ipPort);
+    // after DataBits: LAN mode forces the 8-bit form
+    link.SetLANMode(s.lanMode);
+    ui->SetAddressSE->setValue(s.hwAddress);
+    FServiceCard = s.serviceCard;
+    link.HWAddress = static_cast<std::uint8_t>(ui->SetAddressSE->value());
+}
+
+void TMainWindow::ApplyReaderSettings(const TStoredSettings& s)
+{
+    ui->StrikeTimeSE->setValue(s.strikeTime);
+    ui->BeepCB->setChecked(s.beep);
+    ui->DoorAjarSE->setValue(s.doorAjarDelay);
+    ui->TamperSignalSE->setValue(s.tamperSignal);
+    ui->ForcedDoorSignalSE->setValue(s.forcedDoorSignal);
+    ui->DoorAjarSignalSE->setValue(s.doorAjarSignal);
+    ui->InputFunctionCB->setCurrentIndex(s.readerFunction);
+    ui->MasterReaderCB->setChecked(s.master);
+    ui->AppIDED->setText(s.lastAppID);
+}
+
+void TMainWindow::SetMaster(bool enabled)
+{
+    if (enabled)
+        return;
+    ui->MasterReaderCB->setEnabled(false);
+    ui->SetAddCardBtn->setEnabled(false);
+    ui->SetDelCardBtn->setEnabled(false);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui->MasterReaderCB, ui->ColorBevel2, ui->AddCardLB, ui->AddCardED, ui->DelCardLB, ui->DelCardED,
+             ui->AppIDLB, ui->AppIDED, ui->SetAddCardBtn, ui->SetDelCardBtn, ui->SetAddressBtn, ui->PrintBtn})
+        control->hide();
+    SetClientHeight(ClientHeightWithoutMaster);
+}
+
+void TMainWindow::SetClientHeight(int height)
+{
+    centralWidget()->setFixedSize(ClientWidth, height);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+}
+
+void TMainWindow::SaveSettings()
+{
+    TStoredSettings s;
+    s.top = y();
+    s.left = x();
+    s.comPort = FCommThread->GetComPort();
+    s.hwAddress = ui->SetAddressSE->value();
+    s.dataBits = FCommThread->DataBits;
+    s.ipAddress = FCommThread->GetIPAddress();
+    s.ipPort = FCommThread->GetIPPort();
+    s.lanMode = FCommThread->LANMode();
+    s.serviceCard = FServiceCard;
+    s.master = ui->MasterReaderCB->isChecked();
+    s.strikeTime = ui->StrikeTimeSE->value();
+    s.beep = ui->BeepCB->isChecked();
+    s.doorAjarDelay = ui->DoorAjarSE->value();
+    s.tamperSignal = ui->TamperSignalSE->value();
+    s.forcedDoorSignal = ui->ForcedDoorSignalSE->value();
+    s.doorAjarSignal = ui->DoorAjarSignalSE->value();
+    s.readerFunction = ui->InputFunctionCB->currentIndex();
+    WriteSettings(*FSettingsIni, s);
+}
+
+// --- Start, Stop and the orderly close ----------------------------------------
+
+void TMainWindow::Start1Click()
+{
+    SetStatusText(QString());
+    if (FCommThread->IsActive()) {
+        FCommThread->Close();
+        SetLamp(clBtnShadow, clBtnFace);
+    } else {
+        FCommThread->Open();
+    }
+}
+
+void TMainWindow::Konec1Click()
+{
+    close();
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event)
+{
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TMainWindow::FormCloseQuery()
+{
+    if (!FCommThread->IsActive())
+        return true;
+    Timer2->start();
+    FCommThread->Close();
+    return false;
+}
+
+void TMainWindow::Timer2Timer()
+{
+    Timer2->stop();
+    close();
+}
+
+// --- the lamp, the presets and the enable rule --------------------------------
+
+void TMainWindow::Timer1Timer()
+{
+    Timer1->stop();
+    SetLamp(clBtnShadow, clBtnFace);
+}
+
+void TMainWindow::SetLamp(std::uint32_t pen, std::uint32_t brush)
+{
+    ui->S1->SetPen(pen);
+    ui->S1->SetBrush(brush);
+}
+
+void TMainWindow::SetIndicators(std::uint32_t color)
+{
+    for (TShape* shape : {ui->ForcedDoor, ui->DoorAjar, ui->Tamper})
+        shape->SetBrush(color);
+    for (TLMDTechnicalLine* line : {ui->Relay1, ui->Input1, ui->Input2})
+        line->SetFillColor(color);
+}
+
+void TMainWindow::BlankPreset()
+{
+    SetIndicators(clWhite);
+    SetCardLabelsColor(clBtnFace);
+}
+
+void TMainWindow::GreyPreset()
+{
+    SetIndicators(clBtnFace);
+}
+
+void TMainWindow::SetCardLabelsColor(std::uint32_t color)
+{
+    SetTextColor(ui->CardLB, color);
+    SetTextColor(ui->Code, color);
+}
+
+void TMainWindow::SetStatusText(const QString& text)
+{
+    ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, text);
+}
+
+void TMainWindow::SetCardFrameColor(std::uint32_t color)
+{
+    SetBevelColor(ui->ColorBevel3, color);
+}
+
+void TMainWindow::UpdateControls()
+{
+    const bool active = FCommThread->IsActive();
+    ui->SetAddressBtn->setEnabled(active);
+    ui->Button1->setEnabled(ui->SetAddressBtn->isEnabled());
+    ui->Nastaven1->setEnabled(!active);
+    ui->WriteMI->setEnabled(active);
+    ui->SpeedButton1->setEnabled(active);
+    if (ui->MasterReaderCB->isVisibleTo(this) && ui->MasterReaderCB->isChecked()) {
+        const QString add = ui->AddCardED->text();
+        const QString del = ui->DelCardED->text();
+        const int function = ui->InputFunctionCB->currentIndex();
+        ui->WriteMI->setEnabled(ui->WriteMI->isEnabled() && IsValidCardNumber(add) && IsValidCardNumber(del)
+                                && add != del && IsValidAppID(ui->AppIDED->text()) && (function == 0 || function == 1));
+    }
+    ui->AddCardED->setEnabled(ui->MasterReaderCB->isChecked());
+    const bool master = ui->AddCardED->isEnabled();
+    for (QWidget* control : std::initializer_list<QWidget*>{ui->DelCardED, ui->AppIDED, ui->SetAddCardBtn,
+                                                            ui->SetDelCardBtn, ui->AddCardLB, ui->DelCardLB,
+                                                            ui->AppIDLB, ui->PrintBtn})
+        control->setEnabled(master);
+}
+
+void TMainWindow::SetAddCardBtnClick()
+{
+    ui->AddCardED->setText(ui->CardLB->text());
+    UpdateControls();
+}
+
+void TMainWindow::SetDelCardBtnClick()
+{
+    ui->DelCardED->setText(ui->CardLB->text());
+    UpdateControls();
+}
+
+// --- link events --------------------------------------------------------------
+
+void TMainWindow::CommThreadOpen(TCommThread*)
+{
+    SetStatusText(QString());
+    ui->Start1->setText(FTexts.mainMenuStop);
+    ui->Start1->setIcon(QIcon(QStringLiteral(":/images/stop.svg")));
+    UpdateControls();
+    ResetInformationLabels();
+    FFirmwareRequestPending = true;
+    FSerialRequestPending = true;
+}
+
+void TMainWindow::CommThreadClose(TCommThread*)
+{
+    BlankPreset();
+    ui->Start1->setText(FTexts.mainMenuStart);
+    ui->Start1->setIcon(QIcon(QStringLiteral(":/images/start.svg")));
+    UpdateControls();
+    ResetInformationLabels();
+}
+
+void TMainWindow::CommThreadTimeout(TCommThread*)
+{
+    SetStatusText(FTexts.timedOut);
+    Timer1->stop();
+    SetLamp(clBtnShadow, clRed);
+    GreyPreset();
+}
+
+void TMainWindow::CommThreadChecksumError(TCommThread*)
+{
+    Timer1->stop();
+    SetLamp(clBtnShadow, clYellow);
+    GreyPreset();
+}
+
+void TMainWindow::CommThreadError(TCommThread*)
+{
+    Timer1->stop();
+    SetLamp(clBtnShadow, clBtnShadow);
+    GreyPreset();
+    ui->FriendlyStatusBar1->SetPanelText(ProgressPanel, QString());
+    SetStatusText(QString());
+}
+
+void TMainWindow::CommThreadCommandDone(TCommThread*)
+{
+    if (ui->ProgressBar1->value() < ui->ProgressBar1->maximum())
+        ui->ProgressBar1->setValue(ui->ProgressBar1->value() + 1);
+}
+
+void TMainWindow::CommThreadCommandTimeout(TCommThread*)
+{
+    ui->ProgressBar1->setValue(0);
+    ui->ProgressBar1->setMaximum(0);
+    SetStatusText(FTexts.dataTransferFailed);
+}
+
+// --- replies ------------------------------------------------------------------
+
+void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
+{
+    TProgressBar* progress = ui->ProgressBar1;
+    if (progress->maximum() > 0 && progress->value() == progress->maximum()) {
+        progress->setValue(0);
+        progress->setMaximum(0);
+        SetStatusText(FTexts.dataTransferOK);
+    }
+    const QString status = ui->FriendlyStatusBar1->PanelText(StatusTextPanel);
+    if (status != FTexts.dataTransferOK && status != FTexts.dataTransferFailed && status != FTexts.dataTransfer)
+        SetStatusText(FTexts.connected);
+    Timer1->stop();
+    ui->S1->SetBrush(clLime);
+    Timer1->start();
+
+    if (reply.size() <= FrameOffset::Command)
+        return;
+    const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
+    const TByteString payload = PayloadOf(reply);
+    if (code == FirmwareReplyCode)
+        FirmwareReply(payload);
+    if (code == RegisterReplyCode)
+        RegisterReply(payload);
+    if (code == StatusReplyCode)
+        StatusReply(payload);
+}
+
+void TMainWindow::FirmwareReply(const TByteString& payload)
+{
+    if (!Has(payload, 1))
+        return;
+    ui->Label1->setText(QStringLiteral("fw: %1.%2").arg(ByteAt(payload, 0)).arg(ByteAt(payload, 1)));
+}
+
+void TMainWindow::RegisterReply(const TByteString& payload)
+{
+    if (Has(payload, 1)) {
+        const int reg = ByteAt(payload, 0);
+        if (reg >= FirstSerialRegister && reg < FirstSerialRegister + SerialByteCount) {
+            const int i = reg - FirstSerialRegister;
+            FSerialBytes[i] = ByteAt(payload, 1);
+            FSerialReceived[i] = true;
+            ui->Label2->setText(QStringLiteral("sn: ") + QString(i + 1, '.'));
+        }
+    }
+    const bool complete = std::all_of(FSerialReceived.begin(), FSerialReceived.end(), [](bool b) { return b; });
+    const bool blank = std::all_of(FSerialBytes.begin(), FSerialBytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+    if (complete && !blank) {
+        QString text = QStringLiteral("sn: ");
+        for (std::uint8_t b : FSerialBytes)
+            text += HexByte(b);
+        ui->Label2->setText(text);
+    }
+}
+
+void TMainWindow::StatusReply(const TByteString& payload)
+{
+    if (ui->ColorBevel3->BriteColor() != clBtnFace)
+        SetCardFrameColor(clBtnFace);
+    if (SetAddressTimer->isActive()) {
+        SetAddressTimer->stop();
+        FBeepPending = true;
+    }
+    SetCardLabelsColor(clNavy);
+    if (!Has(payload, FlagsByte))
+        return;
+    const std::uint8_t flags = ByteAt(payload, FlagsByte);
+    ShowStatusFlags(flags);
+    if (flags & CardReadFlag)
+        ShowCard(payload);
+}
+
+void TMainWindow::ShowStatusFlags(std::uint8_t flags)
+{
+    auto line = [flags](std::uint8_t mask) { return (flags & mask) ? clRed : clLime; };
+    auto alarm = [flags](std::uint8_t mask, TColor set) { return (flags & mask) ? set : clBtnFace; };
+    ui->Relay1->SetFillColor(line(0x01));
+    ui->Input2->SetFillColor(line(0x02));
+    ui->Input1->SetFillColor(line(0x04));
+    ui->Tamper->SetBrush(alarm(0x08, clYellow));
+    ui->DoorAjar->SetBrush(alarm(0x10, clYellow));
+    ui->ForcedDoor->SetBrush(alarm(0x20, clRed));
+}
+
+void TMainWindow::ShowCard(const TByteString& payload)
+{
+    // the flags byte comes after the card, so the card is always complete here
+    QString card;
+    for (int k = CardFirstByte; k < CardFirstByte + CardByteCount; ++k)
+        card += HexByte(ByteAt(payload, k));
+    ui->CardLB->setText(card);
+    if (Has(payload, CodeByte))
+        ui->Code->setText(HexByte(ByteAt(payload, CodeByte)));
+}
+
+// --- information requests and the lightning command ---------------------------
+
+void TMainWindow::SlowTimerTimer()
+{
+    if (FFirmwareRequestPending && FCommThread->IsActive()) {
+        FFirmwareRequestPending = false;
+        QueueFirmwareRequest();
+    }
+    if (FSerialRequestPending && FCommThread->IsActive()) {
+        QueueSerialRequests();
+        FSerialRequestPending = false;
+    }
+    if (FBeepPending) {
+        FBeepPending = false;
+        FBeep();
+    }
+}
+
+void TMainWindow::QueueFirmwareRequest()
+{
+    FCommThread->AddCommand(ModuleRequests::FirmwareVersion(static_cast<std::uint8_t>(ui->SetAddressSE->value())));
+}
+
+void TMainWindow::QueueSerialRequests()
+{
+    for (int i = 0; i < SerialByteCount; ++i) {
+        FCommThread->AddCommand(ModuleRequests::RegisterRead(static_cast<std::uint8_t>(ui->SetAddressSE->value()),
+                                                             static_cast<std::uint8_t>(FirstSerialRegister + i)));
+        FSerialBytes[i] = 0;
+        FSerialReceived[i] = false;
+    }
+}
+
+void TMainWindow::ResetInformationLabels()
+{
+    ui->Label1->setText(QString::fromLatin1(FirmwareNotKnown));
+    ui->Label2->setText(QString::fromLatin1(SerialNotKnown));
+}
+
+void TMainWindow::SpeedButton1Click()
+{
+    FCommThread->AddCommand(ModuleRequests::Lightning(static_cast<std::uint8_t>(ui->SetAddressSE->value())));
+}
+
+// --- bus address --------------------------------------------------------------
+
+void TMainWindow::SetAddressSEChange()
+{
+    SlowTimer->stop();
+    FCommThread->HWAddress = static_cast<std::uint8_t>(ui->SetAddressSE->value());
+    ResetInformationLabels();
+    QueueFirmwareRequest();
+    QueueSerialRequests();
+    SlowTimer->start();
+}
+
+void TMainWindow::SetAddressBtnClick()
+{
+    FCommThread->AssignHWAddress(ModuleRequests::AssignedAddress(ui->SetAddressSE->value()));
+}
+
+void TMainWindow::Button1Click()
+{
+    if (SetAddressTimer->isActive()) {
+        SetAddressTimer->stop();
+        SetCardFrameColor(clBtnFace);
+        return;
+    }
+    QueueSetByCard();
+    SetAddressTimer->start();
+    SetCardFrameColor(clRed);
+}
+
+void TMainWindow::SetAddressTimerTimer()
+{
+    QueueSetByCard();
+}
+
+void TMainWindow::QueueSetByCard()
+{
+    FCommThread->AddCommand(ModuleRequests::SetByCard(ui->SetAddressSE->value(), FServiceCard));
+}

@@ -1,0 +1,128 @@
+#pragma once
+// TMainWindow: the program's one window. It owns the link to the module and
+// the settings and language files, shows the module's state, opens and closes
+// the link, assigns the bus address and holds the module's configuration.
+
+#include "link/CommTypesU.h"
+#include "ui/LanguageU.h"
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QTimer;
+class TCommThread;
+class TIniFile;
+struct TStoredSettings;
+
+namespace Ui {
+class MainWindow;
+}
+
+class TMainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // appDir: the folder of the settings and language files, with or without
+    // its trailing separator.
+    explicit TMainWindow(const QString& appDir = QCoreApplication::applicationDirPath() + '/',
+                         QWidget* parent = nullptr);
+    ~TMainWindow() override;
+
+    static constexpr int ClientWidth = 272;
+    static constexpr int ClientHeight = 460;
+    // the 410-pixel window of the designs, less its caption, menu and borders
+    static constexpr int ClientHeightWithoutMaster = 356;
+
+    TCommThread& CommThread() { return *FCommThread; }
+    // The information sound; QApplication::beep unless replaced.
+    void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
+
+    // Handlers, named as the designs name them.
+    void Start1Click();
+    void Konec1Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void SlowTimerTimer();
+    void SpeedButton1Click();
+    void SetAddressSEChange();
+    void SetAddressBtnClick();
+    void Button1Click();
+    void SetAddressTimerTimer();
+    void SetAddCardBtnClick();
+    void SetDelCardBtnClick();
+    void UpdateControls();
+
+    void CommThreadOpen(TCommThread* sender);
+    void CommThreadClose(TCommThread* sender);
+    void CommThreadReply(TCommThread* sender, const TCanonicalFrame& reply);
+    void CommThreadTimeout(TCommThread* sender);
+    void CommThreadChecksumError(TCommThread* sender);
+    void CommThreadError(TCommThread* sender);
+    void CommThreadCommandDone(TCommThread* sender);
+    void CommThreadCommandTimeout(TCommThread* sender);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate(const QString& appDir);
+    void FormDestroy();
+    bool FormCloseQuery();
+
+    void SetUpControls();
+    void ConnectControls();
+    void WireLinkEvents();
+    void DetachLinkEvents();
+
+    void LoadLanguage(const TIniFile& ini);
+    void LoadSettings();
+    void SaveSettings();
+    void ApplyLinkSettings(const TStoredSettings& s);
+    void ApplyReaderSettings(const TStoredSettings& s);
+    void SetMaster(bool enabled);
+    void SetClientHeight(int height);
+
+    void BlankPreset();
+    void GreyPreset();
+    void SetIndicators(std::uint32_t color);
+    void ShowStatusFlags(std::uint8_t flags);
+    void ShowCard(const TByteString& payload);
+    void SetLamp(std::uint32_t pen, std::uint32_t brush);
+    void SetCardLabelsColor(std::uint32_t color);
+    void SetStatusText(const QString& text);
+    void SetCardFrameColor(std::uint32_t color);
+
+    void FirmwareReply(const TByteString& payload);
+    void RegisterReply(const TByteString& payload);
+    void StatusReply(const TByteString& payload);
+
+    void QueueFirmwareRequest();
+    void QueueSerialRequests();
+    void QueueSetByCard();
+    void ResetInformationLabels();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    QTimer* Timer1;
+    QTimer* Timer2;
+    QTimer* SetAddressTimer;
+    QTimer* SlowTimer;
+
+    std::unique_ptr<TCommThread> FCommThread;
+    QString FAppDir;
+    QString FServiceCard;
+    bool FBeepPending = false;
+    bool FFirmwareRequestPending = false;
+    bool FSerialRequestPending = false;
+    std::array<std::uint8_t, 4> FSerialBytes{};
+    std::array<bool, 4> FSerialReceived{};
+    std::unique_ptr<TIniFile> FSettingsIni;
+    std::unique_ptr<TIniFile> FLanguageIni;
+
+    TKeptTexts FTexts;
+    std::function<void()> FBeep;
+};

@@ -1,0 +1,40 @@
+#include "ui/ModuleRequestsU.h"
+
+#include "ui/CardNumbersU.h"
+
+namespace ModuleRequests {
+namespace {
+constexpr std::uint8_t FirmwareCode = 0xFF;
+constexpr std::uint8_t RegisterReadCode = 0x53;
+constexpr std::uint8_t LightningCode = 0x54;
+constexpr std::uint8_t SetByCardCode = 0x02;
+constexpr int HighestBusAddress = 16;
+}
+
+TByteString FirmwareVersion(std::uint8_t address)
+{
+    return BytesOf({address, 0x00, FirmwareCode});
+}
+
+TByteString RegisterRead(std::uint8_t address, std::uint8_t reg)
+{
+    return BytesOf({address, 0x01, RegisterReadCode, reg});
+}
+
+TByteString Lightning(std::uint8_t address)
+{
+    return BytesOf({address, 0x03, LightningCode, 0x02, 0x00, 0x00});
+}
+
+std::uint8_t AssignedAddress(int busAddress)
+{
+    return busAddress == HighestBusAddress ? 0 : static_cast<std::uint8_t>(busAddress);
+}
+
+TByteString SetByCard(int busAddress, const QString& serviceCard)
+{
+    // a card text that is not 16 digits is normalised, so it never reads short
+    const auto card = CardBytes(NormalizeCardNumber(serviceCard));
+    return BytesOf({0x00, 0x05, SetByCardCode, AssignedAddress(busAddress), card[7], card[6], card[5], card[4]});
+}
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Request bodies that the main window queues for the module (address, N,
+// code, payload; the link adds the check word).
+
+#include "link/CommTypesU.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace ModuleRequests {
+// address: the bus address 1..16, sent unchanged (16 goes out as 0x10)
+TByteString FirmwareVersion(std::uint8_t address);
+TByteString RegisterRead(std::uint8_t address, std::uint8_t reg);
+TByteString Lightning(std::uint8_t address);
+
+// The address that the two assignment frames carry: 16 becomes 0.
+std::uint8_t AssignedAddress(int busAddress);
+// To address 0: the new address and the card's four least significant bytes,
+// least significant first. serviceCard: 16 hexadecimal digits.
+TByteString SetByCard(int busAddress, const QString& serviceCard);
+}

@@ -1,0 +1,13 @@
+#include "ui/ApplicationU.h"
+#include "ui/MainWindowU.h"
+
+int main(int argc, char** argv)
+{
+    TApplication application(argc, argv);
+    application.setApplicationName(QStringLiteral("Vyx 400 voze Radavo"));
+    InstallErrorBox();
+
+    TMainWindow mainWindow;
+    mainWindow.show();
+    return application.exec();
+}
