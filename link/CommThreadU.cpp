@@ -19,7 +19,7 @@ using std::chrono::nanoseconds;
 namespace {
 constexpr nanoseconds PollInterval = 250ms;
 constexpr nanoseconds ReplyTimeout = 750ms;
-constexpr auto WorkerPeriod = 2ms;
+constexpr nanoseconds WorkerPeriod = 2ms;
 constexpr auto NineBitAddressPause = 2ms;
 // Any fixed address on the local network; the settings replace it at start-up.
 const char* const InitialHost = "192.168.1.100";
@@ -43,6 +43,7 @@ struct TCommThread::TImpl {
     bool paused = true;      // guarded by pauseMutex
     bool inCycle = false;    // guarded by pauseMutex
     bool terminate = false;  // guarded by pauseMutex
+    std::uint64_t lineFreed = 0; // guarded by pauseMutex: counts replies taken
     std::atomic<bool> stopRequest{false};
     std::atomic<bool> stopAcknowledged{false};
 
@@ -124,6 +125,10 @@ struct TCommThread::TImpl {
         pauseChanged.notify_all();
     }
 
+    // Sleeps until the next moment a cycle can do anything (the end of the
+    // poll interval or of the reply time-out), at least one worker period,
+    // woken early when a reply frees the line; a wake-up every 2 ms whatever
+    // happens would cost more CPU than the whole traffic.
     void Execute()
     {
         std::unique_lock lock(pauseMutex);
@@ -132,7 +137,11 @@ struct TCommThread::TImpl {
                 pauseChanged.wait(lock, [this] { return terminate || !paused; });
                 continue;
             }
-            pauseChanged.wait_for(lock, WorkerPeriod, [this] { return terminate || paused; });
+            const std::uint64_t seen = lineFreed;
+            lock.unlock();
+            const nanoseconds wait = NextCycleIn();
+            lock.lock();
+            pauseChanged.wait_for(lock, wait, [&] { return terminate || paused || lineFreed != seen; });
             if (terminate || paused)
                 continue;
             inCycle = true;
@@ -142,6 +151,27 @@ struct TCommThread::TImpl {
             inCycle = false;
             pauseChanged.notify_all();
         }
+    }
+
+    nanoseconds NextCycleIn()
+    {
+        bool idle;
+        {
+            std::lock_guard lock(linkLock);
+            idle = outstanding.isEmpty();
+        }
+        // a cycle acts only once "more than" the span has passed
+        const nanoseconds due = lastSend + (idle ? PollInterval : ReplyTimeout) + 50us;
+        return std::max<nanoseconds>(WorkerPeriod, due - clock());
+    }
+
+    void WakeWorker()
+    {
+        {
+            std::lock_guard lock(pauseMutex);
+            ++lineFreed;
+        }
+        pauseChanged.notify_all();
     }
 
     // --- sending ----------------------------------------------------------
@@ -248,6 +278,7 @@ struct TCommThread::TImpl {
             nineBitRx.Clear();
             outstanding.clear();
         }
+        WakeWorker();
         if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
             RaiseReply(good->frame);
             if (queued)
