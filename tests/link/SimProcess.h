@@ -1,10 +1,20 @@
 #pragma once
 // The module simulator as a child process: started on a free TCP port or on a
-// pty, driven through its standard input.
+// pty, driven through its standard input. Started with fork and exec rather
+// than QProcess: ThreadSanitizer's runtime cannot follow the clone() call that
+// QProcess makes, and these tests run under it.
 
-#include <QProcess>
+#include <QByteArrayList>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
 
 class TSimProcess {
 public:
@@ -13,22 +23,38 @@ public:
     // Starts it and waits for its "listening ..." line; false on failure.
     bool Start(const QStringList& args)
     {
-        FProcess.setProgram(VYX_MODULE_SIM);
-        FProcess.setArguments(QStringList{"--quiet"} + args);
-        FProcess.setProcessChannelMode(QProcess::SeparateChannels);
-        FProcess.start();
-        if (!FProcess.waitForStarted(5000))
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             return false;
+        QByteArrayList storage{QByteArray(VYX_MODULE_SIM), "--quiet"};
+        for (const QString& a : args)
+            storage << a.toLocal8Bit();
+        std::vector<char*> argv;
+        for (QByteArray& a : storage)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        FPid = fork();
+        if (FPid == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        FIn = in[1];
+        FOut = out[0];
+        fcntl(FOut, F_SETFL, O_NONBLOCK);
+        if (FPid < 0)
+            return false;
+
         static const QRegularExpression listening("listening (tcp|pty) (\\S+)");
-        QByteArray out;
-        QRegularExpressionMatch m;
         return QTest::qWaitFor([&] {
-            out += FProcess.readAllStandardOutput();
-            m = listening.match(QString::fromUtf8(out));
-            if (!m.hasMatch())
-                return false;
-            FWhere = m.captured(2);
-            return true;
+            const QRegularExpressionMatch m = listening.match(QString::fromLocal8Bit(ReadOutput()));
+            if (m.hasMatch())
+                FWhere = m.captured(2);
+            return m.hasMatch();
         }, 5000);
     }
 
@@ -38,28 +64,43 @@ public:
 
     void Command(const QByteArray& line)
     {
-        FProcess.write(line + "\n");
-        FProcess.waitForBytesWritten(1000);
+        const QByteArray text = line + "\n";
+        QVERIFY(::write(FIn, text.constData(), text.size()) == text.size());
+        ReadOutput(); // keep its pipe from filling up
     }
 
-    void Stop()
-    {
-        if (FProcess.state() == QProcess::NotRunning)
-            return;
-        FProcess.terminate();
-        if (!FProcess.waitForFinished(3000)) {
-            FProcess.kill();
-            FProcess.waitForFinished(3000);
-        }
-    }
-
-    void Kill()
-    {
-        FProcess.kill();
-        FProcess.waitForFinished(3000);
-    }
+    void Stop() { End(SIGTERM); }
+    void Kill() { End(SIGKILL); }
 
 private:
-    QProcess FProcess;
+    QByteArray ReadOutput()
+    {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(FOut, buf, sizeof buf)) > 0)
+            FOutput.append(buf, n);
+        return FOutput;
+    }
+
+    void End(int signal)
+    {
+        if (FPid <= 0)
+            return;
+        ::kill(FPid, signal);
+        int status = 0;
+        const bool ended = QTest::qWaitFor([&] { return waitpid(FPid, &status, WNOHANG) == FPid; }, 3000);
+        if (!ended) {
+            ::kill(FPid, SIGKILL);
+            waitpid(FPid, &status, 0);
+        }
+        FPid = -1;
+        ::close(FIn);
+        ::close(FOut);
+    }
+
+    pid_t FPid = -1;
+    int FIn = -1;
+    int FOut = -1;
+    QByteArray FOutput;
     QString FWhere;
 };
