@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ public:
 
         FPid = fork();
         if (FPid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a test that crashed
             dup2(in[0], STDIN_FILENO);
             dup2(out[1], STDOUT_FILENO);
             execv(argv[0], argv.data());
