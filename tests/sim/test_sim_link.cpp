@@ -81,6 +81,8 @@ private slots:
     void pollToAddressOneInBothLineForms();
     void requestAssembledFromAnyChunking_data();
     void requestAssembledFromAnyChunking();
+    void requestWithoutPayloadIsAnswered_data();
+    void requestWithoutPayloadIsAnswered();
     void escapedBytesInRequestAndReply();
     void twoRequestsInOneChunkAreBothAnswered();
     void badCheckWordIsIgnored();
@@ -126,6 +128,22 @@ void TestSimLink::pollToAddressOneInBothLineForms()
     }
     const TCanonicalFrame reply = GoodFrame(Judge(static_cast<ELineMode>(mode), out));
     QCOMPARE(reply, BuildFrame(BytesOf({0x01, 0x0B, 0xB5, 0x00, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x81, 0x0C})));
+}
+
+void TestSimLink::requestWithoutPayloadIsAnswered_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("8-bit framed") << int(ELineMode::Framed8);
+    // five bytes on a 9-bit line: complete without waiting for a sixth
+    QTest::newRow("9-bit") << int(ELineMode::NineBit);
+}
+
+void TestSimLink::requestWithoutPayloadIsAnswered()
+{
+    QFETCH(int, mode);
+    TFixture f(static_cast<ELineMode>(mode));
+    const TCanonicalFrame reply = GoodFrame(Judge(f.link.Mode(), f.Exchange(BytesOf({0x01, 0x00, 0xFF}), 1000)));
+    QCOMPARE(reply, BuildFrame(BytesOf({0x01, 0x02, 0xFF, 0x02, 0x05})));
 }
 
 void TestSimLink::requestAssembledFromAnyChunking_data()
