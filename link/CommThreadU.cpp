@@ -12,6 +12,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <type_traits>
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
@@ -29,6 +30,11 @@ const char* const ActiveChangeError =
 
 constexpr int AssignIdle = -1;
 constexpr int AssignFollowUpDue = -2;
+// Releases the command queue's lock when it goes, also on an error.
+struct TQueueLockHeld {
+    std::atomic_flag& lock;
+    ~TQueueLockHeld() { lock.clear(std::memory_order_release); }
+};
 } // namespace
 
 struct TCommThread::TImpl {
@@ -44,8 +50,6 @@ struct TCommThread::TImpl {
     bool inCycle = false;    // guarded by pauseMutex
     bool terminate = false;  // guarded by pauseMutex
     std::uint64_t lineFreed = 0; // guarded by pauseMutex: counts replies taken
-    std::atomic<bool> stopRequest{false};
-    std::atomic<bool> stopAcknowledged{false};
 
     // Worker-only timing.
     nanoseconds lastSend{0};
@@ -89,21 +93,16 @@ struct TCommThread::TImpl {
             QMetaObject::invokeMethod(q, std::move(fn), Qt::QueuedConnection);
     }
 
-    void RaiseSimple(std::function<void(TCommThread*)> TCommThread::*event)
+    // Raises one of the eight events, only when a receiver is attached at the
+    // time it runs; the arguments travel as copies.
+    template <class... Args>
+    void RaiseEvent(std::function<void(TCommThread*, Args...)> TCommThread::*event,
+                    std::type_identity_t<std::decay_t<Args>>... args)
     {
         TCommThread* self = q;
-        Raise([self, event] {
+        Raise([self, event, args...] {
             if (self->*event)
-                (self->*event)(self);
-        });
-    }
-
-    void RaiseReply(const TCanonicalFrame& reply)
-    {
-        TCommThread* self = q;
-        Raise([self, reply] {
-            if (self->OnReply)
-                self->OnReply(self, reply);
+                (self->*event)(self, args...);
         });
     }
 
@@ -180,14 +179,12 @@ struct TCommThread::TImpl {
     {
         if (queueLock.test_and_set(std::memory_order_acquire))
             return false;
-        bool taken = false;
-        if (!queue.empty()) {
-            request = std::move(queue.front());
-            queue.pop_front();
-            taken = true;
-        }
-        queueLock.clear(std::memory_order_release);
-        return taken;
+        const TQueueLockHeld held{queueLock};
+        if (queue.empty())
+            return false;
+        request = std::move(queue.front());
+        queue.pop_front();
+        return true;
     }
 
     void Send(const TCanonicalFrame& request)
@@ -211,7 +208,9 @@ struct TCommThread::TImpl {
     void SendOutstanding(const TCanonicalFrame& request, nanoseconds now)
     {
         {
-            // a copy of its own: the receive path clears it on another thread
+            // A buffer of its own rather than one shared through Qt's reference
+            // count with the worker's copy: the receive path clears it on
+            // another thread, and the thread checker cannot see into Qt.
             std::lock_guard lock(linkLock);
             outstanding = TByteString(request.constData(), request.size());
         }
@@ -254,14 +253,20 @@ struct TCommThread::TImpl {
         }
         {
             std::lock_guard lock(linkLock);
-            outstanding.clear();
-            framed8Rx.Clear();
-            nineBitRx.Clear();
+            ClearLine();
         }
-        RaiseSimple(fromQueue.load() == 1 ? &TCommThread::OnCommandTimeout : &TCommThread::OnTimeout);
+        RaiseEvent(fromQueue.load() == 1 ? &TCommThread::OnCommandTimeout : &TCommThread::OnTimeout);
     }
 
     // --- receiving --------------------------------------------------------
+
+    // No request outstanding, no reply half assembled. Under linkLock.
+    void ClearLine()
+    {
+        outstanding.clear();
+        framed8Rx.Clear();
+        nineBitRx.Clear();
+    }
 
     void Receive(const TByteString& bytes, bool framed8)
     {
@@ -274,26 +279,25 @@ struct TCommThread::TImpl {
                 return;
             // read before the request is cleared: the worker may send the next one
             queued = fromQueue.load() == 1;
-            framed8Rx.Clear();
-            nineBitRx.Clear();
-            outstanding.clear();
+            ClearLine();
         }
         WakeWorker();
         if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
-            RaiseReply(good->frame);
+            RaiseEvent(&TCommThread::OnReply, good->frame);
             if (queued)
-                RaiseSimple(&TCommThread::OnCommandDone);
+                RaiseEvent(&TCommThread::OnCommandDone);
         } else {
-            RaiseSimple(&TCommThread::OnChecksumError);
+            RaiseEvent(&TCommThread::OnChecksumError);
         }
     }
 
     // --- transport events -------------------------------------------------
 
-    void ComPortAfterOpen()
+    // The port opened or the socket connected: the worker runs from now on.
+    void TransportOpened()
     {
         Resume();
-        RaiseSimple(&TCommThread::OnOpen);
+        RaiseEvent(&TCommThread::OnOpen);
     }
 
     void ComPortRxChar(int count)
@@ -318,17 +322,11 @@ struct TCommThread::TImpl {
         });
     }
 
-    void SocketConnect()
-    {
-        Resume();
-        RaiseSimple(&TCommThread::OnOpen);
-    }
-
     void SocketError(int& errorCode)
     {
         q->Close();
         errorCode = 0;
-        RaiseSimple(&TCommThread::OnCommError);
+        RaiseEvent(&TCommThread::OnCommError);
     }
 
     void SocketRead()
@@ -345,16 +343,16 @@ struct TCommThread::TImpl {
         port->SetStopBits(TStopBits::sbOneStopBit);
         port->SetControlDTR(TDTRFlowControl::dtrEnable);
         port->SetSyncMethod(TSyncMethod::smNone);
-        port->OnAfterOpen = [this](TComPort*) { ComPortAfterOpen(); };
-        port->OnAfterClose = [this](TComPort*) { RaiseSimple(&TCommThread::OnClose); };
+        port->OnAfterOpen = [this](TComPort*) { TransportOpened(); };
+        port->OnAfterClose = [this](TComPort*) { RaiseEvent(&TCommThread::OnClose); };
         port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
         port->OnLineLost = [this](TComPort*, int) { ComPortLineLost(); };
 
         socket = std::make_unique<TClientSocket>();
         socket->SetHost(InitialHost);
         socket->SetPort(InitialPort);
-        socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { SocketConnect(); };
-        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) { RaiseSimple(&TCommThread::OnClose); };
+        socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { TransportOpened(); };
+        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) { RaiseEvent(&TCommThread::OnClose); };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };
     }
@@ -376,7 +374,6 @@ TCommThread::TCommThread(const TOptions& options, QObject* parent)
 
 TCommThread::~TCommThread()
 {
-    d->stopRequest = true;
     {
         std::lock_guard lock(d->pauseMutex);
         d->terminate = true;
@@ -403,7 +400,7 @@ void TCommThread::Open()
             d->port->Open();
         }
     } catch (const std::exception&) {
-        d->RaiseSimple(&TCommThread::OnCommError);
+        d->RaiseEvent(&TCommThread::OnCommError);
     }
 }
 
@@ -418,11 +415,11 @@ void TCommThread::Close()
             d->port->Close();
         }
     } catch (const std::exception&) {
-        d->RaiseSimple(&TCommThread::OnCommError);
+        d->RaiseEvent(&TCommThread::OnCommError);
     }
     HoldQueueLock();
+    const TQueueLockHeld held{d->queueLock};
     d->queue.clear();
-    ReleaseQueueLock();
 }
 
 bool TCommThread::IsActive() const
@@ -435,14 +432,9 @@ void TCommThread::AddCommand(const TByteString& body)
     QCoreApplication::processEvents();
     while (d->queueLock.test_and_set(std::memory_order_acquire))
         QCoreApplication::processEvents();
-    try {
-        // The bare 00 00 00 goes out as it is, without a check word.
-        d->queue.push_back(body == BytesOf({0, 0, 0}) ? body : BuildFrame(body));
-    } catch (...) {
-        d->queueLock.clear(std::memory_order_release);
-        throw;
-    }
-    d->queueLock.clear(std::memory_order_release);
+    const TQueueLockHeld held{d->queueLock};
+    // The bare 00 00 00 goes out as it is, without a check word.
+    d->queue.push_back(body == BytesOf({0, 0, 0}) ? body : BuildFrame(body));
 }
 
 void TCommThread::AssignHWAddress(std::uint8_t address)
@@ -452,10 +444,6 @@ void TCommThread::AssignHWAddress(std::uint8_t address)
 
 void TCommThread::RunCycle()
 {
-    if (d->stopRequest) {
-        d->stopAcknowledged = true;
-        return;
-    }
     try {
         const nanoseconds now = d->clock();
         bool idle;

@@ -1,5 +1,7 @@
 // Pacing, queue and assignment rules of the link, driven cycle by cycle with a
 // clock of the test's own over a real pseudo-terminal (8-bit framed form).
+#include "LinkEventLog.h"
+
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
 #include "ports/ComPortPosix.h"
@@ -58,23 +60,6 @@ private:
     int FMaster = -1;
     QString FSlavePath;
     TFramed8Receiver FRx;
-};
-
-// Counts every event of the link in the order they arrive.
-struct TEventLog {
-    QStringList events;
-    QList<TCanonicalFrame> replies;
-    void Attach(TCommThread& link)
-    {
-        link.OnOpen = [this](TCommThread*) { events << "open"; };
-        link.OnClose = [this](TCommThread*) { events << "close"; };
-        link.OnCommError = [this](TCommThread*) { events << "error"; };
-        link.OnChecksumError = [this](TCommThread*) { events << "checksum"; };
-        link.OnTimeout = [this](TCommThread*) { events << "timeout"; };
-        link.OnReply = [this](TCommThread*, const TCanonicalFrame& f) { events << "reply"; replies << f; };
-        link.OnCommandDone = [this](TCommThread*) { events << "done"; };
-        link.OnCommandTimeout = [this](TCommThread*) { events << "commandtimeout"; };
-    }
 };
 
 // Records what reaches the line: drains, parity switches and writes, in order.
@@ -160,7 +145,7 @@ private:
     void Run(nanoseconds span);
     std::unique_ptr<TPtyPeer> FPeer;
     std::unique_ptr<TTestLink> FLink;
-    TEventLog FLog;
+    TLinkEventLog FLog;
     nanoseconds FNow{0};
 };
 

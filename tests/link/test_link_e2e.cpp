@@ -1,6 +1,7 @@
 // The link through the real ports against the module simulator, with the
 // worker thread and the real clock: TCP (8-bit framed) and a pty in both
 // line forms, faults of the peer, and open/close stress.
+#include "LinkEventLog.h"
 #include "SimProcess.h"
 
 #include "link/CommThreadU.h"
@@ -14,28 +15,6 @@
 
 namespace {
 
-struct TEvents {
-    int open = 0, close = 0, error = 0, checksum = 0, timeout = 0, done = 0, commandTimeout = 0;
-    QList<TCanonicalFrame> replies;
-    bool offMainThread = false;
-
-    void Attach(TCommThread& link)
-    {
-        auto onMain = [this] {
-            if (QThread::currentThread() != QCoreApplication::instance()->thread())
-                offMainThread = true;
-        };
-        link.OnOpen = [this, onMain](TCommThread*) { onMain(); ++open; };
-        link.OnClose = [this, onMain](TCommThread*) { onMain(); ++close; };
-        link.OnCommError = [this, onMain](TCommThread*) { onMain(); ++error; };
-        link.OnChecksumError = [this, onMain](TCommThread*) { onMain(); ++checksum; };
-        link.OnTimeout = [this, onMain](TCommThread*) { onMain(); ++timeout; };
-        link.OnReply = [this, onMain](TCommThread*, const TCanonicalFrame& f) { onMain(); replies << f; };
-        link.OnCommandDone = [this, onMain](TCommThread*) { onMain(); ++done; };
-        link.OnCommandTimeout = [this, onMain](TCommThread*) { onMain(); ++commandTimeout; };
-    }
-};
-
 bool IsStatusReply(const TCanonicalFrame& f)
 {
     return f.size() >= 16 && ByteAt(f, 1) == 11 && ByteAt(f, 2) == 0xB5 && CheckFrame(f);
@@ -45,7 +24,7 @@ bool IsStatusReply(const TCanonicalFrame& f)
 struct TTcpRig {
     TSimProcess sim;
     TCommThread link;
-    TEvents ev;
+    TLinkEventLog ev;
 
     bool Start(const QStringList& simArgs = {})
     {
@@ -83,14 +62,14 @@ void TestLinkEndToEnd::tcpPollsAndDeliversOnMainThread()
     TTcpRig rig;
     QVERIFY(rig.Start());
     auto& [sim, link, ev] = rig;
-    QTRY_COMPARE(ev.open, 1);
+    QTRY_COMPARE(ev.Count("open"), 1);
     QTRY_VERIFY(ev.replies.size() >= 3);
     for (const auto& r : ev.replies)
         QVERIFY(IsStatusReply(r));
     QVERIFY(!ev.offMainThread);
-    QCOMPARE(ev.timeout + ev.checksum + ev.error, 0);
+    QCOMPARE(ev.Count("timeout") + ev.Count("checksum") + ev.Count("error"), 0);
     link.Close();
-    QTRY_COMPARE(ev.close, 1);
+    QTRY_COMPARE(ev.Count("close"), 1);
 }
 
 void TestLinkEndToEnd::tcpSilentPeerTimesOutThenRecovers()
@@ -100,7 +79,7 @@ void TestLinkEndToEnd::tcpSilentPeerTimesOutThenRecovers()
     auto& [sim, link, ev] = rig;
     QTRY_VERIFY(!ev.replies.isEmpty());
     sim.Command("silent on");
-    QTRY_VERIFY(ev.timeout >= 2);
+    QTRY_VERIFY(ev.Count("timeout") >= 2);
     sim.Command("silent off");
     const int before = ev.replies.size();
     QTRY_VERIFY(ev.replies.size() > before);
@@ -112,7 +91,7 @@ void TestLinkEndToEnd::tcpCorruptedCheckWord()
     TTcpRig rig;
     QVERIFY(rig.Start({"--corrupt", "1"}));
     auto& [sim, link, ev] = rig;
-    QTRY_VERIFY(ev.checksum >= 2);
+    QTRY_VERIFY(ev.Count("checksum") >= 2);
     QVERIFY(ev.replies.isEmpty());
     link.Close();
 }
@@ -122,12 +101,12 @@ void TestLinkEndToEnd::tcpQueuedCommandsComplete()
     TTcpRig rig;
     QVERIFY(rig.Start());
     auto& [sim, link, ev] = rig;
-    QTRY_COMPARE(ev.open, 1);
+    QTRY_COMPARE(ev.Count("open"), 1);
     link.AddCommand(QByteArray::fromHex("0100ff"));
     for (int reg = 6; reg <= 9; ++reg)
         link.AddCommand(BytesOf({1, 1, 0x53, std::uint8_t(reg)}));
-    QTRY_COMPARE(ev.done, 5);
-    QCOMPARE(ev.commandTimeout, 0);
+    QTRY_COMPARE(ev.Count("done"), 5);
+    QCOMPARE(ev.Count("commandtimeout"), 0);
     bool firmware = false;
     QByteArray serial;
     for (const auto& r : ev.replies) {
@@ -148,13 +127,13 @@ void TestLinkEndToEnd::tcpRefusedConnection()
     const int port = probe.serverPort();
     probe.close(); // nobody listens there now
     TCommThread link;
-    TEvents ev;
+    TLinkEventLog ev;
     ev.Attach(link);
     link.SetIPAddress("127.0.0.1");
     link.SetIPPort(port);
     link.Open();
-    QTRY_COMPARE(ev.error, 1);
-    QCOMPARE(ev.open, 0);
+    QTRY_COMPARE(ev.Count("error"), 1);
+    QCOMPARE(ev.Count("open"), 0);
     QVERIFY(!link.IsActive());
 }
 
@@ -165,11 +144,11 @@ void TestLinkEndToEnd::tcpPeerClosesWorkerGoesOn()
     auto& [sim, link, ev] = rig;
     QTRY_VERIFY(!ev.replies.isEmpty());
     sim.Command("drop now");
-    QTRY_COMPARE(ev.close, 1);
+    QTRY_COMPARE(ev.Count("close"), 1);
     QVERIFY(!link.IsActive());
     // its sends go nowhere, so every request now times out
-    QTRY_VERIFY(ev.timeout >= 2);
-    QCOMPARE(ev.error, 0);
+    QTRY_VERIFY(ev.Count("timeout") >= 2);
+    QCOMPARE(ev.Count("error"), 0);
 }
 
 void TestLinkEndToEnd::ptyBothLineForms_data()
@@ -185,21 +164,21 @@ void TestLinkEndToEnd::ptyBothLineForms()
     TSimProcess sim;
     QVERIFY(sim.Start({"--pty", "--mode", QString::number(dataBits)}));
     TCommThread link;
-    TEvents ev;
+    TLinkEventLog ev;
     ev.Attach(link);
     link.SetLANMode(false);
     link.DataBits = std::uint8_t(dataBits);
     link.ComPort().SetPort(sim.Where());
     link.Open();
-    QCOMPARE(ev.open, 1);
+    QCOMPARE(ev.Count("open"), 1);
     QTRY_VERIFY(ev.replies.size() >= 3);
     for (const auto& r : ev.replies)
         QVERIFY(IsStatusReply(r));
     link.AddCommand(QByteArray::fromHex("0100ff"));
-    QTRY_COMPARE(ev.done, 1);
-    QCOMPARE(ev.timeout + ev.checksum + ev.error, 0);
+    QTRY_COMPARE(ev.Count("done"), 1);
+    QCOMPARE(ev.Count("timeout") + ev.Count("checksum") + ev.Count("error"), 0);
     link.Close();
-    QCOMPARE(ev.close, 1);
+    QCOMPARE(ev.Count("close"), 1);
 }
 
 void TestLinkEndToEnd::ptyUnplugged()
@@ -207,7 +186,7 @@ void TestLinkEndToEnd::ptyUnplugged()
     TSimProcess sim;
     QVERIFY(sim.Start({"--pty"}));
     TCommThread link;
-    TEvents ev;
+    TLinkEventLog ev;
     ev.Attach(link);
     link.SetLANMode(false);
     link.DataBits = 8;
@@ -215,8 +194,8 @@ void TestLinkEndToEnd::ptyUnplugged()
     link.Open();
     QTRY_VERIFY(!ev.replies.isEmpty());
     sim.Kill(); // the far end of the line goes away
-    QTRY_COMPARE(ev.error, 1);
-    QTRY_COMPARE(ev.close, 1);
+    QTRY_COMPARE(ev.Count("error"), 1);
+    QTRY_COMPARE(ev.Count("close"), 1);
     QVERIFY(!link.IsActive());
 }
 
@@ -225,7 +204,7 @@ void TestLinkEndToEnd::destroyAfterCloseReturnsAtOnce()
     TSimProcess sim;
     QVERIFY(sim.Start({"--tcp", "127.0.0.1:0"}));
     auto link = std::make_unique<TCommThread>();
-    TEvents ev;
+    TLinkEventLog ev;
     ev.Attach(*link);
     link->SetIPAddress("127.0.0.1");
     link->SetIPPort(sim.TcpPort());
@@ -243,20 +222,20 @@ void TestLinkEndToEnd::openCloseStress()
     TSimProcess sim;
     QVERIFY(sim.Start({"--tcp", "127.0.0.1:0"}));
     TCommThread link;
-    TEvents ev;
+    TLinkEventLog ev;
     ev.Attach(link);
     link.SetIPAddress("127.0.0.1");
     link.SetIPPort(sim.TcpPort());
     link.SetLANMode(true);
     for (int round = 0; round < 8; ++round) {
         link.Open();
-        QTRY_COMPARE(ev.open, round + 1);
+        QTRY_COMPARE(ev.Count("open"), round + 1);
         for (int i = 0; i < 20; ++i)
             link.AddCommand(BytesOf({1, 2, 0x52, std::uint8_t(i % 6), std::uint8_t(i)}));
-        const int done = ev.done;
-        QTRY_VERIFY(ev.done > done);
+        const int done = ev.Count("done");
+        QTRY_VERIFY(ev.Count("done") > done);
         link.Close();
-        QTRY_COMPARE(ev.close, round + 1);
+        QTRY_COMPARE(ev.Count("close"), round + 1);
     }
     QVERIFY(!ev.offMainThread);
 }
