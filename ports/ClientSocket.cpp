@@ -118,7 +118,6 @@ struct TClientSocket::TImpl {
     // Owner's thread only.
     QString FHost;
     int FPort = 0;
-    int FConnectPort = 0;
     int FLookupId = -1;
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FConnectNotifier = nullptr;
@@ -137,7 +136,7 @@ struct TClientSocket::TImpl {
     bool OnOwnerThread() const { return QThread::currentThread() == Q->thread(); }
 
     void Open();
-    void LookupDone(quint64 generation, const QHostInfo& info);
+    void LookupDone(quint64 generation, int port, const QHostInfo& info);
     void ConnectDone(quint64 generation);
     void Readable(quint64 generation);
     void Disconnect(bool notify);
@@ -195,13 +194,14 @@ void TClientSocket::TImpl::Open()
         FHandle = handle;
         generation = ++FGeneration;
     }
-    FConnectPort = FPort;
-    FLookupId = QHostInfo::lookupHost(FHost, Q, [this, generation](const QHostInfo& info) {
-        Guarded([&] { LookupDone(generation, info); });
+    // The port of this attempt: Active stays false during the lookup, so SetPort
+    // may change FPort meanwhile.
+    FLookupId = QHostInfo::lookupHost(FHost, Q, [this, generation, port = FPort](const QHostInfo& info) {
+        Guarded([&] { LookupDone(generation, port, info); });
     });
 }
 
-void TClientSocket::TImpl::LookupDone(quint64 generation, const QHostInfo& info)
+void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const QHostInfo& info)
 {
     if (generation != FGeneration)
         return;
@@ -216,7 +216,7 @@ void TClientSocket::TImpl::LookupDone(quint64 generation, const QHostInfo& info)
 
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<quint16>(FConnectPort));
+    peer.sin_port = htons(static_cast<quint16>(port));
     peer.sin_addr.s_addr = htonl(*address);
     if (::connect(FHandle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0
         || errno == EINPROGRESS) {

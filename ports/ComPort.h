@@ -6,7 +6,6 @@
 
 #include <QString>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>

@@ -109,15 +109,7 @@ std::optional<speed_t> SpeedConstant(int bitsPerSecond)
     return std::nullopt;
 }
 
-void SetModemLine(int fd, int line, bool on)
-{
-    int bits = line;
-    if (Sys().Ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !NoModemLines(errno))
-        Raise(7, errno);
-}
-
-} // namespace
-
+// Bits per second that a TBaudRate stands for (brCustom: custom).
 int BaudRateValue(TBaudRate rate, int custom)
 {
     switch (rate) {
@@ -140,6 +132,15 @@ int BaudRateValue(TBaudRate rate, int custom)
     }
     return custom;
 }
+
+void SetModemLine(int fd, int line, bool on)
+{
+    int bits = line;
+    if (Sys().Ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) != 0 && !NoModemLines(errno))
+        Raise(7, errno);
+}
+
+} // namespace
 
 std::optional<termios> ToTermios(const TLineSettings& s, const termios& base)
 {
@@ -370,7 +371,6 @@ TWaitResult WaitForEvent(int fd, int wakeFd, bool watchInput, int timeoutMs)
         }
     }
     w.stop = p[1].revents != 0;
-    w.input = (p[0].revents & POLLIN) != 0;
     w.hangup = (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     if (p[0].revents & POLLNVAL)
         w.error = EBADF;

@@ -25,9 +25,6 @@ struct TLineSettings {
     bool operator==(const TLineSettings&) const = default;
 };
 
-// Bits per second that a TBaudRate stands for (brCustom: custom).
-int BaudRateValue(TBaudRate rate, int custom);
-
 // Pure: the termios record for the settings, built on base (what tcgetattr
 // gave, so fields the port does not own keep their values). Raw 8-bit line,
 // receiver on, modem control lines ignored, no flow control, receive parity
@@ -96,7 +93,6 @@ void CloseWakeup(int wakeFd);
 
 struct TWaitResult {
     bool stop = false;    // the wake-up descriptor was signalled
-    bool input = false;   // POLLIN
     bool hangup = false;  // POLLHUP, POLLERR, POLLNVAL or poll itself failed
     int error = 0;        // errno when known, else 0
 };
