@@ -131,6 +131,7 @@ void TestSimConsole::cardTakesAnArmedAddress()
 {
     TFixture f;
     f.bus.Handle(BuildFrame(BytesOf({0, 5, 0x02, 7, 0x44, 0x33, 0x22, 0x11})), 0);
+    QVERIFY(f.Run("status").text.contains("assign off, armed for 7 by card ending 11223344"));
     const TConsoleReply reply = f.Run("card 9911223344");
     QVERIFY(!reply.error);
     QVERIFY(reply.text.contains("module at 1 takes address 7 (service card)"));
@@ -182,7 +183,7 @@ void TestSimConsole::statusListsEveryModule()
     const QStringList lines = f.Run("status").text.split(u'\n');
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines[1].startsWith("addr 1 (selected): flags 0x00"));
-    QVERIFY(lines[1].contains("serial 0012A3FF"));
+    QVERIFY(lines[1].contains("serial 0012A3FF; regs 07 14 00 1E 1E 1E 00 12 A3 FF 00; "));
     QVERIFY(lines[1].contains("assign on"));
     QVERIFY(lines[2].startsWith("addr 2: "));
 }

@@ -376,6 +376,16 @@ void TestSimLink::wireLogNamesFrames()
                         "       9 rx  AA 00 00 01 01 00 FE FF  assign address 16 (sent as 0)",
                         "       9 --  no module in assignment mode",
                     }));
+
+    // card bytes travel lowest first and are named most significant first
+    f.Exchange(BytesOf({0x01, 0x0A, 0x00, 0x00, 0x00, 0x34, 0x12, 0, 0, 0, 0, 0, 0}), 10);
+    f.Exchange(BytesOf({0x00, 0x05, 0x02, 0x05, 0x78, 0x56, 0x34, 0x12}), 11);
+    QStringList texts;
+    for (const TWireLogEntry& e : f.link.TakeLog())
+        texts << e.text;
+    QCOMPARE(texts, (QStringList{"master card addr 1 + 0000000000001234", "ack 0x64 addr 1 (0x00)",
+                                 "set address 5 by card ending 12345678",
+                                 "modules wait for a card ending 12345678 to take address 5"}));
 }
 
 QTEST_GUILESS_MAIN(TestSimLink)

@@ -209,7 +209,7 @@ void TestSimModule::directAssignmentTakesTheAddressInAssignModeOnly()
     bus.Modules().front().SetAssignMode(assignMode);
     bus.Handle(BuildFrame(Requests::AddressAssignment(std::uint8_t(carried))), 0);
     QCOMPARE(bus.Modules().front().Address(), expected);
-    QCOMPARE(bool(bus.Handle(BuildFrame(Requests::Poll(std::uint8_t(expected))), 0).reply), true);
+    QVERIFY(bus.Handle(BuildFrame(Requests::Poll(std::uint8_t(expected))), 0).reply);
 }
 
 void TestSimModule::followUpEndsAssignmentMode()
@@ -231,7 +231,8 @@ void TestSimModule::setByCardTakesTheAddressWhenTheCardMatches()
     TSimBus bus;
     TSimModule& module = bus.Modules().front();
     // service card 0000000012345678: its four lowest bytes, lowest first
-    bus.Handle(Canonical({0, 5, 0x02, 5, 0x78, 0x56, 0x34, 0x12}), 0);
+    const TBusOutcome armed = bus.Handle(Canonical({0, 5, 0x02, 5, 0x78, 0x56, 0x34, 0x12}), 0);
+    QCOMPARE(armed.notes, QStringList{"modules wait for a card ending 12345678 to take address 5"});
     QCOMPARE(module.Address(), 1); // armed only
 
     QVERIFY(!module.PresentCard({0, 0, 0, 0, 0x12, 0x34, 0x56, 0x79}));

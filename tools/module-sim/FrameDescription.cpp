@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr qsizetype MinFrameSize = 5; // address, N, command, check word
-
 struct TFrameParts {
     std::uint8_t address;
     std::uint8_t command;
@@ -15,22 +13,12 @@ struct TFrameParts {
 
 TFrameParts PartsOf(const TCanonicalFrame& frame)
 {
-    return {ByteAt(frame, FrameOffset::Address), ByteAt(frame, FrameOffset::Command),
-            frame.mid(FrameOffset::Payload, ByteAt(frame, FrameOffset::Length))};
+    return {ByteAt(frame, FrameOffset::Address), ByteAt(frame, FrameOffset::Command), FramePayload(frame)};
 }
 
 QString Hex(std::uint8_t b)
 {
     return QStringLiteral("0x") + SimText::HexByte(b);
-}
-
-// Card bytes as they travel, lowest first, shown most significant first.
-QString CardOfLowFirst(const TByteString& bytes)
-{
-    QString text;
-    for (qsizetype i = bytes.size() - 1; i >= 0; --i)
-        text += SimText::HexByte(ByteAt(bytes, i));
-    return text;
 }
 
 QString Generic(const QString& what, const TFrameParts& f)
@@ -51,7 +39,7 @@ QString DescribeAddressZero(const TFrameParts& f)
     if (f.command == SimCommand::SetAddressByCard && f.payload.size() == 5)
         return QStringLiteral("set address %1 by card ending %2")
             .arg(AssignedAddress(ByteAt(f.payload, 0)))
-            .arg(CardOfLowFirst(f.payload.mid(1)));
+            .arg(SimText::HexLowFirst(f.payload.mid(1)));
     return Generic(QStringLiteral("request"), f);
 }
 
@@ -59,8 +47,6 @@ QString DescribeAddressZero(const TFrameParts& f)
 
 QString DescribeRequest(const TCanonicalFrame& frame)
 {
-    if (frame.size() < MinFrameSize)
-        return QStringLiteral("short frame");
     const TFrameParts f = PartsOf(frame);
     if (f.address == 0)
         return DescribeAddressZero(f);
@@ -82,7 +68,7 @@ QString DescribeRequest(const TCanonicalFrame& frame)
         if (f.payload.size() >= 10 && ByteAt(f.payload, 0) <= 1)
             return QStringLiteral("master card addr %1 %2 %3")
                 .arg(addr, ByteAt(f.payload, 0) == 0 ? QStringLiteral("+") : QStringLiteral("-"),
-                     CardOfLowFirst(f.payload.mid(2, 8)));
+                     SimText::HexLowFirst(f.payload.mid(2, 8)));
         break;
     case SimCommand::Lightning:
         return QStringLiteral("lightning addr %1 payload %2").arg(addr, SimText::HexBytes(f.payload));
@@ -94,8 +80,6 @@ QString DescribeRequest(const TCanonicalFrame& frame)
 
 QString DescribeReply(const TCanonicalFrame& frame)
 {
-    if (frame.size() < MinFrameSize)
-        return QStringLiteral("short frame");
     const TFrameParts f = PartsOf(frame);
     const QString addr = QString::number(f.address);
     if (f.command == SimCommand::Status + SimCommand::ReplyOffset && f.payload.size() >= 11)

@@ -1,6 +1,7 @@
 #pragma once
 // The meaning of a canonical frame in words, for the wire log: requests as the
-// tool sends them, replies as the module sends them.
+// tool sends them, replies as the module sends them. Both take whole canonical
+// frames (at least address, N, command and the check word).
 
 #include "link/CommTypesU.h"
 

@@ -34,60 +34,42 @@ TPseudoTerminal::~TPseudoTerminal()
 
 bool TPseudoTerminal::Open(const QString& linkPath, QString& error)
 {
+    const auto fail = [&](const QString& text) {
+        error = text;
+        Close();
+        return false;
+    };
     FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (FMaster < 0) {
-        error = SystemError(QStringLiteral("posix_openpt"));
-        return false;
-    }
-    if (::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0) {
-        error = SystemError(QStringLiteral("unlocking the pseudo-terminal"));
-        Close();
-        return false;
-    }
+    if (FMaster < 0)
+        return fail(SystemError(QStringLiteral("posix_openpt")));
+    if (::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0)
+        return fail(SystemError(QStringLiteral("unlocking the pseudo-terminal")));
     char name[128];
-    if (::ptsname_r(FMaster, name, sizeof name) != 0) {
-        error = SystemError(QStringLiteral("ptsname"));
-        Close();
-        return false;
-    }
+    if (::ptsname_r(FMaster, name, sizeof name) != 0)
+        return fail(SystemError(QStringLiteral("ptsname")));
     FSlavePath = QString::fromLocal8Bit(name);
     FSlave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (FSlave < 0) {
-        error = SystemError(QStringLiteral("opening ") + FSlavePath);
-        Close();
-        return false;
-    }
+    if (FSlave < 0)
+        return fail(SystemError(QStringLiteral("opening ") + FSlavePath));
     struct termios raw {};
-    if (::tcgetattr(FSlave, &raw) != 0) {
-        error = SystemError(QStringLiteral("tcgetattr ") + FSlavePath);
-        Close();
-        return false;
-    }
+    if (::tcgetattr(FSlave, &raw) != 0)
+        return fail(SystemError(QStringLiteral("tcgetattr ") + FSlavePath));
     ::cfmakeraw(&raw);
     ::cfsetispeed(&raw, B19200);
     ::cfsetospeed(&raw, B19200);
-    if (::tcsetattr(FSlave, TCSANOW, &raw) != 0) {
-        error = SystemError(QStringLiteral("tcsetattr ") + FSlavePath);
-        Close();
-        return false;
-    }
+    if (::tcsetattr(FSlave, TCSANOW, &raw) != 0)
+        return fail(SystemError(QStringLiteral("tcsetattr ") + FSlavePath));
     if (linkPath.isEmpty())
         return true;
 
     const QByteArray link = QFile::encodeName(linkPath);
     bool exists = false;
-    if (IsSymbolicLink(link, exists)) {
+    if (IsSymbolicLink(link, exists))
         ::unlink(link.constData()); // left behind by a simulator that was killed
-    } else if (exists) {
-        error = QStringLiteral("%1 exists and is not a symbolic link: not replaced").arg(linkPath);
-        Close();
-        return false;
-    }
-    if (::symlink(name, link.constData()) != 0) {
-        error = SystemError(QStringLiteral("linking ") + linkPath);
-        Close();
-        return false;
-    }
+    else if (exists)
+        return fail(QStringLiteral("%1 exists and is not a symbolic link: not replaced").arg(linkPath));
+    if (::symlink(name, link.constData()) != 0)
+        return fail(SystemError(QStringLiteral("linking ") + linkPath));
     FLinkPath = linkPath;
     return true;
 }

@@ -29,7 +29,7 @@ TBusOutcome TSimBus::Handle(const TCanonicalFrame& request, qint64 nowMs)
 {
     const std::uint8_t address = ByteAt(request, FrameOffset::Address);
     const std::uint8_t command = ByteAt(request, FrameOffset::Command);
-    const TByteString payload = request.mid(FrameOffset::Payload, ByteAt(request, FrameOffset::Length));
+    const TByteString payload = FramePayload(request);
     if (address == 0) {
         switch (command) {
         case SimCommand::MasterCard:
@@ -116,9 +116,8 @@ TBusOutcome TSimBus::HandleSetByCard(const TByteString& payload)
         key[i] = ByteAt(payload, qsizetype(1 + i));
     for (TSimModule& module : FModules)
         module.ArmAddressByCard(address, key);
-    outcome.notes << QStringLiteral("modules wait for a card ending %1%2%3%4 to take address %5")
-                         .arg(SimText::HexByte(key[3]), SimText::HexByte(key[2]), SimText::HexByte(key[1]),
-                              SimText::HexByte(key[0]))
+    outcome.notes << QStringLiteral("modules wait for a card ending %1 to take address %2")
+                         .arg(SimText::HexLowFirst(key))
                          .arg(address);
     return outcome;
 }

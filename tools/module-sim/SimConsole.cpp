@@ -79,8 +79,8 @@ std::span<const TSimConsole::TCommand> TSimConsole::Table()
         {"noreply", "N|on|off", "withhold every N-th reply", 1, 1, &TSimConsole::Period},
         {"corrupt", "N|on|off", "spoil the check word of every N-th reply", 1, 1, &TSimConsole::Period},
         {"stray", "N|on|off", "send a stray 00 byte before every N-th reply", 1, 1, &TSimConsole::Period},
-        {"delay", "MS", "send replies MS milliseconds late (0: off)", 1, 1, &TSimConsole::Delay},
-        {"split", "MS", "send replies byte by byte, MS apart (0: off)", 1, 1, &TSimConsole::Split},
+        {"delay", "MS", "send replies MS milliseconds late (0: off)", 1, 1, &TSimConsole::Timing},
+        {"split", "MS", "send replies byte by byte, MS apart (0: off)", 1, 1, &TSimConsole::Timing},
         {"drop", "now|next", "end the TCP connection now, or at the next request", 1, 1, &TSimConsole::Drop},
         {"faults", "[off]", "show the faults, or clear them all", 0, 1, &TSimConsole::Faults},
         {"quit", "", "stop the simulator", 0, 0, &TSimConsole::Quit},
@@ -134,8 +134,7 @@ TConsoleReply TSimConsole::Help(const QStringList&, qint64)
 TConsoleReply TSimConsole::Status(const QStringList&, qint64 nowMs)
 {
     QStringList lines{QStringLiteral("line %1, faults: %2")
-                          .arg(FLink.Mode() == ELineMode::Framed8 ? QStringLiteral("8-bit framed") : QStringLiteral("9-bit"),
-                               FLink.Faults().Describe())};
+                          .arg(SimText::LineModeText(FLink.Mode()), FLink.Faults().Describe())};
     for (const TSimModule& module : FBus.Modules())
         lines << ModuleLine(module, nowMs);
     return Ok(lines.join(u'\n'));
@@ -143,16 +142,10 @@ TConsoleReply TSimConsole::Status(const QStringList&, qint64 nowMs)
 
 QString TSimConsole::ModuleLine(const TSimModule& module, qint64 nowMs) const
 {
-    QString regs;
-    for (std::uint8_t r = 0; r < SimRegister::Count; ++r)
-        regs += SimText::HexByte(module.Register(r)) + (r + 1 < SimRegister::Count ? QStringLiteral(" ") : QString());
-    QString armed = QStringLiteral("not armed");
-    if (module.ArmedAddress()) {
-        const TServiceCardKey& key = module.ArmedKey();
-        armed = QStringLiteral("armed for %1 by card ending %2%3%4%5")
-                    .arg(*module.ArmedAddress())
-                    .arg(SimText::HexByte(key[3]), SimText::HexByte(key[2]), SimText::HexByte(key[1]), SimText::HexByte(key[0]));
-    }
+    const QString armed = module.ArmedAddress() ? QStringLiteral("armed for %1 by card ending %2")
+                                                      .arg(*module.ArmedAddress())
+                                                      .arg(SimText::HexLowFirst(module.ArmedKey()))
+                                                : QStringLiteral("not armed");
     return QStringLiteral("addr %1%2: flags 0x%3 card %4 code %5; fw %6.%7 serial %8; regs %9; + card %10 - card %11; assign %12, %13")
         .arg(module.Address())
         .arg(&module == &Selected() ? QStringLiteral(" (selected)") : QString())
@@ -160,8 +153,9 @@ QString TSimConsole::ModuleLine(const TSimModule& module, qint64 nowMs) const
              SimText::HexByte(module.LastCode()))
         .arg(module.Firmware().major)
         .arg(module.Firmware().minor)
-        .arg(SimText::SerialText(module.Serial()), regs, SimText::CardText(module.MasterCard(0)),
-             SimText::CardText(module.MasterCard(1)), OnOff(module.AssignMode()), armed);
+        .arg(SimText::SerialText(module.Serial()), SimText::HexBytes(module.Registers()),
+             SimText::CardText(module.MasterCard(0)), SimText::CardText(module.MasterCard(1)),
+             OnOff(module.AssignMode()), armed);
 }
 
 TConsoleReply TSimConsole::Select(const QStringList& words, qint64)
@@ -275,22 +269,16 @@ TConsoleReply TSimConsole::Period(const QStringList& words, qint64)
     return Ok(QStringLiteral("faults: ") + faults.Describe());
 }
 
-TConsoleReply TSimConsole::Delay(const QStringList& words, qint64)
+TConsoleReply TSimConsole::Timing(const QStringList& words, qint64)
 {
-    const auto ms = SimText::ParseInteger(words[1], 0, SimFaultLimits::MaxDelayMs);
+    const bool delay = words[0] == QLatin1String("delay");
+    const int max = delay ? SimFaultLimits::MaxDelayMs : SimFaultLimits::MaxGapMs;
+    const auto ms = SimText::ParseInteger(words[1], 0, max);
     if (!ms)
-        return Error(QStringLiteral("delay: milliseconds 0..%1").arg(SimFaultLimits::MaxDelayMs));
-    FLink.Faults().delayMs = *ms;
-    return Ok(QStringLiteral("faults: ") + FLink.Faults().Describe());
-}
-
-TConsoleReply TSimConsole::Split(const QStringList& words, qint64)
-{
-    const auto ms = SimText::ParseInteger(words[1], 0, SimFaultLimits::MaxGapMs);
-    if (!ms)
-        return Error(QStringLiteral("split: milliseconds 0..%1").arg(SimFaultLimits::MaxGapMs));
-    FLink.Faults().splitGapMs = *ms;
-    return Ok(QStringLiteral("faults: ") + FLink.Faults().Describe());
+        return Error(QStringLiteral("%1: milliseconds 0..%2").arg(words[0]).arg(max));
+    TSimFaults& faults = FLink.Faults();
+    (delay ? faults.delayMs : faults.splitGapMs) = *ms;
+    return Ok(QStringLiteral("faults: ") + faults.Describe());
 }
 
 TConsoleReply TSimConsole::Drop(const QStringList& words, qint64)

@@ -52,8 +52,7 @@ private:
     TConsoleReply Assign(const QStringList& args, qint64 nowMs);
     TConsoleReply Silent(const QStringList& args, qint64 nowMs);
     TConsoleReply Period(const QStringList& args, qint64 nowMs);
-    TConsoleReply Delay(const QStringList& args, qint64 nowMs);
-    TConsoleReply Split(const QStringList& args, qint64 nowMs);
+    TConsoleReply Timing(const QStringList& args, qint64 nowMs); // delay and split
     TConsoleReply Drop(const QStringList& args, qint64 nowMs);
     TConsoleReply Faults(const QStringList& args, qint64 nowMs);
     TConsoleReply Quit(const QStringList& args, qint64 nowMs);

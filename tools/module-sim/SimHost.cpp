@@ -1,5 +1,6 @@
 #include "tools/module-sim/SimHost.h"
 
+#include "tools/module-sim/SimText.h"
 #include "tools/module-sim/SimTransport.h"
 #include "tools/module-sim/StateFile.h"
 #include "tools/module-sim/StdinLines.h"
@@ -74,8 +75,7 @@ bool TSimHost::Start(QString& error)
     for (const TSimModule& module : FBus.Modules())
         addresses << QString::number(module.Address());
     Print(stdout, QStringLiteral("vyx-module-sim: modules at %1, %2 line; \"help\" lists the commands")
-                      .arg(addresses.join(QLatin1String(", ")),
-                           FOptions.mode == ELineMode::Framed8 ? QStringLiteral("8-bit framed") : QStringLiteral("9-bit")));
+                      .arg(addresses.join(QLatin1String(", ")), SimText::LineModeText(FOptions.mode)));
     Print(stdout, QStringLiteral("listening ") + FTransport->ListeningText());
     FStdin->Start();
     return true;
@@ -97,11 +97,11 @@ bool TSimHost::LoadModules(QString& error)
         }
         FBus.Modules() = std::move(parsed.modules);
         FSavedState = FormatState(FBus.Modules());
-        if (FOptions.assignMode)
-            FBus.Modules().front().SetAssignMode(true);
-        return true;
+    } else {
+        FBus.Modules() = StartModules(FOptions);
     }
-    FBus.Modules() = StartModules(FOptions);
+    if (FOptions.assignMode)
+        FBus.Modules().front().SetAssignMode(true);
     return SaveStateIfChanged(error);
 }
 

@@ -33,12 +33,10 @@ void TSimLink::Receive(const TByteString& chunk, qint64 nowMs)
             }
             continue;
         }
-        const TByteString raw = FRawRequest;
-        FRawRequest.clear();
+        const TByteString raw = std::exchange(FRawRequest, {});
         if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
-            const TCanonicalFrame request = good->frame.left(ByteAt(good->frame, FrameOffset::Length) + 5);
-            FLog.push_back({nowMs, ELogKind::Rx, raw, DescribeRequest(request)});
-            HandleRequest(request, nowMs);
+            FLog.push_back({nowMs, ELogKind::Rx, raw, DescribeRequest(good->frame)});
+            HandleRequest(good->frame, nowMs);
         } else {
             FLog.push_back({nowMs, ELogKind::Rx, raw, QStringLiteral("bad check word: ignored")});
         }

@@ -11,11 +11,6 @@ constexpr std::array<std::uint8_t, SimRegister::Count> FactoryRegisters{
 
 constexpr int MasterCardPayload = 10; // op, 0x00, eight card bytes
 
-TByteString PayloadOf(const TCanonicalFrame& frame)
-{
-    return frame.mid(FrameOffset::Payload, ByteAt(frame, FrameOffset::Length));
-}
-
 QString RegisterText(std::uint8_t reg)
 {
     return QStringLiteral("0x") + SimText::HexByte(reg);
@@ -23,10 +18,20 @@ QString RegisterText(std::uint8_t reg)
 
 } // namespace
 
+TByteString FramePayload(const TCanonicalFrame& frame)
+{
+    return frame.mid(FrameOffset::Payload, ByteAt(frame, FrameOffset::Length));
+}
+
 TSimModule::TSimModule(std::uint8_t address)
     : FAddress(address)
     , FRegisters(FactoryRegisters)
 {
+}
+
+TByteString TSimModule::Registers() const
+{
+    return TByteString(reinterpret_cast<const char*>(FRegisters.data()), qsizetype(FRegisters.size()));
 }
 
 TSerialNumber TSimModule::Serial() const
@@ -93,7 +98,7 @@ void TSimModule::ArmAddressByCard(std::uint8_t address, const TServiceCardKey& k
 TModuleAnswer TSimModule::Answer(const TCanonicalFrame& request, qint64 nowMs)
 {
     const std::uint8_t command = ByteAt(request, FrameOffset::Command);
-    const TByteString payload = PayloadOf(request);
+    const TByteString payload = FramePayload(request);
     switch (command) {
     case SimCommand::Status:
         return StatusReply(nowMs);
@@ -102,12 +107,13 @@ TModuleAnswer TSimModule::Answer(const TCanonicalFrame& request, qint64 nowMs)
     case SimCommand::RegisterRead:
         return RegisterReadReply(payload);
     case SimCommand::RegisterWrite:
-        return RegisterWriteReply(request);
+        return RegisterWriteReply(payload);
     case SimCommand::MasterCard:
-        return MasterCardReply(request);
+        return MasterCardReply(payload);
     case SimCommand::Lightning:
         PulseRelay(nowMs);
-        return {Acknowledgement(request), QStringLiteral("relay pulls for %1 s").arg(FRegisters[SimRegister::StrikeTime])};
+        return {Acknowledgement(command, payload),
+                QStringLiteral("relay pulls for %1 s").arg(FRegisters[SimRegister::StrikeTime])};
     default:
         return {std::nullopt, QStringLiteral("unknown command 0x%1: no reply").arg(SimText::HexByte(command))};
     }
@@ -134,21 +140,19 @@ TModuleAnswer TSimModule::RegisterReadReply(const TByteString& payload) const
     return {Reply(SimCommand::RegisterRead + SimCommand::ReplyOffset, BytesOf({reg, FRegisters[reg]})), {}};
 }
 
-TModuleAnswer TSimModule::RegisterWriteReply(const TCanonicalFrame& request)
+TModuleAnswer TSimModule::RegisterWriteReply(const TByteString& payload)
 {
-    const TByteString payload = PayloadOf(request);
     if (payload.size() < 2)
         return {std::nullopt, QStringLiteral("register write without a value: no reply")};
     const std::uint8_t reg = ByteAt(payload, 0);
     if (!IsRegister(reg))
         return {std::nullopt, QStringLiteral("no register %1: no reply").arg(RegisterText(reg))};
     FRegisters[reg] = ByteAt(payload, 1);
-    return {Acknowledgement(request), {}};
+    return {Acknowledgement(SimCommand::RegisterWrite, payload), {}};
 }
 
-TModuleAnswer TSimModule::MasterCardReply(const TCanonicalFrame& request)
+TModuleAnswer TSimModule::MasterCardReply(const TByteString& payload)
 {
-    const TByteString payload = PayloadOf(request);
     if (payload.size() < MasterCardPayload)
         return {std::nullopt, QStringLiteral("master card request too short: no reply")};
     const int op = ByteAt(payload, 0);
@@ -158,7 +162,7 @@ TModuleAnswer TSimModule::MasterCardReply(const TCanonicalFrame& request)
     for (std::size_t i = 0; i < card.size(); ++i) // the frame carries the lowest byte first
         card[card.size() - 1 - i] = ByteAt(payload, qsizetype(2 + i));
     FMasterCards[static_cast<std::size_t>(op)] = card;
-    return {Acknowledgement(request), {}};
+    return {Acknowledgement(SimCommand::MasterCard, payload), {}};
 }
 
 TCanonicalFrame TSimModule::Reply(std::uint8_t code, const TByteString& payload) const
@@ -170,10 +174,8 @@ TCanonicalFrame TSimModule::Reply(std::uint8_t code, const TByteString& payload)
 // Replies the tool does not examine: the request code plus 0x64 and one byte,
 // the request's first payload byte. Not none: the tool's 9-bit receiver judges
 // a reply only from its sixth byte, so a five-byte reply would never complete.
-TCanonicalFrame TSimModule::Acknowledgement(const TCanonicalFrame& request) const
+TCanonicalFrame TSimModule::Acknowledgement(std::uint8_t command, const TByteString& payload) const
 {
-    const TByteString payload = PayloadOf(request);
     const std::uint8_t echoed = payload.isEmpty() ? 0 : ByteAt(payload, 0);
-    return Reply(static_cast<std::uint8_t>(ByteAt(request, FrameOffset::Command) + SimCommand::ReplyOffset),
-                 BytesOf({echoed}));
+    return Reply(static_cast<std::uint8_t>(command + SimCommand::ReplyOffset), BytesOf({echoed}));
 }

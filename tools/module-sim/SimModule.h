@@ -41,6 +41,9 @@ constexpr std::uint8_t Firmware = 0xFF;
 constexpr std::uint8_t ReplyOffset = 0x64; // reply code = request code + 0x64
 }
 
+// The N payload bytes of a canonical frame.
+TByteString FramePayload(const TCanonicalFrame& frame);
+
 // What a module does with a request: a reply or none, and why, for the log.
 struct TModuleAnswer {
     std::optional<TCanonicalFrame> reply;
@@ -60,6 +63,8 @@ public:
     static bool IsRegister(std::uint8_t reg) { return reg < SimRegister::Count; }
     std::uint8_t Register(std::uint8_t reg) const { return FRegisters.at(reg); }
     void SetRegister(std::uint8_t reg, std::uint8_t value) { FRegisters.at(reg) = value; }
+    // All registers, 0x00 first.
+    TByteString Registers() const;
     TSerialNumber Serial() const;
     void SetSerial(const TSerialNumber& serial);
 
@@ -97,10 +102,10 @@ public:
 private:
     TModuleAnswer StatusReply(qint64 nowMs);
     TModuleAnswer RegisterReadReply(const TByteString& payload) const;
-    TModuleAnswer RegisterWriteReply(const TCanonicalFrame& request);
-    TModuleAnswer MasterCardReply(const TCanonicalFrame& request);
+    TModuleAnswer RegisterWriteReply(const TByteString& payload);
+    TModuleAnswer MasterCardReply(const TByteString& payload);
     TCanonicalFrame Reply(std::uint8_t code, const TByteString& payload) const;
-    TCanonicalFrame Acknowledgement(const TCanonicalFrame& request) const;
+    TCanonicalFrame Acknowledgement(std::uint8_t command, const TByteString& payload) const;
 
     std::uint8_t FAddress;
     TFirmwareVersion FFirmware;

@@ -9,10 +9,15 @@
 
 namespace {
 
-// Splits "HOST:PORT", "[V6]:PORT" or "PORT".
-bool ParseTcpEndpoint(const QString& text, TSimOptions& options)
+struct TTcpEndpoint {
+    QString host;
+    quint16 port;
+};
+
+// Splits "HOST:PORT", "[V6]:PORT" or "PORT" (on defaultHost).
+std::optional<TTcpEndpoint> ParseTcpEndpoint(const QString& text, const QString& defaultHost)
 {
-    QString host = options.tcpHost;
+    QString host = defaultHost;
     QString port = text;
     const qsizetype colon = text.lastIndexOf(u':');
     if (colon >= 0) {
@@ -23,12 +28,10 @@ bool ParseTcpEndpoint(const QString& text, TSimOptions& options)
     }
     const auto number = SimText::ParseInteger(port, 0, 65535);
     if (!number)
-        return false;
+        return std::nullopt;
     if (host != QLatin1String("localhost") && QHostAddress(host).isNull())
-        return false;
-    options.tcpHost = host;
-    options.tcpPort = static_cast<quint16>(*number);
-    return true;
+        return std::nullopt;
+    return TTcpEndpoint{host, static_cast<quint16>(*number)};
 }
 
 struct TParser {
@@ -58,23 +61,43 @@ bool ApplyOption(const QString& name, const std::optional<QString>& inlineValue,
     const auto bad = [&](const QString& v, const QString& what) {
         return p.Fail(QStringLiteral("%1 %2: %3").arg(name, v, what));
     };
+    // The value through parse, which gives nothing for a bad one; then the
+    // failure says what was expected.
+    const auto read = [&](auto parse, const QString& expected) {
+        const std::optional<QString> v = value();
+        decltype(parse(QString())) parsed;
+        if (v) {
+            parsed = parse(*v);
+            if (!parsed)
+                bad(*v, expected);
+        }
+        return parsed;
+    };
+    const auto store = [&](auto parse, auto& target, const QString& expected) {
+        const auto parsed = read(parse, expected);
+        if (parsed)
+            target = *parsed;
+        return parsed.has_value();
+    };
     const auto flag = [&](bool& target) {
         if (inlineValue)
             return p.Fail(QStringLiteral("%1 takes no value").arg(name));
         target = true;
         return true;
     };
+    const auto is = [&](const char* option) { return name == QLatin1String(option); };
 
-    if (name == QLatin1String("--tcp")) {
-        const auto v = value();
-        if (!v)
+    if (is("--tcp")) {
+        const auto endpoint = read([&](const QString& v) { return ParseTcpEndpoint(v, o.tcpHost); },
+                                   QStringLiteral("expected PORT or HOST:PORT with a numeric host or localhost"));
+        if (!endpoint)
             return false;
-        if (!ParseTcpEndpoint(*v, o))
-            return bad(*v, QStringLiteral("expected PORT or HOST:PORT with a numeric host or localhost"));
+        o.tcpHost = endpoint->host;
+        o.tcpPort = endpoint->port;
         o.transport = ETransport::Tcp;
         return true;
     }
-    if (name == QLatin1String("--pty")) {
+    if (is("--pty")) {
         o.transport = ETransport::Pty;
         if (inlineValue)
             o.ptyLink = *inlineValue;
@@ -84,19 +107,17 @@ bool ApplyOption(const QString& name, const std::optional<QString>& inlineValue,
             return p.Fail(QStringLiteral("--pty=: empty link path"));
         return true;
     }
-    if (name == QLatin1String("--mode")) {
-        const auto v = value();
-        if (!v)
-            return false;
-        if (*v == QLatin1String("8"))
-            o.mode = ELineMode::Framed8;
-        else if (*v == QLatin1String("9"))
-            o.mode = ELineMode::NineBit;
-        else
-            return bad(*v, QStringLiteral("the line mode is 8 or 9"));
-        return true;
+    if (is("--mode")) {
+        const auto mode = [](const QString& v) -> std::optional<ELineMode> {
+            if (v == QLatin1String("8"))
+                return ELineMode::Framed8;
+            if (v == QLatin1String("9"))
+                return ELineMode::NineBit;
+            return std::nullopt;
+        };
+        return store(mode, o.mode, QStringLiteral("the line mode is 8 or 9"));
     }
-    if (name == QLatin1String("--address")) {
+    if (is("--address")) {
         const auto v = value();
         if (!v)
             return false;
@@ -108,75 +129,47 @@ bool ApplyOption(const QString& name, const std::optional<QString>& inlineValue,
         o.addresses.push_back(static_cast<std::uint8_t>(*address));
         return true;
     }
-    if (name == QLatin1String("--serial")) {
-        const auto v = value();
-        if (!v)
-            return false;
-        const auto serial = SimText::ParseSerialNumber(*v);
-        if (!serial)
-            return bad(*v, QStringLiteral("expected 8 hex digits"));
-        o.serial = *serial;
-        return true;
+    if (is("--serial"))
+        return store(SimText::ParseSerialNumber, o.serial, QStringLiteral("expected 8 hex digits"));
+    if (is("--firmware"))
+        return store(SimText::ParseFirmwareVersion, o.firmware, QStringLiteral("expected MAJOR.MINOR, each 0..255"));
+    if (is("--state") || is("--port-file")) {
+        const auto path = [](const QString& v) { return v.isEmpty() ? std::nullopt : std::optional(v); };
+        return store(path, is("--state") ? o.stateFile : o.portFile, QStringLiteral("empty file name"));
     }
-    if (name == QLatin1String("--firmware")) {
-        const auto v = value();
-        if (!v)
-            return false;
-        const auto firmware = SimText::ParseFirmwareVersion(*v);
-        if (!firmware)
-            return bad(*v, QStringLiteral("expected MAJOR.MINOR, each 0..255"));
-        o.firmware = *firmware;
-        return true;
-    }
-    if (name == QLatin1String("--state") || name == QLatin1String("--port-file")) {
-        const auto v = value();
-        if (!v)
-            return false;
-        if (v->isEmpty())
-            return bad(*v, QStringLiteral("empty file name"));
-        (name == QLatin1String("--state") ? o.stateFile : o.portFile) = *v;
-        return true;
-    }
-    if (name == QLatin1String("--no-reply") || name == QLatin1String("--corrupt") || name == QLatin1String("--stray")) {
-        const auto v = value();
-        if (!v)
-            return false;
-        const auto period = SimText::ParseInteger(*v, 1, SimFaultLimits::MaxPeriod);
+    if (is("--no-reply") || is("--corrupt") || is("--stray")) {
+        const auto count = [](const QString& v) { return SimText::ParseInteger(v, 1, SimFaultLimits::MaxPeriod); };
+        const auto period = read(count, QStringLiteral("expected a count 1..%1").arg(SimFaultLimits::MaxPeriod));
         if (!period)
-            return bad(*v, QStringLiteral("expected a count 1..%1").arg(SimFaultLimits::MaxPeriod));
-        TEveryNth& fault = name == QLatin1String("--no-reply") ? o.faults.noReply
-                           : name == QLatin1String("--corrupt") ? o.faults.corruptCheck
-                                                                : o.faults.strayByte;
+            return false;
+        TEveryNth& fault = is("--no-reply")  ? o.faults.noReply
+                           : is("--corrupt") ? o.faults.corruptCheck
+                                             : o.faults.strayByte;
         fault.SetPeriod(*period);
         return true;
     }
-    if (name == QLatin1String("--delay") || name == QLatin1String("--split")) {
-        const auto v = value();
-        if (!v)
-            return false;
-        const int max = name == QLatin1String("--delay") ? SimFaultLimits::MaxDelayMs : SimFaultLimits::MaxGapMs;
-        const auto ms = SimText::ParseInteger(*v, 0, max);
-        if (!ms)
-            return bad(*v, QStringLiteral("milliseconds 0..%1").arg(max));
-        (name == QLatin1String("--delay") ? o.faults.delayMs : o.faults.splitGapMs) = *ms;
-        return true;
+    if (is("--delay") || is("--split")) {
+        const int max = is("--delay") ? SimFaultLimits::MaxDelayMs : SimFaultLimits::MaxGapMs;
+        const auto ms = [max](const QString& v) { return SimText::ParseInteger(v, 0, max); };
+        return store(ms, is("--delay") ? o.faults.delayMs : o.faults.splitGapMs,
+                     QStringLiteral("milliseconds 0..%1").arg(max));
     }
-    if (name == QLatin1String("--silent")) {
+    if (is("--silent")) {
         bool silent = false;
         if (!flag(silent))
             return false;
         o.faults.noReply.SetPeriod(1);
         return true;
     }
-    if (name == QLatin1String("--drop-next"))
+    if (is("--drop-next"))
         return flag(o.faults.dropAfterRequest);
-    if (name == QLatin1String("--assign-mode"))
+    if (is("--assign-mode"))
         return flag(o.assignMode);
-    if (name == QLatin1String("--quiet"))
+    if (is("--quiet"))
         return flag(o.quiet);
-    if (name == QLatin1String("--exit-on-eof"))
+    if (is("--exit-on-eof"))
         return flag(o.exitOnEof);
-    if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+    if (is("--help") || is("-h"))
         return flag(o.help);
     return p.Fail(QStringLiteral("unknown option %1").arg(name));
 }
@@ -227,8 +220,6 @@ std::vector<TSimModule> StartModules(const TSimOptions& options)
         modules.back().SetSerial(serial);
         serial = SimText::NextSerialNumber(serial);
     }
-    if (options.assignMode)
-        modules.front().SetAssignMode(true);
     return modules;
 }
 

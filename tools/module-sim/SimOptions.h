@@ -37,5 +37,7 @@ struct TOptionsParse {
 TOptionsParse ParseSimOptions(const QStringList& arguments);
 QString SimUsageText();
 
-// The modules the options describe; further modules get the following serial numbers.
+// The modules --address, --serial and --firmware describe; further modules get
+// the following serial numbers. The host applies --assign-mode, also to the
+// modules a state file defines.
 std::vector<TSimModule> StartModules(const TSimOptions& options);

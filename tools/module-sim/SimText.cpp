@@ -125,4 +125,9 @@ std::optional<bool> ParseOnOff(const QString& text)
     return std::nullopt;
 }
 
+QString LineModeText(ELineMode mode)
+{
+    return mode == ELineMode::Framed8 ? QStringLiteral("8-bit framed") : QStringLiteral("9-bit");
+}
+
 } // namespace SimText

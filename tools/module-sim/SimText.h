@@ -7,11 +7,22 @@
 
 #include <QString>
 
+#include <iterator>
 #include <optional>
 
 namespace SimText {
 QString HexBytes(const TByteString& bytes); // "AA 01 51"
 QString HexByte(std::uint8_t value);        // "0C"
+// Bytes kept or carried lowest first, as digits most significant first:
+// 78 56 34 12 gives "12345678".
+template <typename Bytes>
+QString HexLowFirst(const Bytes& bytes)
+{
+    QString text;
+    for (auto b = std::rbegin(bytes); b != std::rend(bytes); ++b)
+        text += HexByte(static_cast<std::uint8_t>(*b));
+    return text;
+}
 
 // 1..16 hex digits, left-padded with zeros.
 std::optional<TCardNumber> ParseCardNumber(const QString& text);
@@ -32,4 +43,6 @@ std::optional<int> ParseBusAddress(const QString& text); // 1..16
 // "M.m", each part 0..255.
 std::optional<TFirmwareVersion> ParseFirmwareVersion(const QString& text);
 std::optional<bool> ParseOnOff(const QString& text);
+
+QString LineModeText(ELineMode mode); // "8-bit framed" or "9-bit"
 }

@@ -4,18 +4,9 @@
 
 #include <QStringList>
 
-
 namespace {
 
 const QLatin1String SectionHeader("[module]");
-
-QString RegistersText(const TSimModule& module)
-{
-    QStringList bytes;
-    for (std::uint8_t r = 0; r < SimRegister::Count; ++r)
-        bytes << SimText::HexByte(module.Register(r));
-    return bytes.join(u' ');
-}
 
 // Empty when good, else what is wrong with the value.
 QString ApplyKey(TSimModule& module, const QString& key, const QString& value)
@@ -62,7 +53,7 @@ QString FormatState(const std::vector<TSimModule>& modules)
     for (const TSimModule& module : modules) {
         text += QStringLiteral("\n[module]\naddress=%1\nregisters=%2\nplus-card=%3\nminus-card=%4\n")
                     .arg(module.Address())
-                    .arg(RegistersText(module), SimText::CardText(module.MasterCard(0)),
+                    .arg(SimText::HexBytes(module.Registers()), SimText::CardText(module.MasterCard(0)),
                          SimText::CardText(module.MasterCard(1)));
     }
     return text;
