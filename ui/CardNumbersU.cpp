@@ -1,5 +1,7 @@
 #include "ui/CardNumbersU.h"
 
+#include <QByteArrayView>
+
 #include <algorithm>
 
 namespace {
@@ -24,17 +26,21 @@ bool AllHex(const QString& text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return HexValue(c) >= 0; });
 }
 
-// Digits i and i+1 as one byte; a pair that is missing or not hexadecimal
-// gives 0, so text that skipped validation cannot send garbage.
-std::uint8_t PairValue(const QString& text, qsizetype i)
+// The text's digit pairs as bytes, the first pair in byte 0. A pair that is
+// missing or not hexadecimal gives 0, so text that skipped validation cannot
+// send garbage (QByteArray::fromHex would skip the bad digit and shift the
+// pairs after it).
+template <std::size_t N>
+std::array<std::uint8_t, N> PairBytes(const QString& text)
 {
-    if (i + 1 >= text.size())
-        return 0;
-    const int high = HexValue(text[i]);
-    const int low = HexValue(text[i + 1]);
-    if (high < 0 || low < 0)
-        return 0;
-    return std::uint8_t(high * 16 + low);
+    std::array<std::uint8_t, N> bytes{};
+    for (qsizetype i = 0; i < qsizetype(N) && 2 * i + 1 < text.size(); ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high >= 0 && low >= 0)
+            bytes[std::size_t(i)] = std::uint8_t(high * 16 + low);
+    }
+    return bytes;
 }
 }
 
@@ -55,18 +61,12 @@ bool IsValidAppID(const QString& text)
 
 std::array<std::uint8_t, 8> CardBytes(const QString& normalizedCard)
 {
-    std::array<std::uint8_t, 8> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = PairValue(normalizedCard, qsizetype(2 * i));
-    return bytes;
+    return PairBytes<8>(normalizedCard);
 }
 
 TAppID AppIDBytes(const QString& appID)
 {
-    TAppID bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = PairValue(appID, qsizetype(2 * i));
-    return bytes;
+    return PairBytes<4>(appID);
 }
 
 TAppID IncrementAppID(TAppID id)
@@ -80,8 +80,5 @@ TAppID IncrementAppID(TAppID id)
 
 QString AppIDText(const TAppID& id)
 {
-    QString text;
-    for (const std::uint8_t byte : id)
-        text += QString::number(byte, 16).rightJustified(2, u'0');
-    return text;
+    return QString::fromLatin1(QByteArrayView(id).toByteArray().toHex());
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace {
 // the platform reader returns values through a 2048-byte buffer
@@ -88,20 +89,19 @@ std::optional<int> ParseInteger(QStringView text)
 
 // The file as lines, with what is needed to write it back the way it was.
 struct TIniDocument {
-    TDecodedText Source;
+    TDecodedText Format; // encoding and BOM; the text itself is in Lines
     QStringList Lines;
     QString LineBreak = QStringLiteral("\n");
 
     static TIniDocument FromBytes(const QByteArray& bytes)
     {
         TIniDocument document;
-        document.Source = DecodeTextFile(bytes);
-        const QString& text = document.Source.Text;
+        document.Format = DecodeTextFile(bytes);
+        QString text = std::exchange(document.Format.Text, QString());
         if (text.contains(u"\r\n"))
             document.LineBreak = QStringLiteral("\r\n");
-        QString unified = text;
-        unified.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-        document.Lines = unified.split(u'\n');
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+        document.Lines = text.split(u'\n');
         if (document.Lines.last().isEmpty())
             document.Lines.removeLast();
         return document;
@@ -109,7 +109,7 @@ struct TIniDocument {
 
     QByteArray ToBytes() const
     {
-        TDecodedText text = Source;
+        TDecodedText text = Format;
         text.Text = Lines.isEmpty() ? QString() : Lines.join(LineBreak) + LineBreak;
         return EncodeTextFile(text);
     }

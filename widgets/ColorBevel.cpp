@@ -1,5 +1,7 @@
 #include "widgets/ColorBevel.h"
 
+#include "widgets/WidgetProperty.h"
+
 #include <QPainter>
 
 TColorBevel::TColorBevel(QWidget* parent)
@@ -27,10 +29,7 @@ void TColorBevel::SetDarkColor(TColor color)
 
 void TColorBevel::SetStyle(TStyle style)
 {
-    if (style == FStyle)
-        return;
-    FStyle = style;
-    update();
+    ChangeProperty(*this, FStyle, style);
 }
 
 void TColorBevel::paintEvent(QPaintEvent*)

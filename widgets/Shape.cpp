@@ -1,5 +1,7 @@
 #include "widgets/Shape.h"
 
+#include "widgets/WidgetProperty.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -14,29 +16,9 @@ QSize TShape::sizeHint() const
     return {65, 65};
 }
 
-void TShape::SetShape(TShapeType shape)
-{
-    if (FShape == shape)
-        return;
-    FShape = shape;
-    update();
-}
-
-void TShape::SetBrush(TColor color)
-{
-    if (FBrush == color)
-        return;
-    FBrush = color;
-    update();
-}
-
-void TShape::SetPen(TColor color)
-{
-    if (FPen == color)
-        return;
-    FPen = color;
-    update();
-}
+void TShape::SetShape(TShapeType shape) { ChangeProperty(*this, FShape, shape); }
+void TShape::SetBrush(TColor color) { ChangeProperty(*this, FBrush, color); }
+void TShape::SetPen(TColor color) { ChangeProperty(*this, FPen, color); }
 
 void TShape::paintEvent(QPaintEvent*)
 {

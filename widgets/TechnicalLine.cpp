@@ -1,12 +1,38 @@
 #include "widgets/TechnicalLine.h"
 
+#include "widgets/WidgetProperty.h"
+
 #include <QPainter>
 #include <QPolygon>
 
+#include <algorithm>
+#include <array>
 #include <optional>
 
 namespace {
 enum class TDirection { Up, Down, Left, Right };
+
+// The arrow signs: row 0 open, row 1 closed; columns in the order of TDirection.
+using E = TLMDLineEndings;
+constexpr std::array<std::array<TLMDLineEndings, 4>, 2> ArrowSigns = {{
+    {E::leOpenArrowUp, E::leOpenArrowDown, E::leOpenArrowLeft, E::leOpenArrowRight},
+    {E::leClosedArrowUp, E::leClosedArrowDown, E::leClosedArrowLeft, E::leClosedArrowRight},
+}};
+
+struct TArrow {
+    bool Closed;
+    TDirection Direction;
+};
+
+std::optional<TArrow> ArrowOf(TLMDLineEndings sign)
+{
+    for (std::size_t kind = 0; kind < ArrowSigns.size(); ++kind) {
+        const auto& signs = ArrowSigns[kind];
+        if (const auto it = std::ranges::find(signs, sign); it != signs.end())
+            return TArrow{kind == 1, TDirection(it - signs.begin())};
+    }
+    return std::nullopt;
+}
 
 // The direction an arrow at one end of a straight line points to; the other
 // line types are not drawn and leave their signs as they are.
@@ -22,41 +48,36 @@ std::optional<TDirection> ArrowDirection(TLMDTechnicalLineTypes type, bool atEnd
     }
 }
 
-bool IsOpenArrow(TLMDLineEndings sign)
-{
-    return sign == TLMDLineEndings::leOpenArrowUp || sign == TLMDLineEndings::leOpenArrowDown
-        || sign == TLMDLineEndings::leOpenArrowLeft || sign == TLMDLineEndings::leOpenArrowRight;
-}
-
-bool IsClosedArrow(TLMDLineEndings sign)
-{
-    return sign == TLMDLineEndings::leClosedArrowUp || sign == TLMDLineEndings::leClosedArrowDown
-        || sign == TLMDLineEndings::leClosedArrowLeft || sign == TLMDLineEndings::leClosedArrowRight;
-}
-
 TLMDLineEndings TurnedArrow(TLMDLineEndings sign, TLMDTechnicalLineTypes type, bool atEnd)
 {
+    const auto arrow = ArrowOf(sign);
     const auto direction = ArrowDirection(type, atEnd);
-    if (!direction)
+    if (!arrow || !direction)
         return sign;
-    using E = TLMDLineEndings;
-    if (IsOpenArrow(sign)) {
-        switch (*direction) {
-        case TDirection::Up: return E::leOpenArrowUp;
-        case TDirection::Down: return E::leOpenArrowDown;
-        case TDirection::Left: return E::leOpenArrowLeft;
-        case TDirection::Right: return E::leOpenArrowRight;
-        }
+    return ArrowSigns[arrow->Closed ? 1 : 0][std::size_t(*direction)];
+}
+
+// An arrow is a triangle in the sign's square, its tip in the middle of the
+// side it points to; an open arrow leaves out the side opposite the tip.
+void PaintSign(QPainter& painter, TLMDLineEndings sign, const QRect& box)
+{
+    const auto arrow = ArrowOf(sign);
+    if (!arrow)
+        return;
+    const int l = box.left(), t = box.top(), r = box.right(), b = box.bottom();
+    const int midX = l + (r - l) / 2;
+    const int midY = t + (b - t) / 2;
+    QPolygon triangle;
+    switch (arrow->Direction) {
+    case TDirection::Right: triangle = {{l, t}, {r, midY}, {l, b}}; break;
+    case TDirection::Left: triangle = {{r, t}, {l, midY}, {r, b}}; break;
+    case TDirection::Up: triangle = {{l, b}, {midX, t}, {r, b}}; break;
+    case TDirection::Down: triangle = {{l, t}, {midX, b}, {r, t}}; break;
     }
-    if (IsClosedArrow(sign)) {
-        switch (*direction) {
-        case TDirection::Up: return E::leClosedArrowUp;
-        case TDirection::Down: return E::leClosedArrowDown;
-        case TDirection::Left: return E::leClosedArrowLeft;
-        case TDirection::Right: return E::leClosedArrowRight;
-        }
-    }
-    return sign;
+    if (arrow->Closed)
+        painter.drawPolygon(triangle);
+    else
+        painter.drawPolyline(triangle);
 }
 
 // Lines stop one pixel before their end point, so that a sign drawn next to
@@ -86,16 +107,6 @@ QSize TLMDTechnicalLine::sizeHint() const
     return {130, 45};
 }
 
-template <typename T>
-void TLMDTechnicalLine::Change(T& field, const T& value, bool repaint)
-{
-    if (field == value)
-        return;
-    field = value;
-    if (repaint)
-        update();
-}
-
 bool TLMDTechnicalLine::StartSignShown() const
 {
     return FSignPlaces == TLMDSignPlaces::spStart || FSignPlaces == TLMDSignPlaces::spBoth;
@@ -120,23 +131,26 @@ void TLMDTechnicalLine::SetLineType(TLMDTechnicalLineTypes type)
 
 void TLMDTechnicalLine::SetLineStartSign(TLMDLineEndings sign)
 {
-    Change(FLineStartSign, sign, StartSignShown());
+    ChangeProperty(*this, FLineStartSign, sign, StartSignShown());
 }
 
 void TLMDTechnicalLine::SetLineEndingsign(TLMDLineEndings sign)
 {
-    Change(FLineEndingsign, sign, EndSignShown());
+    ChangeProperty(*this, FLineEndingsign, sign, EndSignShown());
 }
 
-void TLMDTechnicalLine::SetSignPlaces(TLMDSignPlaces places) { Change(FSignPlaces, places); }
-void TLMDTechnicalLine::SetSignSize(int size) { Change(FSignSize, size); }
-void TLMDTechnicalLine::SetFillColor(TColor color) { Change(FFillColor, color); }
-void TLMDTechnicalLine::SetLineSettings(const TLMDLineSettings& settings) { Change(FLineSettings, settings); }
-void TLMDTechnicalLine::SetShadowVisible(bool visible) { Change(FShadowVisible, visible); }
-void TLMDTechnicalLine::SetShadowDepth(int depth) { Change(FShadowDepth, depth); }
-void TLMDTechnicalLine::SetShadowColor(TColor color) { Change(FShadowColor, color); }
-void TLMDTechnicalLine::SetArrowed(bool arrowed) { Change(FArrowed, arrowed); }
-void TLMDTechnicalLine::SetTransparent(bool transparent) { Change(FTransparent, transparent); }
+void TLMDTechnicalLine::SetSignPlaces(TLMDSignPlaces places) { ChangeProperty(*this, FSignPlaces, places); }
+void TLMDTechnicalLine::SetSignSize(int size) { ChangeProperty(*this, FSignSize, size); }
+void TLMDTechnicalLine::SetFillColor(TColor color) { ChangeProperty(*this, FFillColor, color); }
+void TLMDTechnicalLine::SetLineSettings(const TLMDLineSettings& settings)
+{
+    ChangeProperty(*this, FLineSettings, settings);
+}
+void TLMDTechnicalLine::SetShadowVisible(bool visible) { ChangeProperty(*this, FShadowVisible, visible); }
+void TLMDTechnicalLine::SetShadowDepth(int depth) { ChangeProperty(*this, FShadowDepth, depth); }
+void TLMDTechnicalLine::SetShadowColor(TColor color) { ChangeProperty(*this, FShadowColor, color); }
+void TLMDTechnicalLine::SetArrowed(bool arrowed) { ChangeProperty(*this, FArrowed, arrowed); }
+void TLMDTechnicalLine::SetTransparent(bool transparent) { ChangeProperty(*this, FTransparent, transparent); }
 
 void TLMDTechnicalLine::paintEvent(QPaintEvent*)
 {
@@ -160,55 +174,23 @@ void TLMDTechnicalLine::PaintStraightLeftToRight(QPainter& painter, const QColor
                                                  const QBrush& fill, int offset)
 {
     // measured inside the rectangle shrunk by half the pen and a pixel
-    const int inset = FLineSettings.Width / 2 + 1;
+    const int halfPen = FLineSettings.Width / 2;
+    const int inset = halfPen + 1;
     const int w = width() - 2 * inset;
     const int h = height() - 2 * inset;
-    const int halfPen = FLineSettings.Width / 2;
     const int s = FSignSize + (FShadowVisible ? FShadowDepth : 0);
     const int y = h / 2;
-    const TSignBox startBox{0, y - s / 2, s, y + s / 2};
-    const TSignBox endBox{w - s, y - s / 2, w, y + s / 2};
+    const bool start = StartSignShown();
+    const bool end = EndSignShown();
 
     painter.save();
     painter.translate(inset + offset, inset + offset);
     painter.setPen(PenOf(penColor, FLineSettings));
     painter.setBrush(fill);
-    switch (FSignPlaces) {
-    case TLMDSignPlaces::spEnd:
-        DrawHorizontalLine(painter, halfPen, w - s, y);
-        PaintSign(painter, FLineEndingsign, endBox);
-        break;
-    case TLMDSignPlaces::spStart:
-        PaintSign(painter, FLineStartSign, startBox);
-        DrawHorizontalLine(painter, s, w - halfPen, y);
-        break;
-    case TLMDSignPlaces::spBoth:
-        PaintSign(painter, FLineStartSign, startBox);
-        DrawHorizontalLine(painter, s, w - s, y);
-        PaintSign(painter, FLineEndingsign, endBox);
-        break;
-    case TLMDSignPlaces::spNoWhere:
-        DrawHorizontalLine(painter, halfPen, w - halfPen, y);
-        break;
-    }
+    if (start)
+        PaintSign(painter, FLineStartSign, QRect(QPoint(0, y - s / 2), QPoint(s, y + s / 2)));
+    DrawHorizontalLine(painter, start ? s : halfPen, end ? w - s : w - halfPen, y);
+    if (end)
+        PaintSign(painter, FLineEndingsign, QRect(QPoint(w - s, y - s / 2), QPoint(w, y + s / 2)));
     painter.restore();
-}
-
-void TLMDTechnicalLine::PaintSign(QPainter& painter, TLMDLineEndings sign, const TSignBox& box)
-{
-    const int l = box.Left, t = box.Top, r = box.Right, b = box.Bottom;
-    const int midY = t + (b - t) / 2;
-    const int midX = l + (r - l) / 2;
-    using E = TLMDLineEndings;
-    switch (sign) {
-    case E::leClosedArrowRight: painter.drawPolygon(QPolygon({{l, t}, {r, midY}, {l, b}})); break;
-    case E::leClosedArrowLeft: painter.drawPolygon(QPolygon({{r, t}, {l, midY}, {r, b}})); break;
-    case E::leClosedArrowUp: painter.drawPolygon(QPolygon({{l, b}, {midX, t}, {r, b}})); break;
-    case E::leClosedArrowDown: painter.drawPolygon(QPolygon({{l, t}, {midX, b}, {r, t}})); break;
-    case E::leOpenArrowRight: painter.drawPolyline(QPolygon({{l, t}, {r, midY}, {l, b}})); break;
-    case E::leOpenArrowLeft: painter.drawPolyline(QPolygon({{r, t}, {l, midY}, {r, b}})); break;
-    case E::leOpenArrowUp: painter.drawPolyline(QPolygon({{l, b}, {midX, t}, {r, b}})); break;
-    case E::leOpenArrowDown: painter.drawPolyline(QPolygon({{l, t}, {midX, b}, {r, t}})); break;
-    default: break;
-    }
 }

@@ -74,15 +74,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    struct TSignBox {
-        int Left, Top, Right, Bottom;
-    };
-    template <typename T>
-    void Change(T& field, const T& value, bool repaint = true);
     bool StartSignShown() const;
     bool EndSignShown() const;
     void PaintStraightLeftToRight(QPainter& painter, const QColor& penColor, const QBrush& fill, int offset);
-    static void PaintSign(QPainter& painter, TLMDLineEndings sign, const TSignBox& box);
 
     TLMDTechnicalLineTypes FLineType = TLMDTechnicalLineTypes::lsStraightLeftToRight;
     TLMDLineEndings FLineStartSign = TLMDLineEndings::leNothing;

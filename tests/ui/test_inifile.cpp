@@ -1,6 +1,8 @@
 #include "ui/IniFile.h"
 #include "ui/TextFileCodec.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,19 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 ino_t Inode(const QString& path)
 {
     struct stat info {};
@@ -101,13 +90,13 @@ void TestIniFile::readsStrings()
     QFETCH(QString, section);
     QFETCH(QString, key);
     QFETCH(QString, expected);
-    WriteAll(Path(), content);
+    WriteFile(Path(), content);
     QCOMPARE(TIniFile(Path()).ReadString(section, key, "default"), expected);
 }
 
 void TestIniFile::cutsLongValues()
 {
-    WriteAll(Path(), "[S]\nk=" + QByteArray(3000, 'x') + "\n");
+    WriteFile(Path(), "[S]\nk=" + QByteArray(3000, 'x') + "\n");
     QCOMPARE(TIniFile(Path()).ReadString("S", "k", ""), QString(2047, 'x'));
 }
 
@@ -141,7 +130,7 @@ void TestIniFile::readsIntegers()
 {
     QFETCH(QByteArray, value);
     QFETCH(int, expected);
-    WriteAll(Path(), "[S]\nk=" + value + "\n");
+    WriteFile(Path(), "[S]\nk=" + value + "\n");
     QCOMPARE(TIniFile(Path()).ReadInteger("S", "k", -1), expected);
 }
 
@@ -157,21 +146,21 @@ void TestIniFile::missingFileGivesDefaults()
 void TestIniFile::readsTheFileAgainEachTime()
 {
     const TIniFile ini(Path());
-    WriteAll(Path(), "[S]\nk=1\n");
+    WriteFile(Path(), "[S]\nk=1\n");
     QCOMPARE(ini.ReadInteger("S", "k", 0), 1);
-    WriteAll(Path(), "[S]\nk=2\n");
+    WriteFile(Path(), "[S]\nk=2\n");
     QCOMPARE(ini.ReadInteger("S", "k", 0), 2);
 }
 
 void TestIniFile::listsTheKeysOfASection()
 {
-    WriteAll(Path(), "[Ports]\nCOM1=a\n; note=x\nCOM2=b\ncom1=c\n[Other]\nCOM3=d\n[ports]\nCOM4=e\n");
+    WriteFile(Path(), "[Ports]\nCOM1=a\n; note=x\nCOM2=b\ncom1=c\n[Other]\nCOM3=d\n[ports]\nCOM4=e\n");
     QCOMPARE(TIniFile(Path()).ReadSection("PORTS"), QStringList({"COM1", "COM2", "COM4"}));
 }
 
 void TestIniFile::writeKeepsEveryOtherLine()
 {
-    WriteAll(Path(), "; settings\n"
+    WriteFile(Path(), "; settings\n"
                      "stray=1\n"
                      "[Window]\n"
                      "Top = 10\n"
@@ -184,7 +173,7 @@ void TestIniFile::writeKeepsEveryOtherLine()
     ini.WriteInteger("window", "TOP", 20);
     ini.WriteInteger("Window", "Left", 30);
     ini.WriteString("Communication", "IPAddress", "10.0.0.1");
-    QCOMPARE(ReadAll(Path()), QByteArray("; settings\n"
+    QCOMPARE(ReadFile(Path()), QByteArray("; settings\n"
                                          "stray=1\n"
                                          "[Window]\n"
                                          "Top=20\n"
@@ -203,15 +192,15 @@ void TestIniFile::writeCreatesAMissingFile()
     TIniFile ini(Path());
     ini.WriteInteger("ReaderData", "StrikeTime", -7);
     ini.WriteString("ReaderData", "LastAppID", "0a0b0c0d");
-    QCOMPARE(ReadAll(Path()), QByteArray("[ReaderData]\nStrikeTime=-7\nLastAppID=0a0b0c0d\n"));
+    QCOMPARE(ReadFile(Path()), QByteArray("[ReaderData]\nStrikeTime=-7\nLastAppID=0a0b0c0d\n"));
     QCOMPARE(ini.ReadInteger("readerdata", "striketime", 0), -7);
 }
 
 void TestIniFile::writeKeepsCrLf()
 {
-    WriteAll(Path(), "[S]\r\na=1\r\n");
+    WriteFile(Path(), "[S]\r\na=1\r\n");
     TIniFile(Path()).WriteString("S", "b", "2");
-    QCOMPARE(ReadAll(Path()), QByteArray("[S]\r\na=1\r\nb=2\r\n"));
+    QCOMPARE(ReadFile(Path()), QByteArray("[S]\r\na=1\r\nb=2\r\n"));
 }
 
 void TestIniFile::writeKeepsValuesOnOneLine()
@@ -227,12 +216,12 @@ void TestIniFile::writeReplacesTheFileWhole()
     // A write that went into the file itself would keep its inode; a new file
     // renamed over the old one has another. So the file is never seen half
     // written, and no temporary file is left beside it.
-    WriteAll(Path(), "[S]\nk=1\n");
+    WriteFile(Path(), "[S]\nk=1\n");
     const ino_t before = Inode(Path());
     QVERIFY(before != 0);
     TIniFile(Path()).WriteString("S", "k", "2");
     QVERIFY(Inode(Path()) != before);
-    QCOMPARE(ReadAll(Path()), QByteArray("[S]\nk=2\n"));
+    QCOMPARE(ReadFile(Path()), QByteArray("[S]\nk=2\n"));
     QCOMPARE(QDir(FDir->path()).entryList(QDir::Files | QDir::Hidden), QStringList({"VyxvozeRadavo.ini"}));
 }
 
@@ -252,10 +241,10 @@ void TestIniFile::failedWrites()
     QString path = Path();
     const QByteArray original("[S]\nk=1\n");
     if (setup == "folder is a file") {
-        WriteAll(Path("plain"), original);
+        WriteFile(Path("plain"), original);
         path = Path("plain") + "/VyxvozeRadavo.ini";
     } else if (setup == "read-only file") {
-        WriteAll(path, original);
+        WriteFile(path, original);
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     } else {
         QVERIFY(QDir(FDir->path()).mkdir("VyxvozeRadavo.ini"));
@@ -270,7 +259,7 @@ void TestIniFile::failedWrites()
     }
     QCOMPARE(ini.ReadString("S", "k", "default"), setup == "read-only file" ? "1" : "default");
     if (setup == "folder is a file")
-        QCOMPARE(ReadAll(Path("plain")), original);
+        QCOMPARE(ReadFile(Path("plain")), original);
 }
 
 void TestIniFile::decodesWindows1250AndUtf8_data()
@@ -299,29 +288,29 @@ void TestIniFile::decodesWindows1250AndUtf8()
 
 void TestIniFile::writesWindows1250Back()
 {
-    WriteAll(Path("czech.lng"), "[MainWindow]\nBeep=P\xEDpnut\xED\nExit=Konec\n");
+    WriteFile(Path("czech.lng"), "[MainWindow]\nBeep=P\xEDpnut\xED\nExit=Konec\n");
     TIniFile ini(Path("czech.lng"));
     QCOMPARE(ini.ReadString("MainWindow", "Beep", ""), QString::fromUtf8("Pípnutí"));
     ini.WriteString("MainWindow", "Exit", QString::fromUtf8("Ukončit"));
-    QCOMPARE(ReadAll(Path("czech.lng")), QByteArray("[MainWindow]\nBeep=P\xEDpnut\xED\nExit=Ukon\xE8it\n"));
+    QCOMPARE(ReadFile(Path("czech.lng")), QByteArray("[MainWindow]\nBeep=P\xEDpnut\xED\nExit=Ukon\xE8it\n"));
 }
 
 void TestIniFile::fallsBackToUtf8ForCharactersOutsideTheCodePage()
 {
-    WriteAll(Path(), "[S]\nname=\x9E\xE1\n");
+    WriteFile(Path(), "[S]\nname=\x9E\xE1\n");
     TIniFile ini(Path());
     ini.WriteString("S", "other", QString::fromUtf8("日本"));
-    QCOMPARE(ReadAll(Path()), QByteArray("[S]\nname=\xC5\xBE\xC3\xA1\nother=\xE6\x97\xA5\xE6\x9C\xAC\n"));
+    QCOMPARE(ReadFile(Path()), QByteArray("[S]\nname=\xC5\xBE\xC3\xA1\nother=\xE6\x97\xA5\xE6\x9C\xAC\n"));
     QCOMPARE(ini.ReadString("S", "name", ""), QString::fromUtf8("žá"));
 }
 
 void TestIniFile::keepsUtf8AndItsBom()
 {
-    WriteAll(Path(), "\xEF\xBB\xBF[S]\nname=\xC5\xBE\xC3\xA1\n");
+    WriteFile(Path(), "\xEF\xBB\xBF[S]\nname=\xC5\xBE\xC3\xA1\n");
     TIniFile ini(Path());
     QCOMPARE(ini.ReadString("s", "NAME", ""), QString::fromUtf8("žá"));
     ini.WriteString("S", "more", QString::fromUtf8("č"));
-    QCOMPARE(ReadAll(Path()), QByteArray("\xEF\xBB\xBF[S]\nname=\xC5\xBE\xC3\xA1\nmore=\xC4\x8D\n"));
+    QCOMPARE(ReadFile(Path()), QByteArray("\xEF\xBB\xBF[S]\nname=\xC5\xBE\xC3\xA1\nmore=\xC4\x8D\n"));
 }
 
 void TestIniFile::survivesBinaryGarbage()
@@ -331,7 +320,7 @@ void TestIniFile::survivesBinaryGarbage()
         garbage.append(char((i * 7919 + 13) % 256));
     static const char tail[] = "\n[\n]\n=\n[]=x\n\0\0=\0\n";
     garbage.append(tail, sizeof tail - 1);
-    WriteAll(Path(), garbage);
+    WriteFile(Path(), garbage);
     TIniFile ini(Path());
     QCOMPARE(ini.ReadInteger("S", "k", 5), 5);
     ini.WriteInteger("S", "k", 6);

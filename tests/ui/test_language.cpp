@@ -1,20 +1,14 @@
 #include "ui/IniFile.h"
 #include "ui/LanguageU.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
-#include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 QString AppDir(const QTemporaryDir& dir)
 {
     return dir.path() + u'/';

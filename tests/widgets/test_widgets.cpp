@@ -1,6 +1,7 @@
 #include "widgets/ColorBevel.h"
 #include "widgets/Colors.h"
 #include "widgets/FriendlyStatusBar.h"
+#include "widgets/Shape.h"
 #include "widgets/TechnicalLine.h"
 
 #include <QApplication>
@@ -19,11 +20,6 @@ QImage Render(QWidget& widget)
     image.fill(Background);
     widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
-}
-
-QColor Pixel(const QImage& image, int x, int y)
-{
-    return image.pixelColor(x, y);
 }
 
 // Counts the paint events a widget receives.
@@ -53,23 +49,26 @@ struct TShownWidget {
     }
 };
 
-void ConfigureInput(TLMDTechnicalLine& line)
-{
-    line.resize(16, 16);
-    line.SetLineStartSign(TLMDLineEndings::leNothing);
-    line.SetLineEndingsign(TLMDLineEndings::leClosedArrowRight);
-    line.SetSignSize(10);
-    line.SetFillColor(clGreen);
-}
+// The main window's input and relay lines.
+struct TLineLayout {
+    QSize Size;
+    TLMDSignPlaces Places;
+    TLMDLineEndings StartSign;
+    int SignSize;
+    bool Arrowed;
+};
+const TLineLayout InputLayout{{16, 16}, TLMDSignPlaces::spEnd, TLMDLineEndings::leNothing, 10, false};
+const TLineLayout RelayLayout{{17, 16}, TLMDSignPlaces::spStart, TLMDLineEndings::leClosedArrowLeft, 11, true};
 
-void ConfigureRelay(TLMDTechnicalLine& line)
+void Configure(TLMDTechnicalLine& line, const TLineLayout& layout)
 {
-    line.resize(17, 16);
-    line.SetSignPlaces(TLMDSignPlaces::spStart);
-    line.SetLineStartSign(TLMDLineEndings::leClosedArrowLeft);
-    line.SetSignSize(11);
+    line.resize(layout.Size);
+    line.SetSignPlaces(layout.Places);
+    line.SetLineStartSign(layout.StartSign);
+    line.SetLineEndingsign(TLMDLineEndings::leClosedArrowRight);
+    line.SetSignSize(layout.SignSize);
     line.SetFillColor(clGreen);
-    line.SetArrowed(true);
+    line.SetArrowed(layout.Arrowed);
 }
 }
 
@@ -92,7 +91,10 @@ private slots:
     void fillColorRepaintsOnlyOnChange();
     void hiddenSignChangesDoNotRepaint();
     void unfilledAndOpaqueLines();
+    void openArrowsStayUnfilled();
     void arrowedTurnsSignsWithTheLineType();
+
+    void shapeRepaintsOnlyOnChange();
 
     void statusBarPanelsAndTexts();
     void statusBarChildrenStayOverPanels();
@@ -170,11 +172,11 @@ void TestWidgets::bevelOfHeightTwo()
     const QImage image = Render(bevel);
     // the top line stops before the last pixel, the bottom one before the first
     for (int x = 0; x < 256; ++x)
-        QCOMPARE(Pixel(image, x, 0), topColor);
-    QCOMPARE(Pixel(image, 256, 0), bottomColor);
-    QCOMPARE(Pixel(image, 0, 1), topColor);
+        QCOMPARE(image.pixelColor(x, 0), topColor);
+    QCOMPARE(image.pixelColor(256, 0), bottomColor);
+    QCOMPARE(image.pixelColor(0, 1), topColor);
     for (int x = 1; x < 257; ++x)
-        QCOMPARE(Pixel(image, x, 1), bottomColor);
+        QCOMPARE(image.pixelColor(x, 1), bottomColor);
 }
 
 void TestWidgets::bevelLeavesItsInsideAlone()
@@ -182,11 +184,11 @@ void TestWidgets::bevelLeavesItsInsideAlone()
     TColorBevel bevel;
     QCOMPARE(bevel.size(), QSize(30, 30));
     const QImage image = Render(bevel);
-    QCOMPARE(Pixel(image, 15, 15), Background);
-    QCOMPARE(Pixel(image, 1, 1), Background);
-    QCOMPARE(Pixel(image, 0, 15), VclColor(clGray));
-    QCOMPARE(Pixel(image, 29, 15), VclColor(clWhite));
-    QCOMPARE(Pixel(image, 15, 29), VclColor(clWhite));
+    QCOMPARE(image.pixelColor(15, 15), Background);
+    QCOMPARE(image.pixelColor(1, 1), Background);
+    QCOMPARE(image.pixelColor(0, 15), VclColor(clGray));
+    QCOMPARE(image.pixelColor(29, 15), VclColor(clWhite));
+    QCOMPARE(image.pixelColor(15, 29), VclColor(clWhite));
 }
 
 void TestWidgets::bevelOfButtonFaceIsInvisibleOnButtonFace()
@@ -200,7 +202,7 @@ void TestWidgets::bevelOfButtonFaceIsInvisibleOnButtonFace()
     bevel.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            QCOMPARE(Pixel(image, x, y), bevel.palette().color(QPalette::Button));
+            QCOMPARE(image.pixelColor(x, y), bevel.palette().color(QPalette::Button));
 }
 
 void TestWidgets::bevelColorsRepaintEvenWhenUnchanged()
@@ -239,23 +241,23 @@ void TestWidgets::arrowsPointTheirWay()
     QFETCH(QPoint, nearBase);
     QFETCH(QPoint, nearTip);
     TLMDTechnicalLine line;
-    relay ? ConfigureRelay(line) : ConfigureInput(line);
+    Configure(line, relay ? RelayLayout : InputLayout);
     const QImage image = Render(line);
     const QColor green = VclColor(clGreen);
-    QCOMPARE(Pixel(image, inside.x(), inside.y()), green);
-    QCOMPARE(Pixel(image, nearBase.x(), nearBase.y()), green);
-    QCOMPARE(Pixel(image, nearTip.x(), nearTip.y()), Background);
+    QCOMPARE(image.pixelColor(inside), green);
+    QCOMPARE(image.pixelColor(nearBase), green);
+    QCOMPARE(image.pixelColor(nearTip), Background);
     // the short line leads into the base of the arrow at mid height
     const int lineX = relay ? 14 : 2;
-    QCOMPARE(Pixel(image, lineX, 8), QColor(Qt::black));
-    QCOMPARE(Pixel(image, lineX, 7), Background);
+    QCOMPARE(image.pixelColor(lineX, 8), QColor(Qt::black));
+    QCOMPARE(image.pixelColor(lineX, 7), Background);
 }
 
 void TestWidgets::fillColorRepaintsOnlyOnChange()
 {
     TShownWidget shown;
     auto* line = new TLMDTechnicalLine(&shown.Window);
-    ConfigureInput(*line);
+    Configure(*line, InputLayout);
     shown.Show();
     TPaintCounter counter(line);
 
@@ -266,7 +268,7 @@ void TestWidgets::fillColorRepaintsOnlyOnChange()
     line->SetFillColor(clRed);
     QTRY_COMPARE(counter.Count, 1);
     QCOMPARE(line->FillColor(), clRed);
-    QCOMPARE(Pixel(Render(*line), 8, 8), QColor(Qt::red));
+    QCOMPARE(Render(*line).pixelColor(8, 8), QColor(Qt::red));
 }
 
 void TestWidgets::hiddenSignChangesDoNotRepaint()
@@ -293,20 +295,32 @@ void TestWidgets::hiddenSignChangesDoNotRepaint()
 void TestWidgets::unfilledAndOpaqueLines()
 {
     TLMDTechnicalLine line;
-    ConfigureInput(line);
+    Configure(line, InputLayout);
     line.SetFillColor(clNone);
     QImage image = Render(line);
-    QCOMPARE(Pixel(image, 8, 8), Background);
-    QCOMPARE(Pixel(image, 5, 8), QColor(Qt::black));
-    QCOMPARE(Pixel(image, 0, 0), Background);
+    QCOMPARE(image.pixelColor(8, 8), Background);
+    QCOMPARE(image.pixelColor(5, 8), QColor(Qt::black));
+    QCOMPARE(image.pixelColor(0, 0), Background);
 
     QPalette palette = line.palette();
     palette.setColor(line.backgroundRole(), QColor(200, 100, 50));
     line.setPalette(palette);
     line.SetTransparent(false);
     image = Render(line);
-    QCOMPARE(Pixel(image, 0, 0), QColor(200, 100, 50));
-    QCOMPARE(Pixel(image, 8, 8), QColor(200, 100, 50));
+    QCOMPARE(image.pixelColor(0, 0), QColor(200, 100, 50));
+    QCOMPARE(image.pixelColor(8, 8), QColor(200, 100, 50));
+}
+
+void TestWidgets::openArrowsStayUnfilled()
+{
+    TLMDTechnicalLine line;
+    Configure(line, InputLayout);
+    line.SetLineEndingsign(TLMDLineEndings::leOpenArrowRight);
+    const QImage image = Render(line);
+    // the two sides meet at the tip; the base, opposite it, is left open
+    QCOMPARE(image.pixelColor(15, 8), QColor(Qt::black));
+    QCOMPARE(image.pixelColor(5, 8), Background);
+    QCOMPARE(image.pixelColor(8, 8), Background);
 }
 
 void TestWidgets::arrowedTurnsSignsWithTheLineType()
@@ -324,6 +338,29 @@ void TestWidgets::arrowedTurnsSignsWithTheLineType()
     arrowed.SetLineType(TLMDTechnicalLineTypes::lsStraightLeftToRight);
     QCOMPARE(arrowed.LineEndingsign(), TLMDLineEndings::leClosedArrowRight);
     QCOMPARE(arrowed.LineStartSign(), TLMDLineEndings::leOpenArrowLeft);
+}
+
+void TestWidgets::shapeRepaintsOnlyOnChange()
+{
+    TShownWidget shown;
+    auto* shape = new TShape(&shown.Window);
+    shape->resize(9, 9);
+    shown.Show();
+    TPaintCounter counter(shape);
+
+    shape->SetShape(shape->Shape());
+    shape->SetBrush(shape->Brush());
+    shape->SetPen(shape->Pen());
+    QApplication::processEvents();
+    QCOMPARE(counter.Count, 0);
+
+    shape->SetShape(TShape::TShapeType::stCircle);
+    QTRY_COMPARE(counter.Count, 1);
+    shape->SetBrush(clLime);
+    QTRY_COMPARE(counter.Count, 2);
+    const QImage image = Render(*shape);
+    QCOMPARE(image.pixelColor(4, 4), QColor(Qt::green));
+    QCOMPARE(image.pixelColor(0, 0), Background);
 }
 
 void TestWidgets::statusBarPanelsAndTexts()
@@ -387,10 +424,10 @@ void TestWidgets::grabForReview()
     white.setColor(QPalette::Window, Qt::white);
     panel.setPalette(white);
     auto* input = new TLMDTechnicalLine(&panel);
-    ConfigureInput(*input);
+    Configure(*input, InputLayout);
     input->move(140, 4);
     auto* relay = new TLMDTechnicalLine(&panel);
-    ConfigureRelay(*relay);
+    Configure(*relay, RelayLayout);
     relay->SetFillColor(clRed);
     relay->move(180, 4);
     auto* separator = new TColorBevel(&panel);
