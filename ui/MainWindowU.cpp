@@ -42,9 +42,10 @@ constexpr int FlagsByte = 9;
 constexpr int CodeByte = 10;
 constexpr std::uint8_t CardReadFlag = 0x80;
 
-QString HexByte(std::uint8_t value)
+// two upper-case digits per byte, in the given order
+QString HexText(QByteArrayView bytes)
 {
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+    return QString::fromLatin1(bytes.toByteArray().toHex().toUpper());
 }
 
 // The payload as far as the frame holds it: a short reply yields fewer bytes,
@@ -129,16 +130,14 @@ void TMainWindow::FormCreate(const QString& appDir)
     ui->setupUi(this);
     SetUpControls();
 
-    FBeepPending = false;
-    FFirmwareRequestPending = false;
-    FAppDir = QDir::cleanPath(appDir) + '/';
-    const QString languagePath = ChooseLanguageFile(FAppDir);
+    const QString dir = QDir::cleanPath(appDir) + '/';
+    const QString languagePath = ChooseLanguageFile(dir);
 
     FCommThread = std::make_unique<TCommThread>();
     WireLinkEvents();
     ConnectControls();
 
-    FSettingsIni = std::make_unique<TIniFile>(FAppDir + SettingsFileName);
+    FSettingsIni = std::make_unique<TIniFile>(dir + SettingsFileName);
     FLanguageIni = std::make_unique<TIniFile>(languagePath);
     LoadLanguage(*FLanguageIni);
     LoadSettings();
@@ -176,7 +175,8 @@ void TMainWindow::SetUpControls()
 
     ui->Tamper->SetShape(TShape::TShapeType::stCircle);
     ui->S1->SetShape(TShape::TShapeType::stCircle);
-    SetLamp(clBtnShadow, clBtnFace);
+    ui->S1->SetPen(clBtnShadow);
+    SetLamp(clBtnFace);
     SetUpArrow(ui->Input1, TLMDLineEndings::leNothing, TLMDLineEndings::leClosedArrowRight, TLMDSignPlaces::spEnd, 10);
     SetUpArrow(ui->Input2, TLMDLineEndings::leNothing, TLMDLineEndings::leClosedArrowRight, TLMDSignPlaces::spEnd, 10);
     SetUpArrow(ui->Relay1, TLMDLineEndings::leClosedArrowLeft, TLMDLineEndings::leClosedArrowRight,
@@ -188,6 +188,8 @@ void TMainWindow::SetUpControls()
     QIcon lightning(QStringLiteral(":/images/lightning.svg"));
     lightning.addFile(QStringLiteral(":/images/lightning-disabled.svg"), QSize(), QIcon::Disabled);
     ui->SpeedButton1->setIcon(lightning);
+    FStartIcon = ui->Start1->icon();
+    FStopIcon = QIcon(QStringLiteral(":/images/stop.svg"));
 
     const QFont fixed = FixedPitchFont();
     for (QLabel* label : {ui->CardLB, ui->Code, ui->Label1, ui->Label2}) {
@@ -304,7 +306,7 @@ void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
     link.SetLANMode(s.lanMode);
     ui->SetAddressSE->setValue(s.hwAddress);
     FServiceCard = s.serviceCard;
-    link.HWAddress = static_cast<std::uint8_t>(ui->SetAddressSE->value());
+    link.HWAddress = BusAddress();
 }
 
 void TMainWindow::ApplyReaderSettings(const TStoredSettings& s)
@@ -371,7 +373,7 @@ void TMainWindow::Start1Click()
     SetStatusText(QString());
     if (FCommThread->IsActive()) {
         FCommThread->Close();
-        SetLamp(clBtnShadow, clBtnFace);
+        SetLamp(clBtnFace);
     } else {
         FCommThread->Open();
     }
@@ -410,12 +412,12 @@ void TMainWindow::Timer2Timer()
 void TMainWindow::Timer1Timer()
 {
     Timer1->stop();
-    SetLamp(clBtnShadow, clBtnFace);
+    SetLamp(clBtnFace);
 }
 
-void TMainWindow::SetLamp(std::uint32_t pen, std::uint32_t brush)
+// the lamp's pen is the button shadow in every state
+void TMainWindow::SetLamp(std::uint32_t brush)
 {
-    ui->S1->SetPen(pen);
     ui->S1->SetBrush(brush);
 }
 
@@ -495,7 +497,7 @@ void TMainWindow::CommThreadOpen(TCommThread*)
 {
     SetStatusText(QString());
     ui->Start1->setText(FTexts.mainMenuStop);
-    ui->Start1->setIcon(QIcon(QStringLiteral(":/images/stop.svg")));
+    ui->Start1->setIcon(FStopIcon);
     UpdateControls();
     ResetInformationLabels();
     FFirmwareRequestPending = true;
@@ -506,7 +508,7 @@ void TMainWindow::CommThreadClose(TCommThread*)
 {
     BlankPreset();
     ui->Start1->setText(FTexts.mainMenuStart);
-    ui->Start1->setIcon(QIcon(QStringLiteral(":/images/start.svg")));
+    ui->Start1->setIcon(FStartIcon);
     UpdateControls();
     ResetInformationLabels();
 }
@@ -515,21 +517,21 @@ void TMainWindow::CommThreadTimeout(TCommThread*)
 {
     SetStatusText(FTexts.timedOut);
     Timer1->stop();
-    SetLamp(clBtnShadow, clRed);
+    SetLamp(clRed);
     GreyPreset();
 }
 
 void TMainWindow::CommThreadChecksumError(TCommThread*)
 {
     Timer1->stop();
-    SetLamp(clBtnShadow, clYellow);
+    SetLamp(clYellow);
     GreyPreset();
 }
 
 void TMainWindow::CommThreadError(TCommThread*)
 {
     Timer1->stop();
-    SetLamp(clBtnShadow, clBtnShadow);
+    SetLamp(clBtnShadow);
     GreyPreset();
     ui->FriendlyStatusBar1->SetPanelText(ProgressPanel, QString());
     SetStatusText(QString());
@@ -543,26 +545,28 @@ void TMainWindow::CommThreadCommandDone(TCommThread*)
 
 void TMainWindow::CommThreadCommandTimeout(TCommThread*)
 {
+    EndTransfer(FTexts.dataTransferFailed);
+}
+
+void TMainWindow::EndTransfer(const QString& text)
+{
     ui->ProgressBar1->setValue(0);
     ui->ProgressBar1->setMaximum(0);
-    SetStatusText(FTexts.dataTransferFailed);
+    SetStatusText(text);
 }
 
 // --- replies ------------------------------------------------------------------
 
 void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
 {
-    TProgressBar* progress = ui->ProgressBar1;
-    if (progress->maximum() > 0 && progress->value() == progress->maximum()) {
-        progress->setValue(0);
-        progress->setMaximum(0);
-        SetStatusText(FTexts.dataTransferOK);
-    }
+    const TProgressBar* progress = ui->ProgressBar1;
+    if (progress->maximum() > 0 && progress->value() == progress->maximum())
+        EndTransfer(FTexts.dataTransferOK);
     const QString status = ui->FriendlyStatusBar1->PanelText(StatusTextPanel);
     if (status != FTexts.dataTransferOK && status != FTexts.dataTransferFailed && status != FTexts.dataTransfer)
         SetStatusText(FTexts.connected);
     Timer1->stop();
-    ui->S1->SetBrush(clLime);
+    SetLamp(clLime);
     Timer1->start();
 
     if (reply.size() <= FrameOffset::Command)
@@ -597,12 +601,8 @@ void TMainWindow::RegisterReply(const TByteString& payload)
     }
     const bool complete = std::all_of(FSerialReceived.begin(), FSerialReceived.end(), [](bool b) { return b; });
     const bool blank = std::all_of(FSerialBytes.begin(), FSerialBytes.end(), [](std::uint8_t b) { return b == 0xFF; });
-    if (complete && !blank) {
-        QString text = QStringLiteral("sn: ");
-        for (std::uint8_t b : FSerialBytes)
-            text += HexByte(b);
-        ui->Label2->setText(text);
-    }
+    if (complete && !blank)
+        ui->Label2->setText(QStringLiteral("sn: ") + HexText(FSerialBytes));
 }
 
 void TMainWindow::StatusReply(const TByteString& payload)
@@ -637,12 +637,9 @@ void TMainWindow::ShowStatusFlags(std::uint8_t flags)
 void TMainWindow::ShowCard(const TByteString& payload)
 {
     // the flags byte comes after the card, so the card is always complete here
-    QString card;
-    for (int k = CardFirstByte; k < CardFirstByte + CardByteCount; ++k)
-        card += HexByte(ByteAt(payload, k));
-    ui->CardLB->setText(card);
+    ui->CardLB->setText(HexText(payload.mid(CardFirstByte, CardByteCount)));
     if (Has(payload, CodeByte))
-        ui->Code->setText(HexByte(ByteAt(payload, CodeByte)));
+        ui->Code->setText(HexText(payload.mid(CodeByte, 1)));
 }
 
 // --- information requests and the lightning command ---------------------------
@@ -665,14 +662,14 @@ void TMainWindow::SlowTimerTimer()
 
 void TMainWindow::QueueFirmwareRequest()
 {
-    FCommThread->AddCommand(ModuleRequests::FirmwareVersion(static_cast<std::uint8_t>(ui->SetAddressSE->value())));
+    FCommThread->AddCommand(ModuleRequests::FirmwareVersion(BusAddress()));
 }
 
 void TMainWindow::QueueSerialRequests()
 {
     for (int i = 0; i < SerialByteCount; ++i) {
-        FCommThread->AddCommand(ModuleRequests::RegisterRead(static_cast<std::uint8_t>(ui->SetAddressSE->value()),
-                                                             static_cast<std::uint8_t>(FirstSerialRegister + i)));
+        FCommThread->AddCommand(
+            ModuleRequests::RegisterRead(BusAddress(), static_cast<std::uint8_t>(FirstSerialRegister + i)));
         FSerialBytes[i] = 0;
         FSerialReceived[i] = false;
     }
@@ -686,15 +683,20 @@ void TMainWindow::ResetInformationLabels()
 
 void TMainWindow::SpeedButton1Click()
 {
-    FCommThread->AddCommand(ModuleRequests::Lightning(static_cast<std::uint8_t>(ui->SetAddressSE->value())));
+    FCommThread->AddCommand(ModuleRequests::Lightning(BusAddress()));
 }
 
 // --- bus address --------------------------------------------------------------
 
+std::uint8_t TMainWindow::BusAddress() const
+{
+    return static_cast<std::uint8_t>(ui->SetAddressSE->value());
+}
+
 void TMainWindow::SetAddressSEChange()
 {
     SlowTimer->stop();
-    FCommThread->HWAddress = static_cast<std::uint8_t>(ui->SetAddressSE->value());
+    FCommThread->HWAddress = BusAddress();
     ResetInformationLabels();
     QueueFirmwareRequest();
     QueueSerialRequests();

@@ -7,6 +7,7 @@
 #include "ui/LanguageU.h"
 
 #include <QCoreApplication>
+#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 
@@ -92,15 +93,17 @@ private:
     void SetIndicators(std::uint32_t color);
     void ShowStatusFlags(std::uint8_t flags);
     void ShowCard(const TByteString& payload);
-    void SetLamp(std::uint32_t pen, std::uint32_t brush);
+    void SetLamp(std::uint32_t brush);
     void SetCardLabelsColor(std::uint32_t color);
     void SetStatusText(const QString& text);
+    void EndTransfer(const QString& text);
     void SetCardFrameColor(std::uint32_t color);
 
     void FirmwareReply(const TByteString& payload);
     void RegisterReply(const TByteString& payload);
     void StatusReply(const TByteString& payload);
 
+    std::uint8_t BusAddress() const;
     void QueueFirmwareRequest();
     void QueueSerialRequests();
     void QueueSetByCard();
@@ -111,9 +114,10 @@ private:
     QTimer* Timer2;
     QTimer* SetAddressTimer;
     QTimer* SlowTimer;
+    QIcon FStartIcon;
+    QIcon FStopIcon;
 
     std::unique_ptr<TCommThread> FCommThread;
-    QString FAppDir;
     QString FServiceCard;
     bool FBeepPending = false;
     bool FFirmwareRequestPending = false;

@@ -15,8 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
 class TProgramFolder {
 public:
     // settings: the text of VyxvozeRadavo.ini; empty writes no file

@@ -4,48 +4,20 @@
 #include "MainWindowTestSupport.h"
 
 #include "link/CommThreadU.h"
+#include "tests/link/SimProcess.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QProcess>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 constexpr int LinkWaitMs = 5000;
-
-class TSimulator {
-public:
-    TSimulator()
-    {
-        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        FProcess.start(QStringLiteral(VYX_MODULE_SIM),
-                       {"--tcp", "127.0.0.1:0", "--port-file", FPortFile, "--quiet", "--exit-on-eof"});
-    }
-    ~TSimulator()
-    {
-        FProcess.closeWriteChannel();
-        if (!FProcess.waitForFinished(2000)) {
-            FProcess.kill();
-            FProcess.waitForFinished(2000);
-        }
-    }
-    // 0 while the simulator is not listening yet
-    int Port() const
-    {
-        QFile file(FPortFile);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
-    }
-    void Send(const QByteArray& line) { FProcess.write(line + '\n'); }
-    QProcess& Process() { return FProcess; }
-
-private:
-    QTemporaryDir FDir;
-    QString FPortFile = FDir.path() + "/port";
-    QProcess FProcess;
-};
 
 QByteArray LanSettings(int port)
 {
@@ -75,7 +47,7 @@ private:
     void StartWindow();
     void Connect();
 
-    std::unique_ptr<TSimulator> FSimulator;
+    std::unique_ptr<TSimProcess> FSimulator;
     std::unique_ptr<TProgramFolder> FFolder;
     std::unique_ptr<TMainWindow> FWindow;
     int FBeeps = 0;
@@ -83,10 +55,9 @@ private:
 
 void TestMainWindowSim::init()
 {
-    FSimulator = std::make_unique<TSimulator>();
-    QVERIFY(FSimulator->Process().waitForStarted(LinkWaitMs));
-    QTRY_VERIFY_WITH_TIMEOUT(FSimulator->Port() > 0, LinkWaitMs);
-    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->Port()));
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0"}));
+    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->TcpPort()));
     StartWindow();
 }
 
@@ -122,7 +93,7 @@ void TestMainWindowSim::startConnectsAndReadsModuleInformation()
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
     // half a second after the last reply the lamp is grey, at the time-out red
-    FSimulator->Send("silent on");
+    FSimulator->Command("silent on");
     QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clBtnFace, LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clRed, LinkWaitMs);
 }
@@ -131,10 +102,10 @@ void TestMainWindowSim::presentedCardAndInputsShow()
 {
     TMainWindow& window = *FWindow;
     Connect();
-    FSimulator->Send("code 0C");
-    FSimulator->Send("relay on");
-    FSimulator->Send("tamper on");
-    FSimulator->Send("card 0011223344556677");
+    FSimulator->Command("code 0C");
+    FSimulator->Command("relay on");
+    FSimulator->Command("tamper on");
+    FSimulator->Command("card 0011223344556677");
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "CardLB")->text(), QStringLiteral("0011223344556677"),
                               LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<TLMDTechnicalLine>(window, "Relay1")->FillColor(), clRed, LinkWaitMs);
@@ -151,11 +122,11 @@ void TestMainWindowSim::silentModuleTimesOut()
     Connect();
     // the information requests first: a queued request that times out is a failed transfer
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
-    FSimulator->Send("silent on");
+    FSimulator->Command("silent on");
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Timed out!"), LinkWaitMs);
     QCOMPARE(LampBrush(window), clRed);
     QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
-    FSimulator->Send("silent off");
+    FSimulator->Command("silent off");
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Connected."), LinkWaitMs);
 }
 
@@ -163,7 +134,7 @@ void TestMainWindowSim::corruptedReplyTurnsLampYellow()
 {
     TMainWindow& window = *FWindow;
     Connect();
-    FSimulator->Send("corrupt on");
+    FSimulator->Command("corrupt on");
     QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clYellow, LinkWaitMs);
     QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
 }
@@ -197,7 +168,7 @@ void TestMainWindowSim::addressChangeRequeuesInformationRequests()
     TMainWindow& window = *FWindow;
     Connect();
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
-    FSimulator->Send("address 1 2");
+    FSimulator->Command("address 1 2");
     Control<QSpinBox>(window, "SetAddressSE")->setValue(2);
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
     QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
@@ -215,7 +186,9 @@ void TestMainWindowSim::setByCardEndsWithOneBeepOnModuleAnswer()
     QTRY_VERIFY_WITH_TIMEOUT(!Control<QTimer>(window, "SetAddressTimer")->isActive(), LinkWaitMs);
     QCOMPARE(Control<TColorBevel>(window, "ColorBevel3")->BriteColor(), clBtnFace);
     QTRY_COMPARE_WITH_TIMEOUT(FBeeps, 1, LinkWaitMs);
-    QTest::qWait(1200); // a further SlowTimer tick must not beep again
+    // a further SlowTimer tick must not beep again
+    QSignalSpy tick(Control<QTimer>(window, "SlowTimer"), &QTimer::timeout);
+    QVERIFY(tick.wait(LinkWaitMs));
     QCOMPARE(FBeeps, 1);
 }
 
