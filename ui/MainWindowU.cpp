@@ -6,10 +6,12 @@
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
 #include "ui/CardNumbersU.h"
+#include "ui/ConfigurationWriteU.h"
 #include "ui/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "ui/ModuleRequestsU.h"
 #include "ui/SettingsU.h"
+#include "ui/TypingLimitU.h"
 #include "widgets/Colors.h"
 
 #include <QApplication>
@@ -31,6 +33,9 @@ constexpr int ProgressPanel = 1;
 constexpr std::uint8_t FirmwareReplyCode = 0xFF;
 constexpr std::uint8_t RegisterReplyCode = 0xB7;
 constexpr std::uint8_t StatusReplyCode = 0xB5;
+
+constexpr int CardDigits = 16;
+constexpr int AppIDDigits = 8;
 
 constexpr int FirstSerialRegister = 6;
 constexpr int SerialByteCount = 4;
@@ -202,6 +207,9 @@ void TMainWindow::SetUpControls()
     SetBevelColor(ui->ColorBevel3, clBtnFace);
 
     ui->FriendlyStatusBar1->SetPanelWidths({16, 75, 100});
+    LimitTyping(ui->AddCardED, CardDigits);
+    LimitTyping(ui->DelCardED, CardDigits);
+    LimitTyping(ui->AppIDED, AppIDDigits);
 
     auto makeTimer = [this](const char* name, int interval, bool enabled) {
         auto* timer = new QTimer(this);
@@ -221,6 +229,7 @@ void TMainWindow::ConnectControls()
 {
     connect(ui->Start1, &QAction::triggered, this, &TMainWindow::Start1Click);
     connect(ui->Konec1, &QAction::triggered, this, &TMainWindow::Konec1Click);
+    connect(ui->WriteMI, &QAction::triggered, this, &TMainWindow::WriteMIClick);
     connect(Timer1, &QTimer::timeout, this, &TMainWindow::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TMainWindow::Timer2Timer);
     connect(SetAddressTimer, &QTimer::timeout, this, &TMainWindow::SetAddressTimerTimer);
@@ -464,7 +473,7 @@ void TMainWindow::UpdateControls()
     ui->Nastaven1->setEnabled(!active);
     ui->WriteMI->setEnabled(active);
     ui->SpeedButton1->setEnabled(active);
-    if (ui->MasterReaderCB->isVisibleTo(this) && ui->MasterReaderCB->isChecked()) {
+    if (MasterWrite()) {
         const QString add = ui->AddCardED->text();
         const QString del = ui->DelCardED->text();
         const int function = ui->InputFunctionCB->currentIndex();
@@ -489,6 +498,52 @@ void TMainWindow::SetDelCardBtnClick()
 {
     ui->DelCardED->setText(ui->CardLB->text());
     UpdateControls();
+}
+
+// --- configuration write ----------------------------------------------------
+
+void TMainWindow::WriteMIClick()
+{
+    SetStatusText(FTexts.dataTransfer);
+    std::optional<TMasterConfiguration> master;
+    if (MasterWrite())
+        master = TMasterConfiguration{AppIDBytes(ui->AppIDED->text()), ui->AddCardED->text(), ui->DelCardED->text()};
+    const QList<TByteString> batch = ConfigurationWrite(BusAddress(), ReaderConfiguration(), master);
+    // the last reply of the batch finds the bar at its end and reports success
+    ui->ProgressBar1->setMaximum(int(batch.size()) - 1);
+    ui->ProgressBar1->setValue(0);
+    for (const TByteString& request : batch)
+        FCommThread->AddCommand(request);
+    QString nextAppID;
+    if (master) {
+        // the next module gets the next serial number, whatever this one answers
+        nextAppID = AppIDText(IncrementAppID(master->appID));
+        ui->AppIDED->setText(nextAppID);
+    }
+    FSerialRequestPending = true;
+    ui->PrintBtn->setEnabled(true);
+    // last: a settings file that cannot be written raises, and the write is under way by now
+    if (master)
+        SaveLastAppID(*FSettingsIni, nextAppID);
+}
+
+bool TMainWindow::MasterWrite() const
+{
+    return ui->MasterReaderCB->isVisibleTo(this) && ui->MasterReaderCB->isChecked();
+}
+
+TReaderConfiguration TMainWindow::ReaderConfiguration() const
+{
+    auto byte = [](const QSpinBox* edit) { return static_cast<std::uint8_t>(edit->value()); };
+    TReaderConfiguration c;
+    c.strikeTime = byte(ui->StrikeTimeSE);
+    c.doorAjarDelay = byte(ui->DoorAjarSE);
+    c.readerFunction = static_cast<std::uint8_t>(std::max(0, ui->InputFunctionCB->currentIndex()));
+    c.tamperSignal = byte(ui->TamperSignalSE);
+    c.forcedDoorSignal = byte(ui->ForcedDoorSignalSE);
+    c.doorAjarSignal = byte(ui->DoorAjarSignalSE);
+    c.beep = ui->BeepCB->isChecked();
+    return c;
 }
 
 // --- link events --------------------------------------------------------------

@@ -19,6 +19,7 @@
 class QTimer;
 class TCommThread;
 class TIniFile;
+struct TReaderConfiguration;
 struct TStoredSettings;
 
 namespace Ui {
@@ -56,6 +57,7 @@ public:
     void SetAddressTimerTimer();
     void SetAddCardBtnClick();
     void SetDelCardBtnClick();
+    void WriteMIClick();
     void UpdateControls();
 
     void CommThreadOpen(TCommThread* sender);
@@ -104,6 +106,8 @@ private:
     void StatusReply(const TByteString& payload);
 
     std::uint8_t BusAddress() const;
+    bool MasterWrite() const;
+    TReaderConfiguration ReaderConfiguration() const;
     void QueueFirmwareRequest();
     void QueueSerialRequests();
     void QueueSetByCard();

@@ -7,6 +7,8 @@ namespace {
 constexpr std::uint8_t FirmwareCode = 0xFF;
 constexpr std::uint8_t RegisterReadCode = 0x53;
 constexpr std::uint8_t LightningCode = 0x54;
+constexpr std::uint8_t RegisterWriteCode = 0x52;
+constexpr std::uint8_t MasterCardCode = 0x00;
 constexpr std::uint8_t SetByCardCode = 0x02;
 constexpr int HighestBusAddress = 16;
 }
@@ -24,6 +26,18 @@ TByteString RegisterRead(std::uint8_t address, std::uint8_t reg)
 TByteString Lightning(std::uint8_t address)
 {
     return BytesOf({address, 0x03, LightningCode, 0x02, 0x00, 0x00});
+}
+
+TByteString RegisterWrite(std::uint8_t address, std::uint8_t reg, std::uint8_t value)
+{
+    return BytesOf({address, 0x02, RegisterWriteCode, reg, value});
+}
+
+TByteString MasterCard(std::uint8_t address, TMasterCardOperation operation, const QString& card)
+{
+    const auto c = CardBytes(NormalizeCardNumber(card));
+    return BytesOf({address, 0x0A, MasterCardCode, static_cast<std::uint8_t>(operation), 0x00, c[7], c[6], c[5], c[4],
+                    c[3], c[2], c[1], c[0]});
 }
 
 std::uint8_t AssignedAddress(int busAddress)

@@ -13,6 +13,12 @@ namespace ModuleRequests {
 TByteString FirmwareVersion(std::uint8_t address);
 TByteString RegisterRead(std::uint8_t address, std::uint8_t reg);
 TByteString Lightning(std::uint8_t address);
+TByteString RegisterWrite(std::uint8_t address, std::uint8_t reg, std::uint8_t value);
+
+// The master cards: operation 0 the "+" card, 1 the "-" card. The card's eight
+// bytes go least significant first. card: 1..16 hexadecimal digits.
+enum class TMasterCardOperation : std::uint8_t { Add = 0x00, Delete = 0x01 };
+TByteString MasterCard(std::uint8_t address, TMasterCardOperation operation, const QString& card);
 
 // The address that the two assignment frames carry: 16 becomes 0.
 std::uint8_t AssignedAddress(int busAddress);

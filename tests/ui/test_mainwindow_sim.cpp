@@ -198,12 +198,14 @@ void TestMainWindowSim::writeGuardInMasterMode_data()
     QTest::addColumn<QString>("delCard");
     QTest::addColumn<QString>("appID");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("valid") << "1234" << "5678" << "000000FF" << true;
-    QTest::newRow("differ in case only") << "1a" << "1A" << "000000ff" << true;
-    QTest::newRow("equal cards") << "12" << "12" << "000000FF" << false;
-    QTest::newRow("empty card") << "" << "12" << "000000FF" << false;
-    QTest::newRow("not hex") << "12G" << "12" << "000000FF" << false;
-    QTest::newRow("AppID of 7 digits") << "1" << "2" << "000000F" << false;
+    QTest::addColumn<bool>("masterFeature");
+    QTest::newRow("valid") << "1234" << "5678" << "000000FF" << true << true;
+    QTest::newRow("differ in case only") << "1a" << "1A" << "000000ff" << true << true;
+    QTest::newRow("equal cards") << "12" << "12" << "000000FF" << false << true;
+    QTest::newRow("empty card") << "" << "12" << "000000FF" << false << true;
+    QTest::newRow("not hex") << "12G" << "12" << "000000FF" << false << true;
+    QTest::newRow("AppID of 7 digits") << "1" << "2" << "000000F" << false << true;
+    QTest::newRow("ticked but hidden") << "12" << "12" << "" << true << false;
 }
 
 void TestMainWindowSim::writeGuardInMasterMode()
@@ -212,6 +214,13 @@ void TestMainWindowSim::writeGuardInMasterMode()
     QFETCH(QString, delCard);
     QFETCH(QString, appID);
     QFETCH(bool, enabled);
+    QFETCH(bool, masterFeature);
+    if (!masterFeature) {
+        FWindow.reset();
+        FFolder = std::make_unique<TProgramFolder>(
+            LanSettings(FSimulator->TcpPort()).replace("SetMaster=1", "SetMaster=0"));
+        StartWindow();
+    }
     TMainWindow& window = *FWindow;
     Connect();
     Control<QLineEdit>(window, "AddCardED")->setText(addCard);
@@ -223,7 +232,7 @@ void TestMainWindowSim::writeGuardInMasterMode()
     QCOMPARE(write->isEnabled(), enabled);
     if (enabled) {
         Control<QComboBox>(window, "InputFunctionCB")->setCurrentIndex(-1);
-        QVERIFY(!write->isEnabled());
+        QCOMPARE(write->isEnabled(), !masterFeature);
     }
 }
 

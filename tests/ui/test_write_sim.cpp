@@ -1,0 +1,190 @@
+// The configuration write from the window to the module simulator, a process
+// of its own that keeps what it was written in a state file: over TCP and over
+// a pty in both line forms.
+
+#include "MainWindowTestSupport.h"
+#include "TestFiles.h"
+
+#include "link/CommThreadU.h"
+#include "tests/link/SimProcess.h"
+#include "ui/ProgressBarU.h"
+
+#include <QAction>
+#include <QLineEdit>
+
+#include <memory>
+
+namespace {
+constexpr int LinkWaitMs = 5000;
+// 13 requests, one per poll interval, and the read-back of the serial number
+constexpr int WriteWaitMs = 10000;
+
+// Everything but the line: non-default values, master reader on.
+const QByteArray ReaderSettings = "[ReaderData]\nStrikeTime=9\nDoorAjarDelay=21\nReaderFunction=1\n"
+                                  "TamperSignal=31\nForcedDoorSignal=32\nDoorAjarSignal=33\nBeepFunction=1\n"
+                                  "Master=1\nLastAppID=000000FF\n[Version]\nSetMaster=1\n";
+
+QByteArray LineSettings(const QString& line, const TSimProcess& sim)
+{
+    if (line == "tcp")
+        return "[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort="
+               + QByteArray::number(sim.TcpPort()) + "\n";
+    return "[Communication]\nCommunicationMode=COM\nCOM_Port=1\nDataBits=" + line.right(1).toLatin1()
+           + "\n[Ports]\nCOM1=" + sim.Where().toLocal8Bit() + "\n";
+}
+
+QStringList SimArguments(const QString& line, const QString& stateFile)
+{
+    QStringList args{"--state", stateFile};
+    if (line == "tcp")
+        return args << "--tcp" << "127.0.0.1:0";
+    return args << "--pty" << "--mode" << line.right(1);
+}
+
+// "key=value" of the simulator's state file
+QString StateValue(const QByteArray& state, const QByteArray& key)
+{
+    for (const QByteArray& line : state.split('\n'))
+        if (line.startsWith(key + '='))
+            return QString::fromLatin1(line.mid(key.size() + 1)).trimmed();
+    return {};
+}
+}
+
+class TestWriteSim : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+
+    void writeReachesModule_data();
+    void writeReachesModule();
+    void moduleSilentMidBatchFails();
+    void storedAppIDTooLongStaysWhole();
+
+private:
+    void Start(const QString& line);
+
+    QTemporaryDir FStateDir;
+    std::unique_ptr<TSimProcess> FSimulator;
+    std::unique_ptr<TProgramFolder> FFolder;
+    std::unique_ptr<TMainWindow> FWindow;
+};
+
+void TestWriteSim::cleanup()
+{
+    FWindow.reset();
+    FFolder.reset();
+    FSimulator.reset();
+    QFile::remove(FStateDir.filePath("module.ini")); // every test starts with a factory-new module
+}
+
+// The simulator and the window on the given line ("tcp", "pty8", "pty9"), the
+// link open and the module's serial number read.
+void TestWriteSim::Start(const QString& line)
+{
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start(SimArguments(line, FStateDir.filePath("module.ini"))));
+    FFolder = std::make_unique<TProgramFolder>(LineSettings(line, *FSimulator) + ReaderSettings);
+    FWindow = std::make_unique<TMainWindow>(FFolder->Path());
+    FWindow->show();
+    Control<QAction>(*FWindow, "Start1")->trigger();
+    // the information requests of the open are answered before the write starts
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FWindow, "Label2")->text(), QStringLiteral("sn: 0012A3FF"),
+                              LinkWaitMs);
+}
+
+void TestWriteSim::writeReachesModule_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::newRow("tcp") << "tcp";
+    QTest::newRow("pty, 8-bit framed") << "pty8";
+    QTest::newRow("pty, 9-bit") << "pty9";
+}
+
+void TestWriteSim::writeReachesModule()
+{
+    QFETCH(QString, line);
+    Start(line);
+    if (QTest::currentTestFailed())
+        return;
+    TMainWindow& window = *FWindow;
+    Control<QLineEdit>(window, "AddCardED")->setText("1234");
+    Control<QLineEdit>(window, "DelCardED")->setText("abcdef");
+    auto* write = Control<QAction>(window, "WriteMI");
+    QVERIFY(write->isEnabled());
+    write->trigger();
+
+    // the next serial number is taken and stored at once, before any reply
+    QCOMPARE(Control<QLineEdit>(window, "AppIDED")->text(), QStringLiteral("010000ff"));
+    QVERIFY(FFolder->Settings().contains("LastAppID=010000ff"));
+    QCOMPARE(StatusText(window), QStringLiteral("Transfering data..."));
+    auto* progress = Control<TProgressBar>(window, "ProgressBar1");
+    QCOMPARE(progress->maximum(), 12);
+    if (line == "tcp") {
+        QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 6, WriteWaitMs);
+        SaveRendering(window, "mainwindow-writing");
+    }
+
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer OK."), WriteWaitMs);
+    QCOMPARE(progress->maximum(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 000000FF"),
+                              WriteWaitMs);
+    if (line == "tcp")
+        SaveRendering(window, "mainwindow-written");
+
+    const QByteArray state = ReadFile(FStateDir.filePath("module.ini"));
+    QCOMPARE(StateValue(state, "registers"), QStringLiteral("09 15 01 1F 20 21 00 00 00 FF 01"));
+    QCOMPARE(StateValue(state, "plus-card"), QStringLiteral("0000000000001234"));
+    QCOMPARE(StateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
+    QVERIFY(Control<QWidget>(window, "PrintBtn")->isEnabled());
+}
+
+void TestWriteSim::moduleSilentMidBatchFails()
+{
+    Start("tcp");
+    if (QTest::currentTestFailed())
+        return;
+    TMainWindow& window = *FWindow;
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
+    Control<QAction>(window, "WriteMI")->trigger();
+    auto* progress = Control<TProgressBar>(window, "ProgressBar1");
+    QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 2, WriteWaitMs);
+    FSimulator->Command("silent on");
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
+    QCOMPARE(progress->value(), 0);
+    QCOMPARE(progress->maximum(), 0);
+    // the rest of the batch, answered late, does not turn the failure into success
+    FSimulator->Command("silent off");
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 000000FF"),
+                              WriteWaitMs);
+    QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
+}
+
+void TestWriteSim::storedAppIDTooLongStaysWhole()
+{
+    QVERIFY(FStateDir.isValid());
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0"}));
+    FFolder = std::make_unique<TProgramFolder>(LineSettings("tcp", *FSimulator)
+                                               + "[ReaderData]\nMaster=1\nLastAppID=123456789\n"
+                                                 "[Version]\nSetMaster=1\n");
+    FWindow = std::make_unique<TMainWindow>(FFolder->Path());
+    FWindow->show();
+    auto* appID = Control<QLineEdit>(*FWindow, "AppIDED");
+    QCOMPARE(appID->text(), QStringLiteral("123456789"));
+    Control<QLineEdit>(*FWindow, "AddCardED")->setText("1");
+    Control<QLineEdit>(*FWindow, "DelCardED")->setText("2");
+    Control<QAction>(*FWindow, "Start1")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(FWindow->CommThread().IsActive(), LinkWaitMs);
+    QVERIFY(!Control<QAction>(*FWindow, "WriteMI")->isEnabled());
+
+    // typing is still held to 8 digits
+    appID->clear();
+    QTest::keyClicks(appID, "ABCDEF0123");
+    QCOMPARE(appID->text(), QStringLiteral("ABCDEF01"));
+    QVERIFY(Control<QAction>(*FWindow, "WriteMI")->isEnabled());
+}
+
+QTEST_MAIN(TestWriteSim)
+#include "test_write_sim.moc"
