@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFont>
 #include <QTimer>
 
@@ -114,12 +113,18 @@ void SetCaption(QObject* control, const QString& text)
 }
 }
 
-TMainWindow::TMainWindow(const QString& appDir, QWidget* parent)
+TMainWindow::TMainWindow(const TAppFolders& folders, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
+    , FFolders(folders)
     , FBeep([] { QApplication::beep(); })
 {
-    FormCreate(appDir);
+    FormCreate();
+}
+
+TMainWindow::TMainWindow(const QString& appDir, QWidget* parent)
+    : TMainWindow(PortableFolders(appDir), parent)
+{
 }
 
 TMainWindow::~TMainWindow()
@@ -129,21 +134,18 @@ TMainWindow::~TMainWindow()
 
 // --- creation and destruction -------------------------------------------------
 
-void TMainWindow::FormCreate(const QString& appDir)
+void TMainWindow::FormCreate()
 {
     Q_INIT_RESOURCE(MainWindow);
     ui->setupUi(this);
     SetUpControls();
 
-    const QString dir = QDir::cleanPath(appDir) + '/';
-    const QString languagePath = ChooseLanguageFile(dir);
-
     FCommThread = std::make_unique<TCommThread>();
     WireLinkEvents();
     ConnectControls();
 
-    FSettingsIni = std::make_unique<TIniFile>(dir + SettingsFileName);
-    FLanguageIni = std::make_unique<TIniFile>(languagePath);
+    FSettingsIni = std::make_unique<TIniFile>(FFolders.settingsFile);
+    FLanguageIni = std::make_unique<TIniFile>(FFolders.languageFile);
     LoadLanguage(*FLanguageIni);
     LoadSettings();
     BlankPreset();
@@ -173,6 +175,7 @@ void TMainWindow::SetUpControls()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     SetClientHeight(ClientHeight);
+    setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.svg")));
 
     QPalette panel = ui->Panel1->palette();
     panel.setColor(QPalette::Window, VclColor(clWhite));

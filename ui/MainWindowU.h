@@ -4,6 +4,7 @@
 // the link, assigns the bus address and holds the module's configuration.
 
 #include "link/CommTypesU.h"
+#include "ui/AppFoldersU.h"
 #include "ui/LanguageU.h"
 
 #include <QCoreApplication>
@@ -29,10 +30,9 @@ class MainWindow;
 class TMainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // appDir: the folder of the settings and language files, with or without
-    // its trailing separator.
-    explicit TMainWindow(const QString& appDir = QCoreApplication::applicationDirPath() + '/',
-                         QWidget* parent = nullptr);
+    explicit TMainWindow(const TAppFolders& folders, QWidget* parent = nullptr);
+    // A portable program in appDir, with or without its trailing separator.
+    explicit TMainWindow(const QString& appDir, QWidget* parent = nullptr);
     ~TMainWindow() override;
 
     static constexpr int ClientWidth = 272;
@@ -41,6 +41,7 @@ public:
     static constexpr int ClientHeightWithoutMaster = 356;
 
     TCommThread& CommThread() { return *FCommThread; }
+    const TAppFolders& Folders() const { return FFolders; }
     // The information sound; QApplication::beep unless replaced.
     void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
 
@@ -73,7 +74,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate(const QString& appDir);
+    void FormCreate();
     void FormDestroy();
     bool FormCloseQuery();
 
@@ -122,6 +123,7 @@ private:
     QIcon FStopIcon;
 
     std::unique_ptr<TCommThread> FCommThread;
+    TAppFolders FFolders;
     QString FServiceCard;
     bool FBeepPending = false;
     bool FFirmwareRequestPending = false;

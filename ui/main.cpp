@@ -1,3 +1,5 @@
+#include "ports/TerminationSignals.h"
+#include "ui/AppFoldersU.h"
 #include "ui/ApplicationU.h"
 #include "ui/MainWindowU.h"
 
@@ -5,9 +7,23 @@ int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("Vyx 400 voze Radavo"));
+    // the taskbar finds the icon through the desktop file; no display name,
+    // which the window system would append to the caption
+    application.setDesktopFileName(QStringLiteral("cz.kalvent.VyxvozeRadavo"));
     InstallErrorBox();
 
-    TMainWindow mainWindow;
+    // Logout, kill and Ctrl+C close the window as its close box does: the link
+    // closed first, the settings saved. Caught from the start, so that a signal
+    // during start-up waits for the window instead of ending the program unsaved.
+    TTerminationSignals terminationSignals;
+    QString error;
+    if (!terminationSignals.Install(error))
+        qWarning("%s", qPrintable(error));
+
+    TMainWindow mainWindow(AppFolders(QCoreApplication::applicationDirPath()));
+    QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainWindow,
+                     [&mainWindow] { mainWindow.close(); });
+
     mainWindow.show();
     return application.exec();
 }

@@ -4,7 +4,7 @@
 #include "tools/module-sim/SimTransport.h"
 #include "tools/module-sim/StateFile.h"
 #include "tools/module-sim/StdinLines.h"
-#include "tools/module-sim/TerminationSignals.h"
+#include "ports/TerminationSignals.h"
 
 #include <QFile>
 #include <QSaveFile>

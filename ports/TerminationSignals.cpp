@@ -1,4 +1,4 @@
-#include "tools/module-sim/TerminationSignals.h"
+#include "ports/TerminationSignals.h"
 
 #include <QSocketNotifier>
 

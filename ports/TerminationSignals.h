@@ -1,6 +1,7 @@
 #pragma once
 // SIGINT, SIGTERM and SIGHUP delivered through the event loop (a self-pipe),
-// so that the simulator stops the same way as on "quit".
+// so that a program ends the same way as when asked from within: the
+// simulator as on "quit", the window through its normal close.
 
 #include <QObject>
 

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks what a desktop and a
+# user see: valid desktop entry and metainfo, the icon and language files, an
+# installed program that keeps its settings in the user's config folder and
+# writes nothing into the prefix, and a copy in a plain folder that keeps its
+# settings beside itself.
+#   test_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+id=cz.kalvent.VyxvozeRadavo
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+desktop-file-validate "$prefix/share/applications/$id.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
+for f in share/icons/hicolor/scalable/apps/$id.svg share/vyxvozeradavo/en.lng share/vyxvozeradavo/cs.lng \
+         bin/vyxvozeradavo bin/vyx-module-sim; do
+    [[ -f "$prefix/$f" ]] || fail "$f not installed"
+done
+
+# Runs the program with its own HOME until it catches SIGTERM, then ends it
+# with that signal, as a logout would.
+run_and_terminate() {
+    local program=$1 home=$2 pid
+    mkdir -p "$home"
+    env -u XDG_CONFIG_HOME -u XDG_RUNTIME_DIR HOME="$home" QT_QPA_PLATFORM=offscreen "$program" &
+    pid=$!
+    # ready once SIGTERM (bit 14 of the caught-signal mask) has a handler
+    for _ in $(seq 200); do
+        local caught
+        caught=$(awk '/^SigCgt:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
+        [[ -n "$caught" ]] && (( (16#$caught >> 14) & 1 )) && break
+        sleep 0.05
+    done
+    kill -TERM "$pid"
+    for _ in $(seq 200); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$pid" 2>/dev/null && { kill -KILL "$pid"; fail "$program did not end on SIGTERM"; }
+    wait "$pid" || fail "$program ended with status $?"
+}
+
+find "$prefix" -type f | sort >"$work/before"
+run_and_terminate "$prefix/bin/vyxvozeradavo" "$work/home"
+settings=$work/home/.config/VyxvozeRadavo/VyxvozeRadavo.ini
+[[ -f "$settings" ]] || fail "installed: no settings file in the user's config folder"
+grep -q '^\[Window\]' "$settings" || fail "installed: settings file without [Window]"
+find "$prefix" -type f | sort >"$work/after"
+diff -u "$work/before" "$work/after" || fail "installed: files written into the prefix"
+
+mkdir "$work/plain"
+cp "$prefix/bin/vyxvozeradavo" "$work/plain/"
+run_and_terminate "$work/plain/vyxvozeradavo" "$work/home2"
+[[ -f "$work/plain/VyxvozeRadavo.ini" ]] || fail "portable: no settings file beside the program"
+[[ ! -e "$work/home2/.config/VyxvozeRadavo" ]] || fail "portable: wrote into the user's config folder"
+echo "install: ok"

@@ -1,0 +1,74 @@
+#include "ui/AppFoldersU.h"
+
+#include "ui/LanguageU.h"
+#include "ui/SettingsU.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+constexpr char EnglishLanguageFile[] = "en.lng";
+
+QString WithSeparator(const QString& dir)
+{
+    return QDir::cleanPath(dir) + u'/';
+}
+
+// A folder only the user can enter: the certificate page may name a customer.
+QString PrivateFolder(const QString& dir)
+{
+    QDir().mkpath(dir);
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return WithSeparator(dir);
+}
+
+// The user's own language file wins; then the shipped one of the user's
+// language, then the English one.
+QString InstalledLanguageFile(const QString& userDir, const QString& dataDir, const QString& localeName)
+{
+    if (HasLanguageFile(userDir))
+        return ChooseLanguageFile(userDir);
+    QStringList shipped{QString::fromLatin1(EnglishLanguageFile)};
+    if (const QString language = localeName.section(u'_', 0, 0); !language.isEmpty())
+        shipped.prepend(language + QStringLiteral(".lng"));
+    for (const QString& name : shipped) {
+        if (QFileInfo(dataDir + name).isFile())
+            return dataDir + name;
+    }
+    if (HasLanguageFile(dataDir))
+        return ChooseLanguageFile(dataDir);
+    return ChooseLanguageFile(userDir);
+}
+
+QString PageFolder()
+{
+    // the runtime folder is private and emptied at logout; the cache folder
+    // stands in where a session has none
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString base = !runtime.isEmpty() && QFileInfo(runtime).isDir()
+                             ? runtime
+                             : QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return PrivateFolder(base + u'/' + QLatin1String(UserFolderName));
+}
+}
+
+TAppFolders PortableFolders(const QString& dir)
+{
+    const QString d = WithSeparator(dir);
+    return {false, d + QLatin1String(SettingsFileName), ChooseLanguageFile(d), d};
+}
+
+TAppFolders AppFolders(const QString& programDir, const QString& localeName)
+{
+    const QDir program(programDir);
+    const QString dataDir = WithSeparator(programDir + QStringLiteral("/../") + QLatin1String(InstalledDataFolder));
+    if (program.dirName() != QLatin1String("bin") || !QFileInfo(dataDir).isDir())
+        return PortableFolders(programDir);
+
+    const QString userDir = PrivateFolder(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                          + u'/' + QLatin1String(UserFolderName));
+    return {true, userDir + QLatin1String(SettingsFileName), InstalledLanguageFile(userDir, dataDir, localeName),
+            PageFolder()};
+}
