@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <array>
@@ -19,6 +20,7 @@
 class QTimer;
 class TCommThread;
 class TIniFile;
+class TSettingDlg;
 struct TStoredSettings;
 
 namespace Ui {
@@ -40,11 +42,16 @@ public:
     static constexpr int ClientHeightWithoutMaster = 356;
 
     TCommThread& CommThread() { return *FCommThread; }
+    // The language file the settings dialog reads its texts from.
+    const TIniFile& LanguageIni() const { return *FLanguageIni; }
+    // The dialog Nastaven1 opens; created by the program after this window.
+    void SetSettingDialog(TSettingDlg* dialog);
     // The information sound; QApplication::beep unless replaced.
     void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
 
     // Handlers, named as the designs name them.
     void Start1Click();
+    void Nastaven1Click();
     void Konec1Click();
     void Timer1Timer();
     void Timer2Timer();
@@ -126,6 +133,7 @@ private:
     std::array<bool, 4> FSerialReceived{};
     std::unique_ptr<TIniFile> FSettingsIni;
     std::unique_ptr<TIniFile> FLanguageIni;
+    QPointer<TSettingDlg> FSettingDlg;
 
     TKeptTexts FTexts;
     std::function<void()> FBeep;

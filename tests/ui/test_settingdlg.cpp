@@ -1,0 +1,296 @@
+// The settings dialog as the main window opens it: filled from the link,
+// confirmed or cancelled with the keys, applied to the link and the window.
+
+#include "MainWindowTestSupport.h"
+#include "TestFiles.h"
+
+#include "link/CommThreadU.h"
+#include "ports/PortNames.h"
+#include "ui/CardNumbersU.h"
+#include "ui/IniFile.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QByteArray LanSettings = "[Communication]\nCommunicationMode=lan\nDataBits=9\nIPAddress=10.0.0.5\n"
+                               "IPPort=8111\nServiceCard=ab\nCOM_Port=3\n";
+
+template <class T>
+T* In(TSettingDlg& dialog, const char* name)
+{
+    return Control<T>(dialog, name);
+}
+
+QString ComboText(TSettingDlg& dialog, const char* name)
+{
+    return In<QComboBox>(dialog, name)->currentText();
+}
+
+// What a user can see of the link and the window's service card.
+struct TLinkState {
+    int comPort;
+    int dataBits;
+    QString host;
+    int port;
+    bool lan;
+    bool operator==(const TLinkState&) const = default;
+};
+
+TLinkState StateOf(TMainWindow& window)
+{
+    TCommThread& link = window.CommThread();
+    return {link.GetComPort(), link.DataBits, link.GetIPAddress(), link.GetIPPort(), link.LANMode()};
+}
+
+char* toString(const TLinkState& s)
+{
+    return qstrdup(QStringLiteral("COM%1 bits %2 %3:%4 %5")
+                       .arg(s.comPort).arg(s.dataBits).arg(s.host).arg(s.port).arg(s.lan ? "LAN" : "COM")
+                       .toUtf8());
+}
+
+QString ShownServiceCard(TMainWindow& window)
+{
+    QString card;
+    WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+        card = In<QLineEdit>(dialog, "Edit1")->text();
+        In<QPushButton>(dialog, "CancelBtn")->click();
+    });
+    return card;
+}
+}
+
+class TestSettingDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void opensInLanModeCentredOnWindow();
+    void okAppliesToLink_data();
+    void okAppliesToLink();
+    void serviceCardIsNormalisedAndShownNextTime();
+    void cancelChangesNothing();
+    void okNeedsValidCardAndIPPort_data();
+    void okNeedsValidCardAndIPPort();
+    void languageKeysSetOnlyTheirCaptions_data();
+    void languageKeysSetOnlyTheirCaptions();
+    void portDeviceHint_data();
+    void portDeviceHint();
+    void renderings();
+};
+
+void TestSettingDlg::opensInLanModeCentredOnWindow()
+{
+    TProgramFolder folder(LanSettings);
+    TMainWindow window(folder.Path());
+    AddSettingDialog(window);
+    window.show();
+    window.move(40, 30);
+    WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+        QVERIFY(In<QRadioButton>(dialog, "NetworkRadioButton")->isChecked());
+        QVERIFY(!In<QRadioButton>(dialog, "SerialRadioButton")->isChecked());
+        for (const char* name : {"Edit2", "Edit3", "IPAddressLB", "IPPortLB"})
+            QVERIFY2(In<QWidget>(dialog, name)->isEnabled(), name);
+        for (const char* name : {"ComboBox1", "ComboBox2", "ComPortLB", "DataBitsLB"})
+            QVERIFY2(!In<QWidget>(dialog, name)->isEnabled(), name);
+        // LAN mode forced the 8-bit form over the file's 9
+        QCOMPARE(ComboText(dialog, "ComboBox2"), QStringLiteral("8"));
+        QCOMPARE(ComboText(dialog, "ComboBox1"), QStringLiteral("COM 3"));
+        QCOMPARE(In<QLineEdit>(dialog, "Edit2")->text(), QStringLiteral("10.0.0.5"));
+        QCOMPARE(In<QLineEdit>(dialog, "Edit3")->text(), QStringLiteral("8111"));
+        QCOMPARE(In<QLineEdit>(dialog, "Edit1")->text(), QStringLiteral("00000000000000AB"));
+        QCOMPARE(dialog.size(), QSize(TSettingDlg::ClientWidth, TSettingDlg::ClientHeight));
+        // within the window frame's margins
+        const QPoint offset = dialog.frameGeometry().center() - window.frameGeometry().center();
+        QVERIFY2(qAbs(offset.x()) <= 2 && qAbs(offset.y()) <= 2, "not centred on the main window");
+        QTest::keyClick(In<QLineEdit>(dialog, "Edit2"), Qt::Key_Escape);
+    });
+}
+
+void TestSettingDlg::okAppliesToLink_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<TLinkState>("expected");
+    QTest::newRow("COM 5 and 9 bits") << false << TLinkState{5, 9, "192.168.7.9", 4001, false};
+    // SetLANMode comes last and forces the 8-bit form
+    QTest::newRow("network with 9 bits") << true << TLinkState{5, 8, "192.168.7.9", 4001, true};
+}
+
+void TestSettingDlg::okAppliesToLink()
+{
+    QFETCH(bool, network);
+    QFETCH(TLinkState, expected);
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    AddSettingDialog(window);
+    WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+        In<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(4);
+        In<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(1);
+        In<QLineEdit>(dialog, "Edit2")->setText("192.168.7.9");
+        In<QLineEdit>(dialog, "Edit3")->setText("4001");
+        In<QRadioButton>(dialog, network ? "NetworkRadioButton" : "SerialRadioButton")->click();
+        QTest::keyClick(In<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
+        QVERIFY(!dialog.isVisible());
+    });
+    QCOMPARE(StateOf(window), expected);
+}
+
+void TestSettingDlg::serviceCardIsNormalisedAndShownNextTime()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    AddSettingDialog(window);
+    QCOMPARE(ShownServiceCard(window), QStringLiteral("0000000000000000"));
+    WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+        In<QLineEdit>(dialog, "Edit1")->setText("12ab");
+        In<QPushButton>(dialog, "OKBtn")->click();
+    });
+    QCOMPARE(ShownServiceCard(window), QStringLiteral("00000000000012AB"));
+}
+
+void TestSettingDlg::cancelChangesNothing()
+{
+    TProgramFolder folder(LanSettings);
+    TMainWindow window(folder.Path());
+    AddSettingDialog(window);
+    const TLinkState before = StateOf(window);
+    WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+        In<QRadioButton>(dialog, "SerialRadioButton")->click();
+        In<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(7);
+        In<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(1);
+        In<QLineEdit>(dialog, "Edit2")->setText("example.net");
+        In<QLineEdit>(dialog, "Edit3")->setText("10001");
+        In<QLineEdit>(dialog, "Edit1")->setText("FFFF");
+        In<QPushButton>(dialog, "CancelBtn")->click();
+    });
+    QCOMPARE(StateOf(window), before);
+    QCOMPARE(ShownServiceCard(window), QStringLiteral("00000000000000AB"));
+}
+
+void TestSettingDlg::okNeedsValidCardAndIPPort_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("empty card: all zeros") << false << "" << "10000" << true;
+    QTest::newRow("16 digits, either case") << false << "0123456789abcDEF" << "1" << true;
+    QTest::newRow("17 digits") << false << "0123456789ABCDEF0" << "10000" << false;
+    QTest::newRow("letter G") << false << "12G" << "10000" << false;
+    QTest::newRow("port 65535, blanks around") << true << "1" << " 65535 " << true;
+    QTest::newRow("port 0") << true << "1" << "0" << false;
+    QTest::newRow("port 65536") << true << "1" << "65536" << false;
+    QTest::newRow("port not a number") << true << "1" << "80a" << false;
+    QTest::newRow("port negative") << true << "1" << "-5" << false;
+    QTest::newRow("port empty") << true << "1" << "" << false;
+    // the port is applied in serial mode too
+    QTest::newRow("bad port, serial transport") << false << "1" << "x" << false;
+}
+
+void TestSettingDlg::okNeedsValidCardAndIPPort()
+{
+    QFETCH(bool, network);
+    QFETCH(QString, card);
+    QFETCH(QString, port);
+    QFETCH(bool, ok);
+    TSettingDlg dialog(TIniFile(QStringLiteral("/nonexistent/x.lng")));
+    dialog.Fill({2, 8, "host", 10000, network, "0"});
+    auto* portField = In<QLineEdit>(dialog, "Edit3");
+    const QColor plain = portField->palette().color(QPalette::Base);
+    In<QLineEdit>(dialog, "Edit1")->setText(card);
+    portField->setText(port);
+    QCOMPARE(In<QPushButton>(dialog, "OKBtn")->isEnabled(), ok);
+    // a card fault leaves the port field as it was; a port fault marks it
+    const bool portMarked = !ok && IsValidCardNumber(NormalizeCardNumber(card));
+    QCOMPARE(portField->palette().color(QPalette::Base) != plain, portMarked);
+    QCOMPARE(portField->toolTip().isEmpty(), !portMarked);
+}
+
+void TestSettingDlg::languageKeysSetOnlyTheirCaptions_data()
+{
+    QTest::addColumn<QByteArray>("language");
+    QTest::addColumn<QString>("comPortLabel");
+    QTest::addColumn<QString>("ipAddressLabel");
+    QTest::addColumn<QString>("cancel");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("no file: English") << QByteArray() << "COM Port:" << "IP address:" << "Cancel" << "Setting";
+    QTest::newRow("ComPort only") << QByteArray("[SettingDialog]\nComPort=Port:\n") << "Port:" << "IP address:"
+                                  << "Cancel" << "Setting";
+    QTest::newRow("IPAddress, title and Cancel")
+        << QByteArray("[SettingDialog]\nIPAddress=Host:\nCaption=Nastaveni\n[General]\nCancelButton=Zpet\n")
+        << "COM Port:" << "Host:" << "Zpet" << "Nastaveni";
+}
+
+void TestSettingDlg::languageKeysSetOnlyTheirCaptions()
+{
+    QFETCH(QByteArray, language);
+    QFETCH(QString, comPortLabel);
+    QFETCH(QString, ipAddressLabel);
+    QFETCH(QString, cancel);
+    QFETCH(QString, title);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cesky.lng");
+    if (!language.isEmpty())
+        WriteFile(path, language);
+    TSettingDlg dialog((TIniFile(path)));
+    QCOMPARE(In<QLabel>(dialog, "ComPortLB")->text(), comPortLabel);
+    QCOMPARE(In<QLabel>(dialog, "IPAddressLB")->text(), ipAddressLabel);
+    QCOMPARE(In<QPushButton>(dialog, "CancelBtn")->text(), cancel);
+    QCOMPARE(dialog.windowTitle(), title);
+    QCOMPARE(In<QLabel>(dialog, "ServiceCardLB")->text(), QStringLiteral("Service card:"));
+    QCOMPARE(In<QRadioButton>(dialog, "NetworkRadioButton")->text(), QStringLiteral("Network communication"));
+}
+
+void TestSettingDlg::portDeviceHint_data()
+{
+    QTest::addColumn<int>("mode"); // -1: no file
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("present") << 0600 << "";
+    QTest::newRow("not present") << -1 << " not present";
+    QTest::newRow("no permission") << 0 << ": no permission";
+}
+
+void TestSettingDlg::portDeviceHint()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, suffix);
+    if (mode == 0 && geteuid() == 0)
+        QSKIP("root may open any device");
+    QTemporaryDir dir;
+    const QString device = dir.filePath("ttyVYX");
+    if (mode >= 0) {
+        WriteFile(device, {});
+        QCOMPARE(::chmod(QFile::encodeName(device).constData(), mode), 0);
+    }
+    PortNames::SetConfiguredPaths({{"COM6", device}});
+    TSettingDlg dialog(TIniFile(dir.filePath("x.lng")));
+    dialog.Fill({6, 8, "", 10000, false, ""});
+    PortNames::SetConfiguredPaths({});
+    auto* hint = In<QLabel>(dialog, "PortDeviceLB");
+    QCOMPARE(hint->toolTip(), device + suffix);
+    QVERIFY(hint->isEnabled());
+    // another number shows its own device
+    In<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(1);
+    QVERIFY(hint->toolTip().startsWith("/dev/ttyUSB0"));
+}
+
+void TestSettingDlg::renderings()
+{
+    TProgramFolder folder;
+    TMainWindow window(folder.Path());
+    TSettingDlg& dialog = AddSettingDialog(window);
+    dialog.Fill({2, 9, "192.168.1.20", 10000, false, "00000000000012AB"});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    SaveRendering(dialog, "settingdlg-serial");
+    dialog.Fill({2, 8, "192.168.1.20", 0, true, "12G"});
+    SaveRendering(dialog, "settingdlg-network-invalid");
+    dialog.hide();
+}
+
+QTEST_MAIN(TestSettingDlg)
+#include "test_settingdlg.moc"
