@@ -21,15 +21,9 @@ namespace {
 const QByteArray LanSettings = "[Communication]\nCommunicationMode=lan\nDataBits=9\nIPAddress=10.0.0.5\n"
                                "IPPort=8111\nServiceCard=ab\nCOM_Port=3\n";
 
-template <class T>
-T* In(TSettingDlg& dialog, const char* name)
-{
-    return Control<T>(dialog, name);
-}
-
 QString ComboText(TSettingDlg& dialog, const char* name)
 {
-    return In<QComboBox>(dialog, name)->currentText();
+    return Control<QComboBox>(dialog, name)->currentText();
 }
 
 // What a user can see of the link and the window's service card.
@@ -59,8 +53,8 @@ QString ShownServiceCard(TMainWindow& window)
 {
     QString card;
     WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
-        card = In<QLineEdit>(dialog, "Edit1")->text();
-        In<QPushButton>(dialog, "CancelBtn")->click();
+        card = Control<QLineEdit>(dialog, "Edit1")->text();
+        Control<QPushButton>(dialog, "CancelBtn")->click();
     });
     return card;
 }
@@ -91,23 +85,23 @@ void TestSettingDlg::opensInLanModeCentredOnWindow()
     window.show();
     window.move(40, 30);
     WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
-        QVERIFY(In<QRadioButton>(dialog, "NetworkRadioButton")->isChecked());
-        QVERIFY(!In<QRadioButton>(dialog, "SerialRadioButton")->isChecked());
+        QVERIFY(Control<QRadioButton>(dialog, "NetworkRadioButton")->isChecked());
+        QVERIFY(!Control<QRadioButton>(dialog, "SerialRadioButton")->isChecked());
         for (const char* name : {"Edit2", "Edit3", "IPAddressLB", "IPPortLB"})
-            QVERIFY2(In<QWidget>(dialog, name)->isEnabled(), name);
+            QVERIFY2(Control<QWidget>(dialog, name)->isEnabled(), name);
         for (const char* name : {"ComboBox1", "ComboBox2", "ComPortLB", "DataBitsLB"})
-            QVERIFY2(!In<QWidget>(dialog, name)->isEnabled(), name);
+            QVERIFY2(!Control<QWidget>(dialog, name)->isEnabled(), name);
         // LAN mode forced the 8-bit form over the file's 9
         QCOMPARE(ComboText(dialog, "ComboBox2"), QStringLiteral("8"));
         QCOMPARE(ComboText(dialog, "ComboBox1"), QStringLiteral("COM 3"));
-        QCOMPARE(In<QLineEdit>(dialog, "Edit2")->text(), QStringLiteral("10.0.0.5"));
-        QCOMPARE(In<QLineEdit>(dialog, "Edit3")->text(), QStringLiteral("8111"));
-        QCOMPARE(In<QLineEdit>(dialog, "Edit1")->text(), QStringLiteral("00000000000000AB"));
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), QStringLiteral("10.0.0.5"));
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit3")->text(), QStringLiteral("8111"));
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QStringLiteral("00000000000000AB"));
         QCOMPARE(dialog.size(), QSize(TSettingDlg::ClientWidth, TSettingDlg::ClientHeight));
         // within the window frame's margins
         const QPoint offset = dialog.frameGeometry().center() - window.frameGeometry().center();
         QVERIFY2(qAbs(offset.x()) <= 2 && qAbs(offset.y()) <= 2, "not centred on the main window");
-        QTest::keyClick(In<QLineEdit>(dialog, "Edit2"), Qt::Key_Escape);
+        QTest::keyClick(Control<QLineEdit>(dialog, "Edit2"), Qt::Key_Escape);
     });
 }
 
@@ -128,12 +122,12 @@ void TestSettingDlg::okAppliesToLink()
     TMainWindow window(folder.Path());
     AddSettingDialog(window);
     WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
-        In<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(4);
-        In<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(1);
-        In<QLineEdit>(dialog, "Edit2")->setText("192.168.7.9");
-        In<QLineEdit>(dialog, "Edit3")->setText("4001");
-        In<QRadioButton>(dialog, network ? "NetworkRadioButton" : "SerialRadioButton")->click();
-        QTest::keyClick(In<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
+        Control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(4);
+        Control<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(1);
+        Control<QLineEdit>(dialog, "Edit2")->setText("192.168.7.9");
+        Control<QLineEdit>(dialog, "Edit3")->setText("4001");
+        Control<QRadioButton>(dialog, network ? "NetworkRadioButton" : "SerialRadioButton")->click();
+        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
         QVERIFY(!dialog.isVisible());
     });
     QCOMPARE(StateOf(window), expected);
@@ -146,8 +140,8 @@ void TestSettingDlg::serviceCardIsNormalisedAndShownNextTime()
     AddSettingDialog(window);
     QCOMPARE(ShownServiceCard(window), QStringLiteral("0000000000000000"));
     WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
-        In<QLineEdit>(dialog, "Edit1")->setText("12ab");
-        In<QPushButton>(dialog, "OKBtn")->click();
+        Control<QLineEdit>(dialog, "Edit1")->setText("12ab");
+        Control<QPushButton>(dialog, "OKBtn")->click();
     });
     QCOMPARE(ShownServiceCard(window), QStringLiteral("00000000000012AB"));
 }
@@ -159,13 +153,13 @@ void TestSettingDlg::cancelChangesNothing()
     AddSettingDialog(window);
     const TLinkState before = StateOf(window);
     WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
-        In<QRadioButton>(dialog, "SerialRadioButton")->click();
-        In<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(7);
-        In<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(1);
-        In<QLineEdit>(dialog, "Edit2")->setText("example.net");
-        In<QLineEdit>(dialog, "Edit3")->setText("10001");
-        In<QLineEdit>(dialog, "Edit1")->setText("FFFF");
-        In<QPushButton>(dialog, "CancelBtn")->click();
+        Control<QRadioButton>(dialog, "SerialRadioButton")->click();
+        Control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(7);
+        Control<QComboBox>(dialog, "ComboBox2")->setCurrentIndex(1);
+        Control<QLineEdit>(dialog, "Edit2")->setText("example.net");
+        Control<QLineEdit>(dialog, "Edit3")->setText("10001");
+        Control<QLineEdit>(dialog, "Edit1")->setText("FFFF");
+        Control<QPushButton>(dialog, "CancelBtn")->click();
     });
     QCOMPARE(StateOf(window), before);
     QCOMPARE(ShownServiceCard(window), QStringLiteral("00000000000000AB"));
@@ -199,11 +193,11 @@ void TestSettingDlg::okNeedsValidCardAndIPPort()
     QFETCH(bool, ok);
     TSettingDlg dialog(TIniFile(QStringLiteral("/nonexistent/x.lng")));
     dialog.Fill({2, 8, "host", 10000, network, "0"});
-    auto* portField = In<QLineEdit>(dialog, "Edit3");
+    auto* portField = Control<QLineEdit>(dialog, "Edit3");
     const QColor plain = portField->palette().color(QPalette::Base);
-    In<QLineEdit>(dialog, "Edit1")->setText(card);
+    Control<QLineEdit>(dialog, "Edit1")->setText(card);
     portField->setText(port);
-    QCOMPARE(In<QPushButton>(dialog, "OKBtn")->isEnabled(), ok);
+    QCOMPARE(Control<QPushButton>(dialog, "OKBtn")->isEnabled(), ok);
     // a card fault leaves the port field as it was; a port fault marks it
     const bool portMarked = !ok && IsValidCardNumber(NormalizeCardNumber(card));
     QCOMPARE(portField->palette().color(QPalette::Base) != plain, portMarked);
@@ -237,12 +231,12 @@ void TestSettingDlg::languageKeysSetOnlyTheirCaptions()
     if (!language.isEmpty())
         WriteFile(path, language);
     TSettingDlg dialog((TIniFile(path)));
-    QCOMPARE(In<QLabel>(dialog, "ComPortLB")->text(), comPortLabel);
-    QCOMPARE(In<QLabel>(dialog, "IPAddressLB")->text(), ipAddressLabel);
-    QCOMPARE(In<QPushButton>(dialog, "CancelBtn")->text(), cancel);
+    QCOMPARE(Control<QLabel>(dialog, "ComPortLB")->text(), comPortLabel);
+    QCOMPARE(Control<QLabel>(dialog, "IPAddressLB")->text(), ipAddressLabel);
+    QCOMPARE(Control<QPushButton>(dialog, "CancelBtn")->text(), cancel);
     QCOMPARE(dialog.windowTitle(), title);
-    QCOMPARE(In<QLabel>(dialog, "ServiceCardLB")->text(), QStringLiteral("Service card:"));
-    QCOMPARE(In<QRadioButton>(dialog, "NetworkRadioButton")->text(), QStringLiteral("Network communication"));
+    QCOMPARE(Control<QLabel>(dialog, "ServiceCardLB")->text(), QStringLiteral("Service card:"));
+    QCOMPARE(Control<QRadioButton>(dialog, "NetworkRadioButton")->text(), QStringLiteral("Network communication"));
 }
 
 void TestSettingDlg::portDeviceHint_data()
@@ -270,11 +264,11 @@ void TestSettingDlg::portDeviceHint()
     TSettingDlg dialog(TIniFile(dir.filePath("x.lng")));
     dialog.Fill({6, 8, "", 10000, false, ""});
     PortNames::SetConfiguredPaths({});
-    auto* hint = In<QLabel>(dialog, "PortDeviceLB");
+    auto* hint = Control<QLabel>(dialog, "PortDeviceLB");
     QCOMPARE(hint->toolTip(), device + suffix);
     QVERIFY(hint->isEnabled());
     // another number shows its own device
-    In<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(1);
+    Control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(1);
     QVERIFY(hint->toolTip().startsWith("/dev/ttyUSB0"));
 }
 
