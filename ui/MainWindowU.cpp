@@ -378,8 +378,8 @@ void TMainWindow::SetSettingDialog(TSettingDlg* dialog)
 void TMainWindow::Nastaven1Click()
 {
     TCommThread& link = *FCommThread;
-    // the link refuses a new transport while it is open, after the card and
-    // the port would already have changed
+    // the link's setters refuse while it is open, and by then the card and
+    // the port would already be changed
     if (!FSettingDlg || link.IsActive())
         return;
     FSettingDlg->Fill({link.GetComPort(), link.DataBits, link.GetIPAddress(), link.GetIPPort(), link.LANMode(),

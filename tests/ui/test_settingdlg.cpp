@@ -14,8 +14,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 const QByteArray LanSettings = "[Communication]\nCommunicationMode=lan\nDataBits=9\nIPAddress=10.0.0.5\n"
@@ -48,6 +53,36 @@ char* toString(const TLinkState& s)
                        .arg(s.comPort).arg(s.dataBits).arg(s.host).arg(s.port).arg(s.lan ? "LAN" : "COM")
                        .toUtf8());
 }
+
+// Root passes every access check, and access(2) asks with the real ids: for
+// the time of a check they become nobody's. The saved ids stay root's, to
+// switch back.
+class TAsNobody {
+public:
+    explicit TAsNobody(bool active)
+    {
+        const passwd* nobody = active ? getpwnam("nobody") : nullptr;
+        if (!nobody)
+            return;
+        FGroups.resize(std::max(0, getgroups(0, nullptr)));
+        FGroups.resize(std::max(0, getgroups(FGroups.size(), FGroups.data())));
+        FActive = setgroups(0, nullptr) == 0 && setresgid(nobody->pw_gid, nobody->pw_gid, 0) == 0
+                  && setresuid(nobody->pw_uid, nobody->pw_uid, 0) == 0;
+        QVERIFY(FActive);
+    }
+    ~TAsNobody()
+    {
+        if (!FActive)
+            return;
+        // uid first: only root may set the group ids and the group list
+        if (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0 || setgroups(FGroups.size(), FGroups.data()) != 0)
+            qFatal("cannot switch back to root");
+    }
+
+private:
+    bool FActive = false;
+    std::vector<gid_t> FGroups;
+};
 
 QString ShownServiceCard(TMainWindow& window)
 {
@@ -242,27 +277,39 @@ void TestSettingDlg::languageKeysSetOnlyTheirCaptions()
 void TestSettingDlg::portDeviceHint_data()
 {
     QTest::addColumn<int>("mode"); // -1: no file
+    QTest::addColumn<QByteArray>("group"); // empty: the creator's
     QTest::addColumn<QString>("suffix");
-    QTest::newRow("present") << 0600 << "";
-    QTest::newRow("not present") << -1 << " not present";
-    QTest::newRow("no permission") << 0 << ": no permission";
+    QTest::newRow("present") << 0666 << QByteArray() << "";
+    QTest::newRow("not present") << -1 << QByteArray() << " not present";
+    QTest::newRow("no permission") << 0 << QByteArray() << ": no permission";
+    QTest::newRow("group may use it") << 0660 << QByteArray("dialout") << ": no permission, see the dialout group";
 }
 
 void TestSettingDlg::portDeviceHint()
 {
     QFETCH(int, mode);
+    QFETCH(QByteArray, group);
     QFETCH(QString, suffix);
-    if (mode == 0 && geteuid() == 0)
-        QSKIP("root may open any device");
+    const bool root = geteuid() == 0;
+    const struct group* owner = group.isEmpty() ? nullptr : getgrnam(group.constData());
+    if (!group.isEmpty() && (!root || !owner))
+        QSKIP("needs root and the group");
     QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
     const QString device = dir.filePath("ttyVYX");
+    const QByteArray native = QFile::encodeName(device);
     if (mode >= 0) {
         WriteFile(device, {});
-        QCOMPARE(::chmod(QFile::encodeName(device).constData(), mode), 0);
+        QCOMPARE(::chmod(native.constData(), mode), 0);
+        if (owner)
+            QCOMPARE(::chown(native.constData(), -1, owner->gr_gid), 0);
     }
     PortNames::SetConfiguredPaths({{"COM6", device}});
     TSettingDlg dialog(TIniFile(dir.filePath("x.lng")));
-    dialog.Fill({6, 8, "", 10000, false, ""});
+    {
+        TAsNobody asNobody(root);
+        dialog.Fill({6, 8, "", 10000, false, ""});
+    }
     PortNames::SetConfiguredPaths({});
     auto* hint = Control<QLabel>(dialog, "PortDeviceLB");
     QCOMPARE(hint->toolTip(), device + suffix);
