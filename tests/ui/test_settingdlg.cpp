@@ -51,7 +51,7 @@ public:
             return;
         FGroups.resize(std::max(0, getgroups(0, nullptr)));
         FGroups.resize(std::max(0, getgroups(FGroups.size(), FGroups.data())));
-        FActive = setgroups(0, nullptr) == 0 && setresgid(nobody->pw_gid, nobody->pw_gid, 0) == 0
+        FActive = getresgid(&FGid[0], &FGid[1], &FGid[2]) == 0 && setgroups(0, nullptr) == 0 && setresgid(nobody->pw_gid, nobody->pw_gid, 0) == 0
                   && setresuid(nobody->pw_uid, nobody->pw_uid, 0) == 0;
         QVERIFY(FActive);
     }
@@ -60,12 +60,14 @@ public:
         if (!FActive)
             return;
         // uid first: only root may set the group ids and the group list
-        if (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0 || setgroups(FGroups.size(), FGroups.data()) != 0)
+        if (setresuid(0, 0, 0) != 0 || setresgid(FGid[0], FGid[1], FGid[2]) != 0
+            || setgroups(FGroups.size(), FGroups.data()) != 0)
             qFatal("cannot switch back to root");
     }
 
 private:
     bool FActive = false;
+    gid_t FGid[3] = {};
     std::vector<gid_t> FGroups;
 };
 
