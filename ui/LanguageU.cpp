@@ -2,7 +2,11 @@
 
 #include "ui/IniFile.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QDir>
+#include <QLabel>
+#include <QMenu>
 
 namespace {
 // The language files come from Windows, where the search ignores case, so
@@ -105,4 +109,18 @@ TKeptTexts KeptTexts(const QHash<QString, QString>& texts)
     take("Connected", kept.connected);
     take("TimedOut", kept.timedOut);
     return kept;
+}
+
+void SetCaption(QObject* control, const QString& text)
+{
+    if (auto* action = qobject_cast<QAction*>(control))
+        action->setText(text);
+    else if (auto* menu = qobject_cast<QMenu*>(control))
+        menu->setTitle(text);
+    else if (auto* label = qobject_cast<QLabel*>(control))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        button->setText(text);
+    else if (auto* widget = qobject_cast<QWidget*>(control); widget && widget->isWindow())
+        widget->setWindowTitle(text);
 }

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 
+class QObject;
 class TIniFile;
 
 // "default.lng" in dir, or the first "*.lng" that the directory listing returns.
@@ -40,3 +41,7 @@ struct TKeptTexts {
     QString timedOut = "Timed out!";
 };
 TKeptTexts KeptTexts(const QHash<QString, QString>& texts);
+
+// Puts a text into a control: an action's or a button's text, a menu's title,
+// a label's text, or the title of a window.
+void SetCaption(QObject* control, const QString& text);

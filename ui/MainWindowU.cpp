@@ -10,6 +10,7 @@
 #include "ui/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "ui/ModuleRequestsU.h"
+#include "ui/SettingDlgU.h"
 #include "ui/SettingsU.h"
 #include "ui/TypingLimitU.h"
 #include "widgets/Colors.h"
@@ -97,19 +98,6 @@ void SetUpArrow(TLMDTechnicalLine* line, TLMDLineEndings start, TLMDLineEndings 
     line->SetSignPlaces(places);
     line->SetSignSize(size);
     line->SetFillColor(clGreen);
-}
-
-// A caption by the control's object name; "Name#i" is item i of a list.
-void SetCaption(QObject* control, const QString& text)
-{
-    if (auto* action = qobject_cast<QAction*>(control))
-        action->setText(text);
-    else if (auto* menu = qobject_cast<QMenu*>(control))
-        menu->setTitle(text);
-    else if (auto* label = qobject_cast<QLabel*>(control))
-        label->setText(text);
-    else if (auto* button = qobject_cast<QAbstractButton*>(control))
-        button->setText(text);
 }
 }
 
@@ -231,6 +219,7 @@ void TMainWindow::SetUpControls()
 void TMainWindow::ConnectControls()
 {
     connect(ui->Start1, &QAction::triggered, this, &TMainWindow::Start1Click);
+    connect(ui->Nastaven1, &QAction::triggered, this, &TMainWindow::Nastaven1Click);
     connect(ui->Konec1, &QAction::triggered, this, &TMainWindow::Konec1Click);
     connect(ui->WriteMI, &QAction::triggered, this, &TMainWindow::WriteMIClick);
     connect(Timer1, &QTimer::timeout, this, &TMainWindow::Timer1Timer);
@@ -389,6 +378,34 @@ void TMainWindow::Start1Click()
     } else {
         FCommThread->Open();
     }
+}
+
+// --- the settings dialog --------------------------------------------------------
+
+void TMainWindow::SetSettingDialog(TSettingDlg* dialog)
+{
+    FSettingDlg = dialog;
+}
+
+void TMainWindow::Nastaven1Click()
+{
+    TCommThread& link = *FCommThread;
+    // the link's setters refuse while it is open, and by then the card and
+    // the port would already be changed
+    if (!FSettingDlg || link.IsActive())
+        return;
+    FSettingDlg->Fill({link.GetComPort(), link.DataBits, link.GetIPAddress(), link.GetIPPort(), link.LANMode(),
+                       NormalizeCardNumber(FServiceCard)});
+    if (FSettingDlg->exec() != QDialog::Accepted)
+        return;
+    const TSettingValues chosen = FSettingDlg->Values();
+    FServiceCard = NormalizeCardNumber(chosen.serviceCard);
+    link.SetComPort(chosen.comPort);
+    link.DataBits = static_cast<std::uint8_t>(chosen.dataBits);
+    link.SetIPAddress(chosen.ipAddress);
+    link.SetIPPort(chosen.ipPort);
+    // last: LAN mode forces the 8-bit form whatever the list shows
+    link.SetLANMode(chosen.lanMode);
 }
 
 void TMainWindow::Konec1Click()

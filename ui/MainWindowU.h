@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <array>
@@ -20,6 +21,7 @@
 class QTimer;
 class TCommThread;
 class TIniFile;
+class TSettingDlg;
 struct TReaderConfiguration;
 struct TStoredSettings;
 
@@ -42,11 +44,16 @@ public:
 
     TCommThread& CommThread() { return *FCommThread; }
     const TAppFolders& Folders() const { return FFolders; }
+    // The language file the settings dialog reads its texts from.
+    const TIniFile& LanguageIni() const { return *FLanguageIni; }
+    // The dialog Nastaven1 opens; created by the program after this window.
+    void SetSettingDialog(TSettingDlg* dialog);
     // The information sound; QApplication::beep unless replaced.
     void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
 
     // Handlers, named as the designs name them.
     void Start1Click();
+    void Nastaven1Click();
     void Konec1Click();
     void Timer1Timer();
     void Timer2Timer();
@@ -132,6 +139,7 @@ private:
     std::array<bool, 4> FSerialReceived{};
     std::unique_ptr<TIniFile> FSettingsIni;
     std::unique_ptr<TIniFile> FLanguageIni;
+    QPointer<TSettingDlg> FSettingDlg;
 
     TKeptTexts FTexts;
     std::function<void()> FBeep;

@@ -2,6 +2,7 @@
 #include "ui/AppFoldersU.h"
 #include "ui/ApplicationU.h"
 #include "ui/MainWindowU.h"
+#include "ui/SettingDlgU.h"
 
 int main(int argc, char** argv)
 {
@@ -20,9 +21,17 @@ int main(int argc, char** argv)
     if (!terminationSignals.Install(error))
         qWarning("%s", qPrintable(error));
 
+    // In this order: the settings dialog reads its texts through the main
+    // window's language file, and the certificate window follows the dialog.
     TMainWindow mainWindow(AppFolders(QCoreApplication::applicationDirPath()));
-    QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainWindow,
-                     [&mainWindow] { mainWindow.close(); });
+    auto* settingDlg = new TSettingDlg(mainWindow.LanguageIni(), &mainWindow);
+    mainWindow.SetSettingDialog(settingDlg);
+    QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainWindow, [&mainWindow] {
+        // an open dialog is cancelled first, as Esc would, so it cannot hold the program up
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
+        mainWindow.close();
+    });
 
     mainWindow.show();
     return application.exec();

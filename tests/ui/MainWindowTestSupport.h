@@ -1,19 +1,25 @@
 #pragma once
 // Shared by the main-window tests: a program folder of its own with a real
-// settings file, the window's controls by their names, and PNG renderings.
+// settings file, the window's controls by their names, the settings dialog
+// and PNG renderings.
 
 #include "ui/MainWindowU.h"
+#include "ui/SettingDlgU.h"
 #include "widgets/ColorBevel.h"
 #include "widgets/Colors.h"
 #include "widgets/FriendlyStatusBar.h"
 #include "widgets/Shape.h"
 #include "widgets/TechnicalLine.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 class TProgramFolder {
 public:
@@ -44,6 +50,35 @@ T* Control(const QWidget& window, const char* name)
     if (!control)
         qFatal("no control %s", name);
     return control;
+}
+
+// As the program starts: the settings dialog after the window, owned by it.
+inline TSettingDlg& AddSettingDialog(TMainWindow& window)
+{
+    auto* dialog = new TSettingDlg(window.LanguageIni(), &window);
+    window.SetSettingDialog(dialog);
+    return *dialog;
+}
+
+// Chooses Nastaven1 and runs `use` on the open dialog; `use` ends it with OK
+// or Cancel. A check that fails inside `use` cancels the dialog, so the test
+// never waits on it.
+inline void WhileSettingDialogOpen(TMainWindow& window, const std::function<void(TSettingDlg&)>& use)
+{
+    auto* dialog = window.findChild<TSettingDlg*>();
+    QVERIFY(dialog);
+    bool opened = false;
+    QTimer drive; // goes with this call, should the dialog not open
+    drive.setSingleShot(true);
+    QObject::connect(&drive, &QTimer::timeout, dialog, [&] {
+        opened = dialog->isVisible() && dialog->isModal();
+        use(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    drive.start(0);
+    Control<QAction>(window, "Nastaven1")->trigger();
+    QVERIFY(opened);
 }
 
 inline QString StatusText(const QWidget& window)

@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
@@ -42,6 +44,7 @@ private slots:
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
     void writeGuardInMasterMode();
+    void settingDialogChoosesTheNetworkForGood();
 
 private:
     void StartWindow();
@@ -72,6 +75,7 @@ void TestMainWindowSim::StartWindow()
 {
     FBeeps = 0;
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
+    AddSettingDialog(*FWindow);
     FWindow->SetBeepHook([this] { ++FBeeps; });
     FWindow->show();
 }
@@ -234,6 +238,43 @@ void TestMainWindowSim::writeGuardInMasterMode()
         Control<QComboBox>(window, "InputFunctionCB")->setCurrentIndex(-1);
         QCOMPARE(write->isEnabled(), !masterFeature);
     }
+}
+
+void TestMainWindowSim::settingDialogChoosesTheNetworkForGood()
+{
+    FWindow.reset();
+    FFolder = std::make_unique<TProgramFolder>(); // no settings: the serial line
+    StartWindow();
+    QVERIFY(!FWindow->CommThread().LANMode());
+    const QString port = QString::number(FSimulator->TcpPort());
+    WhileSettingDialogOpen(*FWindow, [&](TSettingDlg& dialog) {
+        Control<QRadioButton>(dialog, "NetworkRadioButton")->click();
+        Control<QLineEdit>(dialog, "Edit2")->setText("127.0.0.1");
+        Control<QLineEdit>(dialog, "Edit3")->setText(port);
+        Control<QLineEdit>(dialog, "Edit1")->setText("12ab");
+        Control<QPushButton>(dialog, "OKBtn")->click();
+    });
+    Connect();
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FWindow, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
+
+    // while the link is open the dialog stays shut, also when asked directly
+    auto* dialog = FWindow->findChild<TSettingDlg*>();
+    QSignalSpy finished(dialog, &QDialog::finished);
+    QTimer::singleShot(0, dialog, &QDialog::reject);
+    FWindow->Nastaven1Click();
+    QCOMPARE(finished.count(), 0);
+
+    QVERIFY(!FWindow->close());
+    QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), LinkWaitMs);
+    FWindow.reset();
+    const QByteArray saved = FFolder->Settings();
+    for (const QString& line : {QStringLiteral("CommunicationMode=LAN"), QStringLiteral("IPAddress=127.0.0.1"),
+                                "IPPort=" + port, QStringLiteral("DataBits=8"),
+                                QStringLiteral("ServiceCard=00000000000012AB")})
+        QVERIFY2(saved.contains(line.toLatin1()), qPrintable(line));
+
+    StartWindow();
+    Connect();
 }
 
 QTEST_MAIN(TestMainWindowSim)

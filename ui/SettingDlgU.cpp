@@ -1,0 +1,175 @@
+#include "ui/SettingDlgU.h"
+
+#include "ui_SettingDlg.h"
+
+#include "ports/PortNames.h"
+#include "ui/CardNumbersU.h"
+#include "ui/IniFile.h"
+#include "ui/LanguageU.h"
+#include "widgets/Colors.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+namespace {
+constexpr int ComPortCount = 8;
+constexpr int FramedDataBits = 8;
+constexpr int NineBitDataBits = 9;
+constexpr int MaxIPPort = 65535;
+constexpr char IPPortHint[] = "A whole number from 1 to 65535";
+// light red: the IP port field while its text blocks OK
+constexpr TColor InvalidFieldColor = 0xC0C0FF;
+
+// Digits only: the conversion that applies the port must not meet a text it refuses.
+std::optional<int> IPPortOf(const QString& text)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    const QString trimmed = text.trimmed();
+    if (!digits.match(trimmed).hasMatch())
+        return std::nullopt;
+    const int port = trimmed.toInt();
+    if (port < 1 || port > MaxIPPort)
+        return std::nullopt;
+    return port;
+}
+
+// The device the COM number opens and whether this user can open it now.
+QString PortDeviceHint(int comNumber)
+{
+    const QString path = PortNames::DevicePath(QStringLiteral("COM%1").arg(comNumber));
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return QStringLiteral("%1 not present").arg(path);
+        return QStringLiteral("%1: %2").arg(path, qt_error_string(error));
+    }
+    if (::access(native.constData(), R_OK | W_OK) == 0)
+        return path;
+    const int error = errno;
+    if (error != EACCES)
+        return QStringLiteral("%1: %2").arg(path, qt_error_string(error));
+    // Name the group only when joining it would help: one other than root's
+    // that may read and write the device (dialout on Debian, uucp on Arch).
+    const group* owner = getgrgid(info.st_gid);
+    const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (owner && info.st_gid != 0 && groupMayUse)
+        return QStringLiteral("%1: no permission, see the %2 group").arg(path, QString::fromLocal8Bit(owner->gr_name));
+    return QStringLiteral("%1: no permission").arg(path);
+}
+}
+
+TSettingDlg::TSettingDlg(const TIniFile& languageIni, QWidget* parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::SettingDlg>())
+{
+    FormCreate(languageIni);
+}
+
+TSettingDlg::~TSettingDlg() = default;
+
+void TSettingDlg::FormCreate(const TIniFile& languageIni)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ClientWidth, ClientHeight);
+    connect(ui->OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->SerialRadioButton, &QRadioButton::toggled, this, &TSettingDlg::UpdateDialogControls);
+    connect(ui->ComboBox1, &QComboBox::currentIndexChanged, this, &TSettingDlg::UpdateDialogControls);
+    connect(ui->ComboBox2, &QComboBox::currentIndexChanged, this, &TSettingDlg::UpdateDialogControls);
+    for (QLineEdit* edit : {ui->Edit1, ui->Edit3})
+        connect(edit, &QLineEdit::textChanged, this, &TSettingDlg::UpdateDialogControls);
+    LoadDialogLanguage(languageIni);
+    UpdateDialogControls();
+}
+
+void TSettingDlg::LoadDialogLanguage(const TIniFile& ini)
+{
+    const QHash<QString, QString> texts = ReadLanguageTexts(ini, SettingDialogLanguageKeys());
+    for (const TLanguageKey& key : SettingDialogLanguageKeys()) {
+        const QString control = QString::fromUtf8(key.control);
+        QObject* target = control == objectName() ? this : findChild<QObject*>(control);
+        SetCaption(target, texts.value(QString::fromUtf8(key.key)));
+    }
+}
+
+void TSettingDlg::Fill(const TSettingValues& values)
+{
+    ui->ComboBox1->setCurrentIndex(std::clamp(values.comPort, 1, ComPortCount) - 1);
+    ui->Edit1->setText(values.serviceCard);
+    ui->Edit2->setText(values.ipAddress);
+    ui->Edit3->setText(QString::number(values.ipPort));
+    ui->NetworkRadioButton->setChecked(values.lanMode);
+    ui->SerialRadioButton->setChecked(!values.lanMode);
+    ui->ComboBox2->setCurrentIndex(values.dataBits == FramedDataBits ? 0 : 1);
+    // the same values as last time raise no change signal, and the device
+    // may have come or gone since
+    UpdateDialogControls();
+}
+
+TSettingValues TSettingDlg::Values() const
+{
+    TSettingValues values;
+    values.serviceCard = ui->Edit1->text();
+    values.comPort = ui->ComboBox1->currentIndex() + 1;
+    values.dataBits = ui->ComboBox2->currentIndex() == 0 ? FramedDataBits : NineBitDataBits;
+    values.ipAddress = ui->Edit2->text();
+    values.ipPort = IPPortOf(ui->Edit3->text()).value_or(0);
+    values.lanMode = ui->NetworkRadioButton->isChecked();
+    return values;
+}
+
+void TSettingDlg::UpdateDialogControls()
+{
+    const bool serial = ui->SerialRadioButton->isChecked();
+    for (QWidget* control : std::initializer_list<QWidget*>{ui->IPAddressLB, ui->IPPortLB, ui->Edit2, ui->Edit3})
+        control->setEnabled(!serial);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{ui->ComPortLB, ui->DataBitsLB, ui->ComboBox1, ui->ComboBox2, ui->PortDeviceLB})
+        control->setEnabled(serial);
+    ShowPortDevice();
+    // The port is checked whatever the transport: OK applies it in both.
+    const bool portValid = IPPortOf(ui->Edit3->text()).has_value();
+    ShowIPPortState(portValid);
+    ui->OKBtn->setEnabled(IsValidCardNumber(NormalizeCardNumber(ui->Edit1->text())) && portValid);
+}
+
+void TSettingDlg::ShowIPPortState(bool valid)
+{
+    QPalette palette; // empty: the field's own colours
+    if (!valid)
+        palette.setColor(QPalette::Base, VclColor(InvalidFieldColor));
+    ui->Edit3->setPalette(palette);
+    ui->Edit3->setToolTip(valid ? QString() : QString::fromLatin1(IPPortHint));
+}
+
+void TSettingDlg::ShowPortDevice()
+{
+    const QString hint = PortDeviceHint(ui->ComboBox1->currentIndex() + 1);
+    // a /dev/serial/by-id/... path is longer than the dialog is wide
+    ui->PortDeviceLB->setText(
+        ui->PortDeviceLB->fontMetrics().elidedText(hint, Qt::ElideMiddle, ui->PortDeviceLB->width()));
+    ui->PortDeviceLB->setToolTip(hint);
+}
+
+void TSettingDlg::showEvent(QShowEvent* event)
+{
+    // centred on the main window at every opening, also after the window moved
+    if (QWidget* owner = parentWidget()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(owner->window()->frameGeometry().center());
+        move(frame.topLeft());
+    }
+    QDialog::showEvent(event);
+}
