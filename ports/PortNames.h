@@ -12,4 +12,8 @@ void SetConfiguredPaths(const QMap<QString, QString>& paths);
 QMap<QString, QString> ConfiguredPaths();
 // A name that already is a path ("/dev/...") is returned as it is.
 QString DevicePath(const QString& portName);
+// Whether this user can open the device now: the path alone when it can,
+// else "<path> not present", "<path>: no permission, see the dialout group"
+// (the device's group, when joining it would help) or the system's reason.
+QString DeviceAccessText(const QString& path);
 }

@@ -1,6 +1,5 @@
 #include "ui/AppFoldersU.h"
 
-#include "ui/LanguageU.h"
 #include "ui/SettingsU.h"
 
 #include <QDir>
@@ -10,6 +9,14 @@
 
 namespace {
 constexpr char EnglishLanguageFile[] = "en.lng";
+
+// The language files come from Windows, where the search ignores case, so
+// "CESKY.LNG" counts too. Files only: a folder named "x.lng" would leave
+// every text at its default.
+QStringList LanguageFiles(const QString& dir)
+{
+    return QDir(dir).entryList({QStringLiteral("*.lng")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+}
 
 QString WithSeparator(const QString& dir)
 {
@@ -71,4 +78,15 @@ TAppFolders AppFolders(const QString& programDir, const QString& localeName)
                                           + u'/' + QLatin1String(UserFolderName));
     return {true, userDir + QLatin1String(SettingsFileName), InstalledLanguageFile(userDir, dataDir, localeName),
             PageFolder()};
+}
+
+QString ChooseLanguageFile(const QString& dir)
+{
+    const QStringList found = LanguageFiles(dir);
+    return QDir(dir).filePath(found.isEmpty() ? QStringLiteral("default.lng") : found.first());
+}
+
+bool HasLanguageFile(const QString& dir)
+{
+    return !LanguageFiles(dir).isEmpty();
 }

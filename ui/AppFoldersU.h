@@ -27,3 +27,8 @@ TAppFolders AppFolders(const QString& programDir, const QString& localeName = QL
 
 // Everything in dir, as a program run from there keeps it.
 TAppFolders PortableFolders(const QString& dir);
+
+// "default.lng" in dir, or the first "*.lng" that the directory listing returns.
+QString ChooseLanguageFile(const QString& dir);
+// dir holds at least one "*.lng" file.
+bool HasLanguageFile(const QString& dir);

@@ -4,30 +4,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDir>
 #include <QLabel>
 #include <QMenu>
-
-namespace {
-// The language files come from Windows, where the search ignores case, so
-// "CESKY.LNG" counts too. Files only: a folder named "x.lng" would leave
-// every text at its default.
-QStringList LanguageFiles(const QString& dir)
-{
-    return QDir(dir).entryList({QStringLiteral("*.lng")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
-}
-}
-
-QString ChooseLanguageFile(const QString& appDir)
-{
-    const QStringList found = LanguageFiles(appDir);
-    return QDir(appDir).filePath(found.isEmpty() ? QStringLiteral("default.lng") : found.first());
-}
-
-bool HasLanguageFile(const QString& dir)
-{
-    return !LanguageFiles(dir).isEmpty();
-}
 
 const QList<TLanguageKey>& MainWindowLanguageKeys()
 {

@@ -8,10 +8,6 @@
 class QObject;
 class TIniFile;
 
-// "default.lng" in dir, or the first "*.lng" that the directory listing returns.
-QString ChooseLanguageFile(const QString& appDir);
-// dir holds at least one "*.lng" file.
-bool HasLanguageFile(const QString& dir);
 
 // One text of the main window: where it is read and which control it sets.
 struct TLanguageKey {

@@ -9,6 +9,7 @@
 #include "ui/ConfigurationWriteU.h"
 #include "ui/IniFile.h"
 #include "ui/MenuBarStyleU.h"
+#include "ui/ModuleRepliesU.h"
 #include "ui/ModuleRequestsU.h"
 #include "ui/SettingDlgU.h"
 #include "ui/SettingsU.h"
@@ -30,37 +31,16 @@ constexpr char SerialNotKnown[] = "sn: NA";
 constexpr int StatusTextPanel = 2;
 constexpr int ProgressPanel = 1;
 
-constexpr std::uint8_t FirmwareReplyCode = 0xFF;
-constexpr std::uint8_t RegisterReplyCode = 0xB7;
-constexpr std::uint8_t StatusReplyCode = 0xB5;
-
 constexpr int CardDigits = 16;
 constexpr int AppIDDigits = 8;
 
 constexpr int FirstSerialRegister = 6;
 constexpr int SerialByteCount = 4;
 
-// status payload: bytes 1..8 the card, 9 the state flags, 10 the code
-constexpr int CardFirstByte = 1;
-constexpr int CardByteCount = 8;
-constexpr int FlagsByte = 9;
-constexpr int CodeByte = 10;
-constexpr std::uint8_t CardReadFlag = 0x80;
-
 // two upper-case digits per byte, in the given order
 QString HexText(QByteArrayView bytes)
 {
     return QString::fromLatin1(bytes.toByteArray().toHex().toUpper());
-}
-
-// The payload as far as the frame holds it: a short reply yields fewer bytes,
-// never bytes of its check word or beyond its end.
-TByteString PayloadOf(const TCanonicalFrame& reply)
-{
-    if (reply.size() <= FrameOffset::Payload)
-        return {};
-    const qsizetype present = std::max<qsizetype>(0, reply.size() - FrameOffset::Payload - 2);
-    return reply.mid(FrameOffset::Payload, std::min<qsizetype>(ByteAt(reply, FrameOffset::Length), present));
 }
 
 bool Has(const TByteString& payload, int index)
@@ -298,16 +278,10 @@ void TMainWindow::LoadSettings()
 
 void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
 {
-    TCommThread& link = *FCommThread;
-    link.SetComPort(s.comPort);
-    link.DataBits = static_cast<std::uint8_t>(s.dataBits);
-    link.SetIPAddress(s.ipAddress);
-    link.SetIPPort(s.ipPort);
-    // after DataBits: LAN mode forces the 8-bit form
-    link.SetLANMode(s.lanMode);
+    ConfigureLink(*FCommThread, s);
     ui->SetAddressSE->setValue(s.hwAddress);
     FServiceCard = s.serviceCard;
-    link.HWAddress = BusAddress();
+    FCommThread->HWAddress = BusAddress();
 }
 
 void TMainWindow::ApplyReaderSettings(const TStoredSettings& s)
@@ -647,12 +621,12 @@ void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
     if (reply.size() <= FrameOffset::Command)
         return;
     const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
-    const TByteString payload = PayloadOf(reply);
-    if (code == FirmwareReplyCode)
+    const TByteString payload = ModuleReplies::PayloadOf(reply);
+    if (code == ModuleReplies::FirmwareCode)
         FirmwareReply(payload);
-    if (code == RegisterReplyCode)
+    if (code == ModuleReplies::RegisterCode)
         RegisterReply(payload);
-    if (code == StatusReplyCode)
+    if (code == ModuleReplies::StatusCode)
         StatusReply(payload);
 }
 
@@ -689,32 +663,33 @@ void TMainWindow::StatusReply(const TByteString& payload)
         FBeepPending = true;
     }
     SetCardLabelsColor(clNavy);
-    if (!Has(payload, FlagsByte))
+    const std::optional<ModuleReplies::TModuleStatus> status = ModuleReplies::DecodeStatus(payload);
+    if (!status)
         return;
-    const std::uint8_t flags = ByteAt(payload, FlagsByte);
-    ShowStatusFlags(flags);
-    if (flags & CardReadFlag)
-        ShowCard(payload);
+    ShowStatusFlags(status->flags);
+    if (status->Has(ModuleReplies::Flag::CardRead))
+        ShowCard(*status);
 }
 
 void TMainWindow::ShowStatusFlags(std::uint8_t flags)
 {
+    using namespace ModuleReplies;
     auto line = [flags](std::uint8_t mask) { return (flags & mask) ? clRed : clLime; };
     auto alarm = [flags](std::uint8_t mask, TColor set) { return (flags & mask) ? set : clBtnFace; };
-    ui->Relay1->SetFillColor(line(0x01));
-    ui->Input2->SetFillColor(line(0x02));
-    ui->Input1->SetFillColor(line(0x04));
-    ui->Tamper->SetBrush(alarm(0x08, clYellow));
-    ui->DoorAjar->SetBrush(alarm(0x10, clYellow));
-    ui->ForcedDoor->SetBrush(alarm(0x20, clRed));
+    ui->Relay1->SetFillColor(line(Flag::Relay));
+    ui->Input2->SetFillColor(line(Flag::Input2));
+    ui->Input1->SetFillColor(line(Flag::Input1));
+    ui->Tamper->SetBrush(alarm(Flag::Tamper, clYellow));
+    ui->DoorAjar->SetBrush(alarm(Flag::DoorAjar, clYellow));
+    ui->ForcedDoor->SetBrush(alarm(Flag::ForcedDoor, clRed));
 }
 
-void TMainWindow::ShowCard(const TByteString& payload)
+void TMainWindow::ShowCard(const ModuleReplies::TModuleStatus& status)
 {
     // the flags byte comes after the card, so the card is always complete here
-    ui->CardLB->setText(HexText(payload.mid(CardFirstByte, CardByteCount)));
-    if (Has(payload, CodeByte))
-        ui->Code->setText(HexText(payload.mid(CodeByte, 1)));
+    ui->CardLB->setText(HexText(status.card));
+    if (status.code)
+        ui->Code->setText(HexText(QByteArray(1, char(*status.code))));
 }
 
 // --- information requests and the lightning command ---------------------------

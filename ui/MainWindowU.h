@@ -6,6 +6,7 @@
 #include "link/CommTypesU.h"
 #include "ui/AppFoldersU.h"
 #include "ui/LanguageU.h"
+#include "ui/ModuleRepliesU.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -102,7 +103,7 @@ private:
     void GreyPreset();
     void SetIndicators(std::uint32_t color);
     void ShowStatusFlags(std::uint8_t flags);
-    void ShowCard(const TByteString& payload);
+    void ShowCard(const ModuleReplies::TModuleStatus& status);
     void SetLamp(std::uint32_t brush);
     void SetCardLabelsColor(std::uint32_t color);
     void SetStatusText(const QString& text);

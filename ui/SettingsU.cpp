@@ -1,5 +1,7 @@
 #include "ui/SettingsU.h"
 
+#include "link/CommThreadU.h"
+
 #include "ui/CardNumbersU.h"
 #include "ui/IniFile.h"
 
@@ -108,6 +110,15 @@ void WriteSettings(TIniFile& ini, const TStoredSettings& s)
     ini.WriteInteger(ReaderData, QStringLiteral("ForcedDoorSignal"), s.forcedDoorSignal);
     ini.WriteInteger(ReaderData, QStringLiteral("DoorAjarSignal"), s.doorAjarSignal);
     ini.WriteInteger(ReaderData, QStringLiteral("ReaderFunction"), s.readerFunction);
+}
+
+void ConfigureLink(TCommThread& link, const TStoredSettings& s)
+{
+    link.SetComPort(s.comPort);
+    link.DataBits = static_cast<std::uint8_t>(s.dataBits);
+    link.SetIPAddress(s.ipAddress);
+    link.SetIPPort(s.ipPort);
+    link.SetLANMode(s.lanMode);
 }
 
 void SaveLastAppID(TIniFile& ini, const QString& appID)

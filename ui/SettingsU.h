@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 
+class TCommThread;
 class TIniFile;
 
 constexpr const char* SettingsFileName = "VyxvozeRadavo.ini";
@@ -51,6 +52,10 @@ TStoredSettings ReadSettings(const TIniFile& ini, const TSettingsDefaults& defau
 // Writes the keys saved at close, in the program's order ("LastAppID" and
 // "SetMaster" are not among them). Raises EIniFileError "Unable to write to %s".
 void WriteSettings(TIniFile& ini, const TStoredSettings& settings);
+
+// Hands the transport settings to the link: port, data bits, host, port
+// number, and the transport last, since LAN mode forces the 8-bit form.
+void ConfigureLink(TCommThread& link, const TStoredSettings& settings);
 
 // Writes "ReaderData" "LastAppID" at once (after every master write).
 void SaveLastAppID(TIniFile& ini, const QString& appID);

@@ -106,3 +106,13 @@ private:
     QByteArray FOutput;
     QString FWhere;
 };
+
+// A "key=value" line of the simulator's state file (--state): the first one,
+// so the first module's.
+inline QString SimStateValue(const QByteArray& state, const QByteArray& key)
+{
+    for (const QByteArray& line : state.split('\n'))
+        if (line.startsWith(key + '='))
+            return QString::fromLatin1(line.mid(key.size() + 1)).trimmed();
+    return {};
+}

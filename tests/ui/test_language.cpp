@@ -1,3 +1,4 @@
+#include "ui/AppFoldersU.h"
 #include "ui/IniFile.h"
 #include "ui/LanguageU.h"
 

@@ -41,14 +41,6 @@ QStringList SimArguments(const QString& line, const QString& stateFile)
     return args << "--pty" << "--mode" << line.right(1);
 }
 
-// "key=value" of the simulator's state file
-QString StateValue(const QByteArray& state, const QByteArray& key)
-{
-    for (const QByteArray& line : state.split('\n'))
-        if (line.startsWith(key + '='))
-            return QString::fromLatin1(line.mid(key.size() + 1)).trimmed();
-    return {};
-}
 }
 
 class TestWriteSim : public QObject {
@@ -133,9 +125,9 @@ void TestWriteSim::writeReachesModule()
         SaveRendering(window, "mainwindow-written");
 
     const QByteArray state = ReadFile(FStateDir.filePath("module.ini"));
-    QCOMPARE(StateValue(state, "registers"), QStringLiteral("09 15 01 1F 20 21 00 00 00 FF 01"));
-    QCOMPARE(StateValue(state, "plus-card"), QStringLiteral("0000000000001234"));
-    QCOMPARE(StateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
+    QCOMPARE(SimStateValue(state, "registers"), QStringLiteral("09 15 01 1F 20 21 00 00 00 FF 01"));
+    QCOMPARE(SimStateValue(state, "plus-card"), QStringLiteral("0000000000001234"));
+    QCOMPARE(SimStateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
     QVERIFY(Control<QWidget>(window, "PrintBtn")->isEnabled());
 }
 

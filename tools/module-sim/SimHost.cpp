@@ -152,6 +152,11 @@ void TSimHost::OnSignal(int signalNumber)
 void TSimHost::Pump()
 {
     const qint64 now = Now();
+    // the state first: a peer that reads the file once it has the reply must
+    // find what the request changed
+    QString error;
+    if (!SaveStateIfChanged(error))
+        Print(stderr, QStringLiteral("vyx-module-sim: saving the state: ") + error);
     for (const TSimOutput& output : FLink.TakeDue(now)) {
         if (output.dropConnection) {
             if (!FTransport->DropConnection())
@@ -161,9 +166,6 @@ void TSimHost::Pump()
         FTransport->Write(output.bytes);
     }
     PrintLog();
-    QString error;
-    if (!SaveStateIfChanged(error))
-        Print(stderr, QStringLiteral("vyx-module-sim: saving the state: ") + error);
     if (const auto due = FLink.NextDueMs())
         FOutputTimer.start(static_cast<int>(std::max<qint64>(0, *due - now)));
     else

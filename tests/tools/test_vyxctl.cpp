@@ -1,0 +1,230 @@
+// vyxctl end to end: the program itself against the module simulator process,
+// over TCP and over a pty in both line forms, with its exit status.
+
+#include "link/FrameCodec.h"
+#include "tests/link/SimProcess.h"
+#include "tests/ui/TestFiles.h"
+#include "ui/ConfigurationWriteU.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+constexpr int RunWaitMs = 30000;
+
+struct TRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+}
+
+class TestVyxctl : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void writeReachesModule_data();
+    void writeReachesModule();
+    void writeSendsTheWindowsRequests();
+    void assignMovesTheModule();
+    void assignByCardWaitsForTheCard();
+    void statusAndWatchReportACard();
+    void exitStatus_data();
+    void exitStatus();
+
+private:
+    void StartSimulator(const QString& line, const QStringList& extra = {});
+    // vyxctl on the simulator's line with the test's settings file
+    QStringList Line() const;
+    TRun Run(const QStringList& args);
+    void Start(QProcess& process, const QStringList& args);
+
+    QTemporaryDir FDir;
+    std::unique_ptr<TSimProcess> FSimulator;
+    QString FLine;
+};
+
+void TestVyxctl::init()
+{
+    QVERIFY(FDir.isValid());
+    WriteFile(FDir.filePath("settings.ini"), "[ReaderData]\nLastAppID=000000FF\n");
+}
+
+void TestVyxctl::cleanup()
+{
+    FSimulator.reset();
+    QFile::remove(FDir.filePath("module.ini"));
+}
+
+void TestVyxctl::StartSimulator(const QString& line, const QStringList& extra)
+{
+    FLine = line;
+    FSimulator = std::make_unique<TSimProcess>();
+    QStringList args{"--state", FDir.filePath("module.ini")};
+    args << (line == "tcp" ? QStringList{"--tcp", "127.0.0.1:0"} : QStringList{"--pty", "--mode", line.right(1)});
+    QVERIFY(FSimulator->Start(args + extra));
+}
+
+QStringList TestVyxctl::Line() const
+{
+    QStringList args{"--settings", FDir.filePath("settings.ini")};
+    if (FLine == "tcp")
+        return args << "--lan" << FSimulator->Where();
+    return args << "--serial" << FSimulator->Where() << "--mode" << FLine.right(1);
+}
+
+void TestVyxctl::Start(QProcess& process, const QStringList& args)
+{
+    process.start(QStringLiteral(VYX_CTL), args);
+    QVERIFY(process.waitForStarted());
+}
+
+TRun TestVyxctl::Run(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(VYX_CTL), args);
+    if (!process.waitForFinished(RunWaitMs))
+        process.kill();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+void TestVyxctl::writeReachesModule_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::newRow("tcp") << "tcp";
+    QTest::newRow("pty, 8-bit framed") << "pty8";
+    QTest::newRow("pty, 9-bit") << "pty9";
+}
+
+void TestVyxctl::writeReachesModule()
+{
+    QFETCH(QString, line);
+    StartSimulator(line);
+    const TRun run = Run(Line() + QStringList{"--json", "write", "--strike-time", "9", "--function", "button",
+                                              "--beep", "off", "--master", "--app-id", "next", "--add-card",
+                                              "1234", "--del-card", "abcdef"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY(run.out.contains("\"serialNumber\":\"000000ff\""));
+    const QByteArray state = ReadFile(FDir.filePath("module.ini"));
+    QCOMPARE(SimStateValue(state, "registers"), QStringLiteral("09 14 01 1E 1E 1E 00 00 00 FF 01"));
+    QCOMPARE(SimStateValue(state, "plus-card"), QStringLiteral("0000000000001234"));
+    QCOMPARE(SimStateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
+    QVERIFY(ReadFile(FDir.filePath("settings.ini")).contains("LastAppID=010000ff"));
+}
+
+// The wire log of the simulator shows the bytes as they crossed the line.
+void TestVyxctl::writeSendsTheWindowsRequests()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(VYX_MODULE_SIM), {"--tcp", "127.0.0.1:0", "--address", "3", "--port-file",
+                                               FDir.filePath("port")});
+    QVERIFY(QTest::qWaitFor([&] { return !ReadFile(FDir.filePath("port")).isEmpty(); }, 5000));
+    const QString port = QString::fromLatin1(ReadFile(FDir.filePath("port"))).trimmed();
+    WriteFile(FDir.filePath("settings.ini"), "");
+    const TRun run = Run({"--settings", FDir.filePath("settings.ini"), "--lan", "127.0.0.1:" + port, "--address",
+                          "3", "write"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished());
+
+    QStringList writes;
+    for (const QByteArray& line : sim.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        // "ms rx AA 03 52 ..." : the register writes as received
+        if (words.size() > 4 && words[1] == "rx" && words[4] == "52")
+            writes << QString::fromLatin1(words.mid(2).join(' ').left(3 * 9 - 1));
+    }
+    QStringList expected;
+    for (const TByteString& body : ConfigurationWrite(3, TReaderConfiguration{}))
+        expected << QString::fromLatin1(EncodeFramed8(BuildFrame(body)).toHex(' ').toUpper());
+    QCOMPARE(writes, expected);
+}
+
+void TestVyxctl::assignMovesTheModule()
+{
+    StartSimulator("tcp", {"--assign-mode"});
+    const TRun run = Run(Line() + QStringList{"assign", "5"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY(run.out.contains("address 5"));
+    QCOMPARE(SimStateValue(ReadFile(FDir.filePath("module.ini")), "address"), QStringLiteral("5"));
+}
+
+void TestVyxctl::assignByCardWaitsForTheCard()
+{
+    StartSimulator("pty9");
+    QProcess ctl;
+    Start(ctl, Line() + QStringList{"assign-by-card", "7", "--card", "1234", "--wait", "20"});
+    QVERIFY(QTest::qWaitFor([&] { return ctl.readAllStandardError().contains("present the service card"); }, 5000));
+    // the request has to reach the module before the card does
+    QTest::qWait(1000);
+    FSimulator->Command("card 1234");
+    QVERIFY(ctl.waitForFinished(RunWaitMs));
+    QCOMPARE(ctl.exitCode(), 0);
+    QCOMPARE(SimStateValue(ReadFile(FDir.filePath("module.ini")), "address"), QStringLiteral("7"));
+}
+
+void TestVyxctl::statusAndWatchReportACard()
+{
+    StartSimulator("pty8");
+    FSimulator->Command("tamper on");
+    FSimulator->Command("card 0011223344556677");
+    const TRun status = Run(Line() + QStringList{"--json", "status"});
+    QCOMPARE(status.exitCode, 0);
+    QVERIFY(status.out.contains("\"lastCard\":\"0011223344556677\""));
+    QVERIFY(status.out.contains("\"tamper\":true"));
+
+    QProcess watch;
+    Start(watch, Line() + QStringList{"watch", "--seconds", "3"});
+    QVERIFY(QTest::qWaitFor([&] { return watch.bytesAvailable() > 0; }, 5000));
+    FSimulator->Command("card 99");
+    QVERIFY(watch.waitForFinished(RunWaitMs));
+    QCOMPARE(watch.exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(watch.readAllStandardOutput()).contains("last card 0000000000000099, code 00 (new)"));
+}
+
+void TestVyxctl::exitStatus_data()
+{
+    QTest::addColumn<QStringList>("simulator"); // empty: nothing listens
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("silent module") << QStringList{"--silent"} << QStringList{"status"} << 1 << "no answer";
+    QTest::newRow("bad value") << QStringList{""} << QStringList{"write", "--strike-time", "300"} << 2
+                               << "\"300\" is not a whole number from 0 to 255";
+    QTest::newRow("equal cards") << QStringList{""}
+                                 << QStringList{"write", "--master", "--app-id", "next", "--add-card", "12",
+                                                "--del-card", "12"}
+                                 << 2 << "the same";
+    QTest::newRow("refused connection") << QStringList{} << QStringList{"status"} << 3 << "cannot connect";
+}
+
+void TestVyxctl::exitStatus()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, command);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    QStringList line{"--settings", FDir.filePath("settings.ini")};
+    if (simulator.isEmpty()) {
+        QTcpServer closed; // a port that was free a moment ago
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        line << "--lan" << QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    } else {
+        simulator.removeAll(QString());
+        StartSimulator("tcp", simulator);
+        line = Line();
+    }
+    const TRun run = Run(line + command);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+}
+
+QTEST_GUILESS_MAIN(TestVyxctl)
+#include "test_vyxctl.moc"

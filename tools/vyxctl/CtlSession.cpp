@@ -1,0 +1,145 @@
+#include "tools/vyxctl/CtlSession.h"
+
+#include "link/CommThreadU.h"
+#include "ports/ComPort.h"
+#include "ports/PortNames.h"
+#include "ports/TerminationSignals.h"
+#include "ui/AppFoldersU.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+// The device server's own connect time-out ends a hopeless connect sooner;
+// this only keeps vyxctl from waiting for ever.
+constexpr int OpenWaitMs = 15000;
+constexpr int CloseWaitMs = 3000;
+
+QString SettingsPath(const TCtlCommandLine& cl)
+{
+    if (!cl.settingsFile.isEmpty())
+        return cl.settingsFile;
+    return AppFolders(QCoreApplication::applicationDirPath()).settingsFile;
+}
+}
+
+TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
+    : FIni(SettingsPath(commandLine))
+    , FLink(std::make_unique<TCommThread>())
+    , FSignals(std::make_unique<TTerminationSignals>())
+{
+    FSettings = ReadSettings(FIni, TSettingsDefaults{FLink->GetComPort(), 1});
+    PortNames::SetConfiguredPaths(FSettings.portPaths);
+    Apply(commandLine);
+
+    QString error;
+    if (FSignals->Install(error))
+        QObject::connect(FSignals.get(), &TTerminationSignals::Received, [this] { FInterrupted = true; });
+
+    TCommThread& link = *FLink;
+    link.OnOpen = [this](TCommThread*) { opened = true; };
+    link.OnClose = [this](TCommThread*) { closed = true; };
+    link.OnReply = [this](TCommThread*, const TCanonicalFrame& reply) { replies << reply; };
+    link.OnTimeout = [this](TCommThread*) { ++timeouts; };
+    link.OnCommError = [this](TCommThread*) { ++errors; };
+    link.OnCommandDone = [this](TCommThread*) { ++commandsDone; };
+    link.OnCommandTimeout = [this](TCommThread*) { ++commandTimeouts; };
+}
+
+TCtlSession::~TCtlSession()
+{
+    Close();
+}
+
+// Each option over the settings file's value, then the link set up from
+// them as the window sets it up.
+void TCtlSession::Apply(const TCtlCommandLine& cl)
+{
+    TStoredSettings s = FSettings;
+    QString devicePath;
+    if (!cl.lan.isEmpty()) {
+        const int colon = int(cl.lan.lastIndexOf(u':'));
+        if (colon <= 0)
+            throw EUsage(QStringLiteral("--lan: \"%1\" is not HOST:PORT").arg(cl.lan));
+        s.ipAddress = cl.lan.left(colon);
+        s.ipPort = WholeNumber(QStringLiteral("--lan port"), cl.lan.mid(colon + 1), 1, 65535);
+        s.lanMode = true;
+    }
+    if (!cl.serial.isEmpty()) {
+        static const QRegularExpression comName(QStringLiteral("^COM([1-8])$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        if (const QRegularExpressionMatch m = comName.match(cl.serial); m.hasMatch())
+            s.comPort = m.captured(1).toInt();
+        else if (cl.serial.startsWith(u'/'))
+            devicePath = cl.serial;
+        else
+            throw EUsage(QStringLiteral("--serial: \"%1\" is neither COM1..COM8 nor a device path").arg(cl.serial));
+        s.lanMode = false;
+    }
+    if (cl.mode)
+        s.dataBits = *cl.mode;
+    ConfigureLink(*FLink, s);
+    if (!devicePath.isEmpty())
+        FLink->ComPort().SetPort(devicePath);
+    FLink->HWAddress = static_cast<std::uint8_t>(cl.address.value_or(s.hwAddress));
+}
+
+std::uint8_t TCtlSession::Address() const
+{
+    return FLink->HWAddress.load();
+}
+
+QString TCtlSession::Where() const
+{
+    if (FLink->LANMode())
+        return QStringLiteral("%1:%2").arg(FLink->GetIPAddress()).arg(FLink->GetIPPort());
+    return QStringLiteral("%1 (%2)").arg(PortNames::DevicePath(FLink->ComPort().Port()),
+                                         FLink->DataBits.load() == 8 ? QStringLiteral("8-bit framed")
+                                                                     : QStringLiteral("9-bit"));
+}
+
+bool TCtlSession::Open(QString& why)
+{
+    FLink->Open();
+    const TWait wait = WaitFor([this] { return opened || errors > 0; }, OpenWaitMs);
+    if (opened)
+        return true;
+    if (wait == TWait::Interrupted) {
+        why = QStringLiteral("interrupted while opening %1").arg(Where());
+    } else if (FLink->LANMode()) {
+        why = QStringLiteral("cannot connect to %1 (refused, unreachable or no such host)").arg(Where());
+    } else {
+        const QString path = PortNames::DevicePath(FLink->ComPort().Port());
+        const QString access = PortNames::DeviceAccessText(path);
+        why = access == path ? QStringLiteral("cannot open %1 (held by another program?)").arg(path) : access;
+    }
+    return false;
+}
+
+TCtlSession::TWait TCtlSession::WaitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    if (timeoutMs >= 0)
+        deadline.start(timeoutMs);
+    while (!done()) {
+        if (FInterrupted)
+            return TWait::Interrupted;
+        if (timeoutMs >= 0 && !deadline.isActive())
+            return TWait::TimedOut;
+        // the deadline's own event wakes this up at the latest
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return TWait::Done;
+}
+
+void TCtlSession::Close()
+{
+    if (!FLink->IsActive())
+        return;
+    FLink->Close();
+    WaitFor([this] { return closed || !FLink->IsActive(); }, CloseWaitMs);
+}
