@@ -5,6 +5,7 @@
 #include "link/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
+#include "ui/BrowserWindowU.h"
 #include "ui/CardNumbersU.h"
 #include "ui/IniFile.h"
 #include "ui/MenuBarStyleU.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFont>
 #include <QTimer>
@@ -130,14 +132,14 @@ void TMainWindow::FormCreate(const QString& appDir)
     ui->setupUi(this);
     SetUpControls();
 
-    const QString dir = QDir::cleanPath(appDir) + '/';
-    const QString languagePath = ChooseLanguageFile(dir);
+    FAppDir = QDir::cleanPath(appDir) + '/';
+    const QString languagePath = ChooseLanguageFile(FAppDir);
 
     FCommThread = std::make_unique<TCommThread>();
     WireLinkEvents();
     ConnectControls();
 
-    FSettingsIni = std::make_unique<TIniFile>(dir + SettingsFileName);
+    FSettingsIni = std::make_unique<TIniFile>(FAppDir + SettingsFileName);
     FLanguageIni = std::make_unique<TIniFile>(languagePath);
     LoadLanguage(*FLanguageIni);
     LoadSettings();
@@ -231,6 +233,7 @@ void TMainWindow::ConnectControls()
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
     connect(ui->SetAddCardBtn, &QPushButton::clicked, this, &TMainWindow::SetAddCardBtnClick);
     connect(ui->SetDelCardBtn, &QPushButton::clicked, this, &TMainWindow::SetDelCardBtnClick);
+    connect(ui->PrintBtn, &QPushButton::clicked, this, &TMainWindow::PrintBtnClick);
     connect(ui->MasterReaderCB, &QCheckBox::toggled, this, &TMainWindow::UpdateControls);
     for (QLineEdit* edit : {ui->AddCardED, ui->DelCardED, ui->AppIDED})
         connect(edit, &QLineEdit::textChanged, this, &TMainWindow::UpdateControls);
@@ -489,6 +492,17 @@ void TMainWindow::SetDelCardBtnClick()
 {
     ui->DelCardED->setText(ui->CardLB->text());
     UpdateControls();
+}
+
+// --- certificate ----------------------------------------------------------------
+
+void TMainWindow::PrintBtnClick()
+{
+    if (!FBrowserWindow)
+        return;
+    FBrowserWindow->ShowCertificate(QStringLiteral("Quor 51"), ui->AppIDED->text(), QDateTime::currentDateTime());
+    // a certificate per configuration: the next write enables the button again
+    ui->PrintBtn->setEnabled(false);
 }
 
 // --- link events --------------------------------------------------------------

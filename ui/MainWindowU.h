@@ -17,6 +17,7 @@
 #include <memory>
 
 class QTimer;
+class TBrowserWindow;
 class TCommThread;
 class TIniFile;
 struct TStoredSettings;
@@ -40,6 +41,10 @@ public:
     static constexpr int ClientHeightWithoutMaster = 356;
 
     TCommThread& CommThread() { return *FCommThread; }
+    // the program folder, with its trailing separator
+    const QString& AppDir() const { return FAppDir; }
+    // The certificate window that PrintBtn opens; it outlives this window's use of it.
+    void SetBrowserWindow(TBrowserWindow* window) { FBrowserWindow = window; }
     // The information sound; QApplication::beep unless replaced.
     void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
 
@@ -56,6 +61,7 @@ public:
     void SetAddressTimerTimer();
     void SetAddCardBtnClick();
     void SetDelCardBtnClick();
+    void PrintBtnClick();
     void UpdateControls();
 
     void CommThreadOpen(TCommThread* sender);
@@ -117,6 +123,8 @@ private:
     QIcon FStartIcon;
     QIcon FStopIcon;
 
+    QString FAppDir;
+    TBrowserWindow* FBrowserWindow = nullptr;
     std::unique_ptr<TCommThread> FCommThread;
     QString FServiceCard;
     bool FBeepPending = false;

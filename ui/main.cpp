@@ -1,4 +1,5 @@
 #include "ui/ApplicationU.h"
+#include "ui/BrowserWindowU.h"
 #include "ui/MainWindowU.h"
 
 int main(int argc, char** argv)
@@ -8,6 +9,8 @@ int main(int argc, char** argv)
     InstallErrorBox();
 
     TMainWindow mainWindow;
+    TBrowserWindow browserWindow(mainWindow.AppDir());
+    mainWindow.SetBrowserWindow(&browserWindow);
     mainWindow.show();
     return application.exec();
 }
