@@ -24,6 +24,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <stdexcept>
 
 namespace {
 const QString PageTitle = QStringLiteral("Osvědčení o jakosti a kompletnosti výrobku");
@@ -84,6 +85,7 @@ private slots:
     void init() { FReports.clear(); AppErrors::SetHandler([this](const QString& m) { FReports << m; }); }
     void cleanup() { AppErrors::SetHandler(nullptr); }
 
+    void webEngineIsLoadedWhenFirstShown();
     void pageHasTheCertificateStructure();
     void valuesAreInsertedAsText_data();
     void valuesAreInsertedAsText();
@@ -96,6 +98,20 @@ private slots:
 private:
     QStringList FReports;
 };
+
+// runs first: no other test may have opened a certificate window before
+void TestBrowserWindow::webEngineIsLoadedWhenFirstShown()
+{
+    const auto webEngineMapped = [] {
+        QFile maps("/proc/self/maps");
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6WebEngineCore");
+    };
+    TProgramFolder folder;
+    TBrowserWindow window(folder.Path());
+    QVERIFY(!webEngineMapped());
+    WhileOpen(window, "Quor 51", "0A1B2C3D", [] {});
+    QVERIFY(webEngineMapped());
+}
 
 void TestBrowserWindow::pageHasTheCertificateStructure()
 {
@@ -246,6 +262,11 @@ void TestBrowserWindow::printsOneA4PageToPdf()
         printer.setOutputFileName(pdf);
         printer.setPageSize(QPageSize(QPageSize::A4));
         window.PrintPage(printer);
+        // a failed print raises, and the window stays open
+        printer.setOutputFileName(folder.Path() + "missing/certificate.pdf");
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, window.PrintPage(printer));
+        QVERIFY(window.isVisible());
+        QVERIFY(Control<QPushButton>(window, "Button1")->isEnabled());
     });
     QVERIFY(FReports.isEmpty());
 
