@@ -14,8 +14,6 @@
 #include <QLocale>
 #include <QOpenGLContext>
 #include <QPluginLoader>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QValidator>
@@ -155,11 +153,9 @@ void TBrowserWindow::Edit1Change()
 
 void TBrowserWindow::Button1Click()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    PrintPage(printer);
+    CreateWebBrowser();
+    if (QPrinter* printer = FWebBrowser->ChoosePrinter(this))
+        PrintPage(*printer);
 }
 
 void TBrowserWindow::PrintPage(QPrinter& printer)

@@ -3,11 +3,13 @@
 #include "ui/PageViewU.h"
 
 #include <QObject>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <memory>
 #include <utility>
 
 namespace {
@@ -23,6 +25,14 @@ public:
 
     QWidget* Widget() override { return this; }
     void Navigate(const QString& localPath) override { load(QUrl::fromLocalFile(localPath)); }
+    QPrinter* ChoosePrinter(QWidget* dialogParent) override
+    {
+        if (!FPrinter)
+            FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        QPrintDialog dialog(FPrinter.get(), dialogParent);
+        return dialog.exec() == QDialog::Accepted ? FPrinter.get() : nullptr;
+    }
+
     void Print(QPrinter* printer, std::function<void(bool)> done) override
     {
         FPrintDone = std::move(done);
@@ -42,6 +52,7 @@ private:
             done(success);
     }
 
+    std::unique_ptr<QPrinter> FPrinter;
     std::function<void(bool)> FPrintDone;
 };
 }

@@ -9,7 +9,7 @@ int main(int argc, char** argv)
     InstallErrorBox();
 
     TMainWindow mainWindow;
-    TBrowserWindow browserWindow(mainWindow.AppDir());
+    TBrowserWindow browserWindow(mainWindow.AppDir(), &mainWindow);
     mainWindow.SetBrowserWindow(&browserWindow);
     mainWindow.show();
     return application.exec();
