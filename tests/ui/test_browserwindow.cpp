@@ -248,12 +248,19 @@ void TestBrowserWindow::printsOneA4PageToPdf()
     const QString pdf = folder.Path() + "certificate.pdf";
     TBrowserWindow window(folder.Path());
     WhileOpen(window, "Quor 51", "0A1B2C3D", [&] {
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        window.PrintPage(printer);
+        // the print dialog's own choice: print to file, as PDF
+        QTimer::singleShot(0, [&pdf] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->findChild<QLineEdit*>("filename")->setText(pdf);
+            dialog->accept();
+        });
+        window.Button1Click();
+        QVERIFY(window.isVisible());
+
         // a failed print raises, and the window stays open
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(folder.Path() + "missing/certificate.pdf");
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, window.PrintPage(printer));
         QVERIFY(window.isVisible());
@@ -310,6 +317,8 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
 
 int main(int argc, char** argv)
 {
+    // the users' locale: day-first short dates, A4 paper in the print dialog
+    qputenv("LC_ALL", "cs_CZ.UTF-8");
     TApplication application(argc, argv);
     // the web view's plug-in is built beside the program, not beside the tests
     QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
