@@ -5,6 +5,7 @@
 #include "link/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
+#include "ui/BrowserWindowU.h"
 #include "ui/CardNumbersU.h"
 #include "ui/ConfigurationWriteU.h"
 #include "ui/IniFile.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFont>
 #include <QTimer>
 
@@ -212,6 +214,7 @@ void TMainWindow::ConnectControls()
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
     connect(ui->SetAddCardBtn, &QPushButton::clicked, this, &TMainWindow::SetAddCardBtnClick);
     connect(ui->SetDelCardBtn, &QPushButton::clicked, this, &TMainWindow::SetDelCardBtnClick);
+    connect(ui->PrintBtn, &QPushButton::clicked, this, &TMainWindow::PrintBtnClick);
     connect(ui->MasterReaderCB, &QCheckBox::toggled, this, &TMainWindow::UpdateControls);
     for (QLineEdit* edit : {ui->AddCardED, ui->DelCardED, ui->AppIDED})
         connect(edit, &QLineEdit::textChanged, this, &TMainWindow::UpdateControls);
@@ -538,6 +541,17 @@ TReaderConfiguration TMainWindow::ReaderConfiguration() const
     c.doorAjarSignal = byte(ui->DoorAjarSignalSE);
     c.beep = ui->BeepCB->isChecked();
     return c;
+}
+
+// --- certificate ----------------------------------------------------------------
+
+void TMainWindow::PrintBtnClick()
+{
+    if (!FBrowserWindow)
+        return;
+    FBrowserWindow->ShowCertificate(QStringLiteral("Quor 51"), ui->AppIDED->text(), QDateTime::currentDateTime());
+    // a certificate per configuration: the next write enables the button again
+    ui->PrintBtn->setEnabled(false);
 }
 
 // --- link events --------------------------------------------------------------

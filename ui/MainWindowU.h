@@ -20,6 +20,7 @@
 #include <memory>
 
 class QTimer;
+class TBrowserWindow;
 class TCommThread;
 class TIniFile;
 class TSettingDlg;
@@ -49,6 +50,8 @@ public:
     const TIniFile& LanguageIni() const { return *FLanguageIni; }
     // The dialog Nastaven1 opens; created by the program after this window.
     void SetSettingDialog(TSettingDlg* dialog);
+    // The certificate window that PrintBtn opens; it outlives this window's use of it.
+    void SetBrowserWindow(TBrowserWindow* window) { FBrowserWindow = window; }
     // The information sound; QApplication::beep unless replaced.
     void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
 
@@ -67,6 +70,7 @@ public:
     void SetAddCardBtnClick();
     void SetDelCardBtnClick();
     void WriteMIClick();
+    void PrintBtnClick();
     void UpdateControls();
 
     void CommThreadOpen(TCommThread* sender);
@@ -130,6 +134,7 @@ private:
     QIcon FStartIcon;
     QIcon FStopIcon;
 
+    TBrowserWindow* FBrowserWindow = nullptr;
     std::unique_ptr<TCommThread> FCommThread;
     TAppFolders FFolders;
     QString FServiceCard;

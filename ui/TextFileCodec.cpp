@@ -17,8 +17,8 @@ QString DecodeWindows1250(QByteArrayView bytes)
     QStringDecoder decoder(Windows1250, QStringConverter::Flag::Stateless);
     return decoder.isValid() ? QString(decoder.decode(bytes)) : QString::fromLatin1(bytes);
 }
+}
 
-// Nothing when the text holds a character the code page lacks.
 std::optional<QByteArray> EncodeWindows1250(const QString& text)
 {
     QStringEncoder encoder(Windows1250, QStringConverter::Flag::Stateless);
@@ -28,7 +28,6 @@ std::optional<QByteArray> EncodeWindows1250(const QString& text)
     }
     QByteArray bytes = encoder.encode(text);
     return encoder.hasError() ? std::nullopt : std::optional(bytes);
-}
 }
 
 TDecodedText DecodeTextFile(const QByteArray& bytes)

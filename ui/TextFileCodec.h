@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 enum class TTextEncoding { teUtf8, teWindows1250 };
 
 struct TDecodedText {
@@ -20,3 +22,6 @@ TDecodedText DecodeTextFile(const QByteArray& bytes);
 // as UTF-8 instead, whole, so that nothing is lost; the next read then sees
 // valid UTF-8. A BOM is written only for UTF-8.
 QByteArray EncodeTextFile(const TDecodedText& text);
+
+// Nothing when the text holds a character the code page lacks.
+std::optional<QByteArray> EncodeWindows1250(const QString& text);

@@ -1,6 +1,7 @@
 #include "ports/TerminationSignals.h"
 #include "ui/AppFoldersU.h"
 #include "ui/ApplicationU.h"
+#include "ui/BrowserWindowU.h"
 #include "ui/MainWindowU.h"
 #include "ui/SettingDlgU.h"
 
@@ -26,6 +27,8 @@ int main(int argc, char** argv)
     TMainWindow mainWindow(AppFolders(QCoreApplication::applicationDirPath()));
     auto* settingDlg = new TSettingDlg(mainWindow.LanguageIni(), &mainWindow);
     mainWindow.SetSettingDialog(settingDlg);
+    TBrowserWindow browserWindow(mainWindow.Folders().pageFolder, &mainWindow);
+    mainWindow.SetBrowserWindow(&browserWindow);
     QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainWindow, [&mainWindow] {
         // an open dialog is cancelled first, as Esc would, so it cannot hold the program up
         if (QWidget* dialog = QApplication::activeModalWidget())

@@ -18,7 +18,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 desktop-file-validate "$prefix/share/applications/$id.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
 for f in share/icons/hicolor/scalable/apps/$id.svg share/vyxvozeradavo/en.lng share/vyxvozeradavo/cs.lng \
-         bin/vyxvozeradavo bin/vyx-module-sim; do
+         lib/vyxvozeradavo/libvyxwebview.so bin/vyxvozeradavo bin/vyx-module-sim bin/vyxctl; do
     [[ -f "$prefix/$f" ]] || fail "$f not installed"
 done
 

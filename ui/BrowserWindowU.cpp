@@ -1,0 +1,182 @@
+#include "ui/BrowserWindowU.h"
+
+#include "ui_BrowserWindow.h"
+
+#include "ui/CertificateTemplateU.h"
+#include "ui/PageViewU.h"
+#include "ui/TextFileCodec.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QOpenGLContext>
+#include <QPluginLoader>
+#include <QScopeGuard>
+#include <QSignalBlocker>
+#include <QValidator>
+
+#include <optional>
+#include <stdexcept>
+
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
+namespace {
+constexpr char PageViewPlugin[] = "vyxwebview";
+
+[[noreturn]] void Raise(const QString& message)
+{
+    throw std::runtime_error(message.toLocal8Bit().toStdString());
+}
+
+// The page is stored in windows-1250: a character the code page lacks is
+// refused as it is typed, never replaced in the file.
+class TCodePageValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return EncodeWindows1250(input) ? Acceptable : Invalid;
+    }
+};
+
+// Created or truncated, written, flushed and closed; each step that fails
+// raises with the system's reason.
+void WritePage(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    const auto fail = [&file, &path] {
+        Raise(QStringLiteral("Cannot write the certificate \"%1\": %2")
+                  .arg(QDir::toNativeSeparators(path), file.errorString()));
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        fail();
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        fail();
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        fail();
+}
+
+// The web engine draws with contexts shared with one of the application's.
+// Qt makes that context when the application starts if asked to
+// (AA_ShareOpenGLContexts), which would load the OpenGL drivers at every start;
+// made here, it costs only the first opening of the preview. Qt's own modules
+// set it through this function of QtGui, which no public header declares.
+void CreateGlobalShareContext()
+{
+    if (QOpenGLContext::globalShareContext())
+        return;
+    auto* context = new QOpenGLContext(QCoreApplication::instance());
+    context->create();
+    qt_gl_set_global_share_context(context);
+}
+
+// Searched beside the program first (the build tree, a copied program), then
+// in the folder it is installed to, relative to the program's own folder so
+// that a package's prefix counts as much as a relocated one.
+TPageViewFactory* LoadPageViewFactory()
+{
+    CreateGlobalShareContext();
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR "/")
+                              + QLatin1String(PageViewPlugin);
+    QString reason;
+    for (const QString& name : {QString::fromLatin1(PageViewPlugin), installed}) {
+        QPluginLoader loader(name);
+        if (auto* factory = qobject_cast<TPageViewFactory*>(loader.instance()))
+            return factory;
+        reason = loader.errorString();
+    }
+    Raise(QStringLiteral("The certificate preview cannot be shown: %1").arg(reason));
+}
+}
+
+TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::BrowserWindow>())
+    , FPageFolder(QDir::cleanPath(pageFolder) + '/')
+{
+    ui->setupUi(this);
+    auto* validator = new TCodePageValidator(this);
+    ui->Edit1->setValidator(validator);
+    ui->Edit3->setValidator(validator);
+    ui->DateTimePicker1->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
+
+    connect(ui->Edit1, &QLineEdit::textChanged, this, &TBrowserWindow::Edit1Change);
+    connect(ui->Edit3, &QLineEdit::textChanged, this, &TBrowserWindow::Edit3Change);
+    connect(ui->DateTimePicker1, &QDateEdit::dateChanged, this, &TBrowserWindow::DateTimePicker1Change);
+    connect(ui->Button1, &QPushButton::clicked, this, &TBrowserWindow::Button1Click);
+}
+
+TBrowserWindow::~TBrowserWindow() = default;
+
+void TBrowserWindow::CreateWebBrowser()
+{
+    if (FWebBrowser)
+        return;
+    FWebBrowser = LoadPageViewFactory()->CreatePageView(this);
+    QWidget* view = FWebBrowser->Widget();
+    // the view takes the place and the name of the form's stand-in
+    delete layout()->replaceWidget(ui->WebBrowser1, view);
+    delete ui->WebBrowser1;
+    ui->WebBrowser1 = view;
+    view->setObjectName(QStringLiteral("WebBrowser1"));
+}
+
+int TBrowserWindow::ShowCertificate(const QString& product, const QString& serialNumber, const QDateTime& date)
+{
+    CreateWebBrowser();
+    // an unchanged text fires no change, and the picker's value set here none at all
+    ui->Edit1->setText(product);
+    {
+        const QSignalBlocker quiet(ui->DateTimePicker1);
+        ui->DateTimePicker1->setDateTime(date);
+    }
+    ui->Edit3->setText(serialNumber);
+    return exec();
+}
+
+void TBrowserWindow::Edit1Change()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+
+    const QString date = QLocale::system().toString(ui->DateTimePicker1->date(), QLocale::ShortFormat);
+    const std::optional<QByteArray> page =
+        EncodeWindows1250(CertificatePage(ui->Edit1->text(), date, ui->Edit3->text()));
+    if (!page)
+        Raise(QStringLiteral("The certificate holds a character that windows-1250 cannot store."));
+    WritePage(PagePath(), *page);
+    if (FWebBrowser)
+        FWebBrowser->Navigate(PagePath());
+}
+
+void TBrowserWindow::Button1Click()
+{
+    CreateWebBrowser();
+    if (QPrinter* printer = FWebBrowser->ChoosePrinter(this))
+        PrintPage(*printer);
+}
+
+void TBrowserWindow::PrintPage(QPrinter& printer)
+{
+    CreateWebBrowser();
+    // one print at a time: the view refuses a second one while the first runs
+    ui->Button1->setEnabled(false);
+    const auto enableButton = qScopeGuard([this] { ui->Button1->setEnabled(true); });
+
+    bool finished = false;
+    bool success = false;
+    QEventLoop loop;
+    FWebBrowser->Print(&printer, [&](bool ok) {
+        finished = true;
+        success = ok;
+        loop.quit();
+    });
+    if (!finished)
+        loop.exec();
+    if (!success)
+        Raise(QStringLiteral("The certificate could not be printed."));
+}

@@ -1,0 +1,68 @@
+// The plug-in that holds the web engine: a QWebEngineView behind TPageView.
+
+#include "ui/PageViewU.h"
+
+#include <QObject>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <memory>
+#include <utility>
+
+namespace {
+class TWebPageView : public QWebEngineView, public TPageView {
+public:
+    explicit TWebPageView(QWidget* parent)
+        : QWebEngineView(parent)
+    {
+        connect(this, &QWebEngineView::printFinished, this, &TWebPageView::PrintDone);
+        connect(page(), &QWebEnginePage::pdfPrintingFinished, this,
+                [this](const QString&, bool success) { PrintDone(success); });
+    }
+
+    QWidget* Widget() override { return this; }
+    void Navigate(const QString& localPath) override { load(QUrl::fromLocalFile(localPath)); }
+    QPrinter* ChoosePrinter(QWidget* dialogParent) override
+    {
+        if (!FPrinter)
+            FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        QPrintDialog dialog(FPrinter.get(), dialogParent);
+        return dialog.exec() == QDialog::Accepted ? FPrinter.get() : nullptr;
+    }
+
+    void Print(QPrinter* printer, std::function<void(bool)> done) override
+    {
+        FPrintDone = std::move(done);
+        // The print dialog's "print to file": the engine writes the PDF itself,
+        // with its text, where printing through QPrinter would paint pictures
+        // of the pages.
+        if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty())
+            page()->printToPdf(printer->outputFileName(), printer->pageLayout(), printer->pageRanges());
+        else
+            print(printer);
+    }
+
+private:
+    void PrintDone(bool success)
+    {
+        if (auto done = std::exchange(FPrintDone, {}))
+            done(success);
+    }
+
+    std::unique_ptr<QPrinter> FPrinter;
+    std::function<void(bool)> FPrintDone;
+};
+}
+
+class TWebPageViewPlugin : public QObject, public TPageViewFactory {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID TPageViewFactory_iid)
+    Q_INTERFACES(TPageViewFactory)
+public:
+    TPageView* CreatePageView(QWidget* parent) override { return new TWebPageView(parent); }
+};
+
+#include "WebPageViewU.moc"
