@@ -514,6 +514,7 @@ void TMainWindow::WriteMIClick()
     QString nextAppID;
     if (master) {
         // the next module gets the next serial number, whatever this one answers
+        FWrittenAppID = AppIDText(master->appID);
         nextAppID = AppIDText(IncrementAppID(master->appID));
         ui->AppIDED->setText(nextAppID);
     }
@@ -549,9 +550,15 @@ void TMainWindow::PrintBtnClick()
 {
     if (!FBrowserWindow)
         return;
-    FBrowserWindow->ShowCertificate(QStringLiteral("Quor 51"), ui->AppIDED->text(), QDateTime::currentDateTime());
+    FBrowserWindow->ShowCertificate(QStringLiteral("Quor 51"), CertificateSerialNumber(), QDateTime::currentDateTime());
     // a certificate per configuration: the next write enables the button again
     ui->PrintBtn->setEnabled(false);
+}
+
+// After a write the AppID field already holds the next module's number.
+QString TMainWindow::CertificateSerialNumber() const
+{
+    return FWrittenAppID.isEmpty() ? ui->AppIDED->text() : FWrittenAppID;
 }
 
 // --- link events --------------------------------------------------------------

@@ -71,6 +71,9 @@ public:
     void SetDelCardBtnClick();
     void WriteMIClick();
     void PrintBtnClick();
+    // The serial number the certificate names: the one the last master write
+    // sent, else the AppID field's text.
+    QString CertificateSerialNumber() const;
     void UpdateControls();
 
     void CommThreadOpen(TCommThread* sender);
@@ -136,6 +139,7 @@ private:
 
     TBrowserWindow* FBrowserWindow = nullptr;
     std::unique_ptr<TCommThread> FCommThread;
+    QString FWrittenAppID;
     TAppFolders FFolders;
     QString FServiceCard;
     bool FBeepPending = false;

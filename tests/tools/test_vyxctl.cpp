@@ -6,7 +6,10 @@
 #include "tests/ui/TestFiles.h"
 #include "ui/ConfigurationWriteU.h"
 
+#include <QDate>
+#include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +39,7 @@ private slots:
     void statusAndWatchReportACard();
     void exitStatus_data();
     void exitStatus();
+    void certificateIsOnePdfPage();
 
 private:
     void StartSimulator(const QString& line, const QStringList& extra = {});
@@ -224,6 +228,30 @@ void TestVyxctl::exitStatus()
     const TRun run = Run(line + command);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+}
+
+void TestVyxctl::certificateIsOnePdfPage()
+{
+    const QString pdf = FDir.filePath("certificate.pdf");
+    // without --serial: the one the last master write used, LastAppID being the next
+    WriteFile(FDir.filePath("settings.ini"), "[ReaderData]\nLastAppID=0112a3ff\n");
+    const TRun run = Run({"--settings", FDir.filePath("settings.ini"), "certificate", "--out", pdf, "--date",
+                          "2026-12-08"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QProcess info;
+    info.start("pdfinfo", {pdf});
+    QVERIFY(info.waitForFinished());
+    const QString infoText = QString::fromLocal8Bit(info.readAllStandardOutput());
+    QVERIFY2(infoText.contains(QRegularExpression("Pages:\\s+1\\n")), qPrintable(infoText));
+    QVERIFY(infoText.contains("(A4)"));
+    QProcess text;
+    text.start("pdftotext", {pdf, "-"});
+    QVERIFY(text.waitForFinished());
+    const QString page = QString::fromUtf8(text.readAllStandardOutput());
+    QVERIFY2(page.contains("0012a3ff"), qPrintable(page));
+    QVERIFY(page.contains("Quor 51"));
+    QVERIFY(page.contains("24 měsíců"));
+    QVERIFY(page.contains(QLocale::system().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
 }
 
 QTEST_GUILESS_MAIN(TestVyxctl)

@@ -129,6 +129,8 @@ void TestWriteSim::writeReachesModule()
     QCOMPARE(SimStateValue(state, "plus-card"), QStringLiteral("0000000000001234"));
     QCOMPARE(SimStateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
     QVERIFY(Control<QWidget>(window, "PrintBtn")->isEnabled());
+    // the certificate names the module just written, not the next one
+    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000ff"));
 }
 
 void TestWriteSim::moduleSilentMidBatchFails()

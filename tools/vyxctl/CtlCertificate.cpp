@@ -1,0 +1,112 @@
+#include "tools/vyxctl/CtlCertificate.h"
+
+#include "tools/vyxctl/CtlCommands.h"
+#include "tools/vyxctl/CtlOutput.h"
+#include "ui/AppFoldersU.h"
+#include "ui/CardNumbersU.h"
+#include "ui/CertificateTemplateU.h"
+#include "ui/IniFile.h"
+#include "ui/SettingsU.h"
+#include "ui/TextFileCodec.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QEventLoop>
+#include <QFile>
+#include <QLocale>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEnginePage>
+
+namespace {
+constexpr char DefaultProduct[] = "Quor 51";
+constexpr int RenderWaitMs = 60000;
+
+// The serial number the last master write used: the one before the stored next one.
+QString LastWrittenSerial(const TCtlCommandLine& cl)
+{
+    const QString path = cl.settingsFile.isEmpty()
+                             ? AppFolders(QCoreApplication::applicationDirPath()).settingsFile
+                             : cl.settingsFile;
+    const QString next = ReadSettings(TIniFile(path), {}).lastAppID;
+    if (!IsValidAppID(next))
+        throw EUsage(QStringLiteral("no --serial given and the settings file holds no serial number"));
+    TAppID id = AppIDBytes(next);
+    for (std::uint8_t& byte : id) {
+        if (byte-- != 0)
+            break;
+    }
+    return AppIDText(id);
+}
+
+QDate DateOption(const TCtlCommandLine& cl)
+{
+    if (!cl.Has("--date"))
+        return QDate::currentDate();
+    const QDate date = QDate::fromString(cl.options["--date"], Qt::ISODate);
+    if (!date.isValid())
+        throw EUsage(QStringLiteral("--date: \"%1\" is not a date YYYY-MM-DD").arg(cl.options["--date"]));
+    return date;
+}
+
+// Waits for one emission of the signal; false when the time ran out.
+template <class Signal, class Slot>
+bool WaitFor(const QWebEnginePage& page, Signal signal, Slot slot)
+{
+    QEventLoop loop;
+    bool done = false;
+    QObject::connect(&page, signal, &loop, [&](auto... args) {
+        slot(args...);
+        done = true;
+        loop.quit();
+    });
+    QTimer::singleShot(RenderWaitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done;
+}
+}
+
+int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
+{
+    const QString outFile = cl.options.value("--out");
+    if (outFile.isEmpty())
+        throw EUsage(QStringLiteral("certificate needs --out FILE.pdf"));
+    const QString product = cl.options.value("--product", QString::fromLatin1(DefaultProduct));
+    const QString serial = cl.Has("--serial") ? cl.options["--serial"] : LastWrittenSerial(cl);
+    // the date as the certificate window shows it: the user's short format
+    const QString date = QLocale::system().toString(DateOption(cl), QLocale::ShortFormat);
+
+    // the same file as the window's preview, windows-1250 as the page declares
+    const std::optional<QByteArray> page = EncodeWindows1250(CertificatePage(product, date, serial));
+    if (!page)
+        throw EUsage(QStringLiteral("the product or the serial number holds a character windows-1250 cannot store"));
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("tmp.html")));
+    if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(*page) != page->size() || !file.flush()) {
+        out.Error(QStringLiteral("cannot write the page: %1").arg(file.errorString()));
+        return CtlExit::CannotStore;
+    }
+    file.close();
+
+    QWebEnginePage web;
+    bool loaded = false;
+    web.load(QUrl::fromLocalFile(file.fileName()));
+    if (!WaitFor(web, &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; }) || !loaded) {
+        out.Error(QStringLiteral("the page could not be rendered"));
+        return CtlExit::CannotStore;
+    }
+    bool printed = false;
+    web.printToPdf(outFile, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
+                                        QPageLayout::Millimeter));
+    if (!WaitFor(web, &QWebEnginePage::pdfPrintingFinished, [&](const QString&, bool ok) { printed = ok; })
+        || !printed) {
+        out.Error(QStringLiteral("cannot write %1").arg(outFile));
+        return CtlExit::CannotStore;
+    }
+    out.Result(QStringLiteral("certificate for %1 written to %2").arg(serial, outFile),
+               {{"serialNumber", serial}, {"product", product}, {"date", date}, {"file", outFile}});
+    return CtlExit::Done;
+}
