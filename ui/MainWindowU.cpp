@@ -7,15 +7,19 @@
 #include "ports/PortNames.h"
 #include "ui/CardNumbersU.h"
 #include "ui/ConfigurationWriteU.h"
+#include "ui/DesktopSoundU.h"
 #include "ui/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "ui/ModuleRequestsU.h"
 #include "ui/SettingDlgU.h"
 #include "ui/SettingsU.h"
 #include "ui/TypingLimitU.h"
+#include "ui/WheelFocusU.h"
 #include "widgets/Colors.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
 #include <QCloseEvent>
 #include <QFont>
 #include <QTimer>
@@ -33,6 +37,15 @@ constexpr int ProgressPanel = 1;
 constexpr std::uint8_t FirmwareReplyCode = 0xFF;
 constexpr std::uint8_t RegisterReplyCode = 0xB7;
 constexpr std::uint8_t StatusReplyCode = 0xB5;
+
+// The designs place every control for the 8-point font of a 96-dpi desktop.
+// The window has a fixed size, so a larger desktop font would cut captions.
+constexpr int DesignFontPixels = 11;
+constexpr int MinimumFontPixels = 8;
+// space kept between a caption and the control beside it
+constexpr int CaptionGap = 2;
+// a push button's frame and the space its style keeps around the text
+constexpr int ButtonTextMargin = 6;
 
 constexpr int CardDigits = 16;
 constexpr int AppIDDigits = 8;
@@ -85,6 +98,50 @@ QFont FixedPitchFont()
     return font;
 }
 
+// The room a caption has: up to the next control on its right in the same
+// row, or the edge of its area.
+int CaptionRoom(const QWidget& caption)
+{
+    // the areas are laid out only when the window is shown
+    int right = TMainWindow::ClientWidth - CaptionGap;
+    const QRect row = caption.geometry();
+    for (const QWidget* other : caption.parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect place = other->geometry();
+        if (other != &caption && !other->isHidden() && place.left() > row.left() && place.top() < row.bottom()
+            && place.bottom() > row.top())
+            right = std::min(right, place.left() - CaptionGap);
+    }
+    return right - row.left();
+}
+
+void ShrinkFont(QWidget& widget)
+{
+    QFont font = widget.font();
+    font.setPixelSize(font.pixelSize() - 1);
+    widget.setFont(font);
+}
+
+// Label boxes of the designs are 13 pixels high and as wide as their Czech
+// texts were. A label or check box grows to the caption it is given, keeping
+// its place; a caption too long for its room, or for its button, takes a
+// smaller font rather than being cut.
+void FitToCaption(QObject* control)
+{
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        const QString text = QString(button->text()).remove(u'&');
+        while (button->fontMetrics().horizontalAdvance(text) + ButtonTextMargin > button->width()
+               && button->font().pixelSize() > MinimumFontPixels)
+            ShrinkFont(*button);
+        return;
+    }
+    if (!qobject_cast<QLabel*>(control) && !qobject_cast<QCheckBox*>(control))
+        return;
+    auto& caption = *static_cast<QWidget*>(control);
+    while (caption.sizeHint().width() > CaptionRoom(caption) && caption.font().pixelSize() > MinimumFontPixels)
+        ShrinkFont(caption);
+    caption.resize(caption.size().expandedTo(caption.sizeHint()));
+}
+
 void SetBevelColor(TColorBevel* bevel, TColor color)
 {
     bevel->SetBriteColor(color);
@@ -105,7 +162,7 @@ TMainWindow::TMainWindow(const TAppFolders& folders, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
     , FFolders(folders)
-    , FBeep([] { QApplication::beep(); })
+    , FBeep(PlayDesktopSound)
 {
     FormCreate();
 }
@@ -162,11 +219,16 @@ void TMainWindow::SetUpControls()
     ui->Program1->insertSeparator(ui->Konec1)->setObjectName(QStringLiteral("N1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    QFont clientFont = centralWidget()->font();
+    clientFont.setPixelSize(DesignFontPixels);
+    centralWidget()->setFont(clientFont);
     SetClientHeight(ClientHeight);
     setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.svg")));
 
+    // white under any theme, so its headings cannot take the theme's text colour
     QPalette panel = ui->Panel1->palette();
     panel.setColor(QPalette::Window, VclColor(clWhite));
+    panel.setColor(QPalette::WindowText, VclColor(clBlack));
     ui->Panel1->setPalette(panel);
 
     ui->Tamper->SetShape(TShape::TShapeType::stCircle);
@@ -201,6 +263,10 @@ void TMainWindow::SetUpControls()
     LimitTyping(ui->AddCardED, CardDigits);
     LimitTyping(ui->DelCardED, CardDigits);
     LimitTyping(ui->AppIDED, AppIDDigits);
+    for (QWidget* control : std::initializer_list<QWidget*>{ui->SetAddressSE, ui->StrikeTimeSE, ui->DoorAjarSE,
+                                                            ui->TamperSignalSE, ui->ForcedDoorSignalSE,
+                                                            ui->DoorAjarSignalSE, ui->InputFunctionCB})
+        WheelOnlyWhenFocused(control);
 
     auto makeTimer = [this](const char* name, int interval, bool enabled) {
         auto* timer = new QTimer(this);
@@ -278,8 +344,10 @@ void TMainWindow::LoadLanguage(const TIniFile& ini)
         const QString text = texts.value(QString::fromUtf8(key.key));
         if (control.startsWith(ui->InputFunctionCB->objectName() + '#'))
             ui->InputFunctionCB->addItem(text);
-        else if (QObject* target = findChild<QObject*>(control))
+        else if (QObject* target = findChild<QObject*>(control)) {
             SetCaption(target, text);
+            FitToCaption(target);
+        }
     }
     FTexts = KeptTexts(texts);
     setWindowTitle(QString::fromLatin1(WindowTitle));
@@ -461,7 +529,9 @@ void TMainWindow::SetIndicators(std::uint32_t color)
 void TMainWindow::BlankPreset()
 {
     SetIndicators(clWhite);
-    SetCardLabelsColor(clBtnFace);
+    // the button face of the designs: unreadable on the white panel under a
+    // light theme, and as dark as live text under a dark one
+    SetCardLabelsColor(clGreyedOnWhite);
 }
 
 void TMainWindow::GreyPreset()
@@ -731,7 +801,7 @@ void TMainWindow::SlowTimerTimer()
     }
     if (FBeepPending) {
         FBeepPending = false;
-        FBeep();
+        FBeep(InformationSound);
     }
 }
 

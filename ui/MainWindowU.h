@@ -48,8 +48,8 @@ public:
     const TIniFile& LanguageIni() const { return *FLanguageIni; }
     // The dialog Nastaven1 opens; created by the program after this window.
     void SetSettingDialog(TSettingDlg* dialog);
-    // The information sound; QApplication::beep unless replaced.
-    void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
+    // The information sound: the desktop's sound event of that name unless replaced.
+    void SetBeepHook(std::function<void(const char* soundEvent)> beep) { FBeep = std::move(beep); }
 
     // Handlers, named as the designs name them.
     void Start1Click();
@@ -142,5 +142,5 @@ private:
     QPointer<TSettingDlg> FSettingDlg;
 
     TKeptTexts FTexts;
-    std::function<void()> FBeep;
+    std::function<void(const char*)> FBeep;
 };

@@ -7,7 +7,7 @@
 int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
-    application.setApplicationName(QStringLiteral("Vyx 400 voze Radavo"));
+    application.setApplicationName(QString::fromUtf8(ApplicationTitle));
     // the taskbar finds the icon through the desktop file; no display name,
     // which the window system would append to the caption
     application.setDesktopFileName(QStringLiteral("cz.kalvent.VyxvozeRadavo"));
@@ -26,12 +26,7 @@ int main(int argc, char** argv)
     TMainWindow mainWindow(AppFolders(QCoreApplication::applicationDirPath()));
     auto* settingDlg = new TSettingDlg(mainWindow.LanguageIni(), &mainWindow);
     mainWindow.SetSettingDialog(settingDlg);
-    QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainWindow, [&mainWindow] {
-        // an open dialog is cancelled first, as Esc would, so it cannot hold the program up
-        if (QWidget* dialog = QApplication::activeModalWidget())
-            dialog->close();
-        mainWindow.close();
-    });
+    CloseOnRequestToEnd(mainWindow, terminationSignals);
 
     mainWindow.show();
     return application.exec();

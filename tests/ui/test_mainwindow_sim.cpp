@@ -76,7 +76,7 @@ void TestMainWindowSim::StartWindow()
     FBeeps = 0;
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
     AddSettingDialog(*FWindow);
-    FWindow->SetBeepHook([this] { ++FBeeps; });
+    FWindow->SetBeepHook([this](const char*) { ++FBeeps; });
     FWindow->show();
 }
 
@@ -152,7 +152,7 @@ void TestMainWindowSim::stopGreysLampAtOnceAndBlanksOnClose()
     QTRY_VERIFY_WITH_TIMEOUT(!window.CommThread().IsActive(), LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<QAction>(window, "Start1")->text(), QStringLiteral("Start"), LinkWaitMs);
     QCOMPARE(Indicators(window), AllIndicators(clWhite));
-    QCOMPARE(TextColor(window, "CardLB"), VclColor(clBtnFace));
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clGreyedOnWhite));
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
     QVERIFY(!Control<QAction>(window, "WriteMI")->isEnabled());
 }
