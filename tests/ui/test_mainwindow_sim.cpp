@@ -4,7 +4,9 @@
 #include "MainWindowTestSupport.h"
 
 #include "link/CommThreadU.h"
+#include "ports/TerminationSignals.h"
 #include "tests/link/SimProcess.h"
+#include "ui/ApplicationU.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -40,6 +42,7 @@ private slots:
     void corruptedReplyTurnsLampYellow();
     void stopGreysLampAtOnceAndBlanksOnClose();
     void closingWhileRunningNeedsNoSecondAction();
+    void terminationClosesLinkThenSavesSettings();
     void addressChangeRequeuesInformationRequests();
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
@@ -165,6 +168,27 @@ void TestMainWindowSim::closingWhileRunningNeedsNoSecondAction()
     QVERIFY(window.isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), LinkWaitMs);
     QVERIFY(!window.CommThread().IsActive());
+}
+
+// SIGTERM as at logout, with the link open: the window closes as from its
+// close box, the link first, and the settings are saved when it goes.
+void TestMainWindowSim::terminationClosesLinkThenSavesSettings()
+{
+    TTerminationSignals termination;
+    QString error;
+    QVERIFY2(termination.Install(error), qPrintable(error));
+    CloseOnRequestToEnd(*FWindow, termination);
+    Connect();
+    Control<QSpinBox>(*FWindow, "StrikeTimeSE")->setValue(42);
+    QVERIFY(!FFolder->Settings().contains("StrikeTime"));
+
+    QCOMPARE(::kill(::getpid(), SIGTERM), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), LinkWaitMs);
+    QVERIFY(!FWindow->CommThread().IsActive());
+    QCOMPARE(Control<QAction>(*FWindow, "Start1")->text(), QStringLiteral("Start"));
+    FWindow.reset();
+    const QByteArray saved = FFolder->Settings();
+    QVERIFY2(saved.contains("StrikeTime=42") && saved.contains("CommunicationMode=LAN"), saved);
 }
 
 void TestMainWindowSim::addressChangeRequeuesInformationRequests()
