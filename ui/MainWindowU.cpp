@@ -651,6 +651,8 @@ void TMainWindow::CommThreadOpen(TCommThread*)
 
 void TMainWindow::CommThreadClose(TCommThread*)
 {
+    // the status text stays as the designs have it; the lamp says why
+    ui->S1->setToolTip(FCommThread->LastError());
     BlankPreset();
     ui->Start1->setText(FTexts.mainMenuStart);
     ui->Start1->setIcon(FStartIcon);
@@ -675,6 +677,7 @@ void TMainWindow::CommThreadChecksumError(TCommThread*)
 
 void TMainWindow::CommThreadError(TCommThread*)
 {
+    ui->S1->setToolTip(FCommThread->LastError());
     Timer1->stop();
     SetLamp(clBtnShadow);
     GreyPreset();
@@ -712,6 +715,7 @@ void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
         SetStatusText(FTexts.connected);
     Timer1->stop();
     SetLamp(clLime);
+    ui->S1->setToolTip(QString());
     Timer1->start();
 
     if (reply.size() <= FrameOffset::Command)

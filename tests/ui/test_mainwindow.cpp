@@ -1,10 +1,13 @@
 // The main window without a module: start-up state, the decoding of replies
 // handed to it, the set-by-card mode, the request bodies and the settings.
 
+#include "AsNobody.h"
 #include "MainWindowTestSupport.h"
+#include "TestFiles.h"
 
 #include "link/AppErrors.h"
 #include "link/CommThreadU.h"
+#include "ports/PortNames.h"
 #include "ui/ModuleRequestsU.h"
 
 #include <QAction>
@@ -59,6 +62,7 @@ private slots:
     void shortRepliesUseOnlyWhatIsThere();
     void transferMessagesSurviveGoodReplies();
     void timeOutAndCheckErrorShowOnLampAndIndicators();
+    void lampToolTipNamesAPortWithoutPermission();
 
     void setByCardEndsWithOneBeep();
     void setByCardSecondPressCancels();
@@ -309,6 +313,26 @@ void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
     QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
 
     window.CommThreadError(nullptr);
+    QCOMPARE(LampBrush(window), clBtnShadow);
+    QCOMPARE(StatusText(window), QString());
+}
+
+void TestMainWindow::lampToolTipNamesAPortWithoutPermission()
+{
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
+    const QString device = dir.filePath("ttyVYX");
+    WriteFile(device, {});
+    QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
+    TProgramFolder folder("[Communication]\nCommunicationMode=COM\nCOM_Port=1\n[Ports]\nCOM1=" + device.toUtf8() + "\n");
+    TMainWindow window(folder.Path());
+    {
+        TAsNobody asNobody(::geteuid() == 0);
+        window.Start1Click();
+    }
+    PortNames::SetConfiguredPaths({});
+    QCOMPARE(Control<TShape>(window, "S1")->toolTip(),
+             device + QStringLiteral(": permission denied \u2014 add the user to the dialout group"));
     QCOMPARE(LampBrush(window), clBtnShadow);
     QCOMPARE(StatusText(window), QString());
 }

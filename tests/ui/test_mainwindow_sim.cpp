@@ -43,6 +43,7 @@ private slots:
     void stopGreysLampAtOnceAndBlanksOnClose();
     void closingWhileRunningNeedsNoSecondAction();
     void terminationClosesLinkThenSavesSettings();
+    void lampToolTipSaysWhyTheLinkFailed();
     void addressChangeRequeuesInformationRequests();
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
@@ -189,6 +190,26 @@ void TestMainWindowSim::terminationClosesLinkThenSavesSettings()
     FWindow.reset();
     const QByteArray saved = FFolder->Settings();
     QVERIFY2(saved.contains("StrikeTime=42") && saved.contains("CommunicationMode=LAN"), saved);
+}
+
+void TestMainWindowSim::lampToolTipSaysWhyTheLinkFailed()
+{
+    auto* lamp = Control<TShape>(*FWindow, "S1");
+    Connect();
+    QCOMPARE(lamp->toolTip(), QString());
+    // the module server goes away: its end of the connection is closed
+    const int port = FSimulator->TcpPort();
+    FSimulator.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection closed by the device server"), LinkWaitMs);
+
+    Control<QAction>(*FWindow, "Start1")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection refused: 127.0.0.1:%1").arg(port), LinkWaitMs);
+    QCOMPARE(StatusText(*FWindow), QString());
+
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(port)}));
+    Connect();
+    QCOMPARE(lamp->toolTip(), QString());
 }
 
 void TestMainWindowSim::addressChangeRequeuesInformationRequests()
