@@ -190,8 +190,8 @@ constexpr qint64 StaleTemporarySeconds = 60;
 void RemoveStaleTemporaries(const QString& fileName)
 {
     const QFileInfo file(fileName);
-    const QRegularExpression ours(
-        QRegularExpression::anchoredPattern(QRegularExpression::escape(file.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    const QRegularExpression ours(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(file.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
     const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-StaleTemporarySeconds);
     const QFileInfoList candidates = file.dir().entryInfoList(QDir::Files | QDir::Hidden);
     for (const QFileInfo& candidate : candidates)

@@ -19,9 +19,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QPushButton>
 #include <QCloseEvent>
 #include <QFont>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>

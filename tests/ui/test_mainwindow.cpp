@@ -324,7 +324,8 @@ void TestMainWindow::lampToolTipNamesAPortWithoutPermission()
     const QString device = dir.filePath("ttyVYX");
     WriteFile(device, {});
     QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
-    TProgramFolder folder("[Communication]\nCommunicationMode=COM\nCOM_Port=1\n[Ports]\nCOM1=" + device.toUtf8() + "\n");
+    TProgramFolder folder("[Communication]\nCommunicationMode=COM\nCOM_Port=1\n[Ports]\nCOM1=" + device.toUtf8()
+                          + "\n");
     TMainWindow window(folder.Path());
     {
         TAsNobody asNobody(::geteuid() == 0);

@@ -15,6 +15,9 @@
 #include <QStyle>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 const QByteArray MasterOn = "[Version]\nSetMaster=1\n";
 
@@ -179,7 +182,8 @@ void TestMainWindowDesktop::panelReadsUnderLightAndDarkThemes()
             if (label->text().isEmpty())
                 continue;
             const double contrast = Contrast(label->palette().color(QPalette::WindowText), background);
-            QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1 %2: %3").arg(state, label->objectName()).arg(contrast)));
+            QVERIFY2(contrast >= 4.5,
+                     qPrintable(QStringLiteral("%1 %2: %3").arg(state, label->objectName()).arg(contrast)));
         }
     };
     checkTexts("greyed");

@@ -203,7 +203,8 @@ void TestMainWindowSim::lampToolTipSaysWhyTheLinkFailed()
     QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection closed by the device server"), LinkWaitMs);
 
     Control<QAction>(*FWindow, "Start1")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection refused: 127.0.0.1:%1").arg(port), LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection refused: 127.0.0.1:%1").arg(port),
+                              LinkWaitMs);
     QCOMPARE(StatusText(*FWindow), QString());
 
     FSimulator = std::make_unique<TSimProcess>();
