@@ -3,16 +3,20 @@
 #include "link/AppErrors.h"
 #include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
+#include "ports/PortNames.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
@@ -30,6 +34,19 @@ const char* const ActiveChangeError =
 
 constexpr int AssignIdle = -1;
 constexpr int AssignFollowUpDue = -2;
+QString SystemErrorText(int errnoValue)
+{
+    return QString::fromLocal8Bit(std::strerror(errnoValue));
+}
+
+// A serial failure as the user can act on it.
+QString PortFailure(const QString& device, int errnoValue, const QString& otherwise)
+{
+    if (errnoValue == EACCES || errnoValue == EPERM)
+        return device + QStringLiteral(": permission denied \u2014 add the user to the dialout group");
+    return device + QStringLiteral(": ") + (errnoValue > 0 ? SystemErrorText(errnoValue) : otherwise);
+}
+
 // Releases the command queue's lock when it goes, also on an error.
 struct TQueueLockHeld {
     std::atomic_flag& lock;
@@ -66,6 +83,10 @@ struct TCommThread::TImpl {
     // The worker only tries the queue lock; the main thread waits for it.
     std::atomic_flag queueLock = ATOMIC_FLAG_INIT;
     std::deque<TCanonicalFrame> queue;
+
+    // Main thread only: the reason behind the last OnCommError or failed OnClose.
+    QString lastError;
+    bool closeAsked = false;
 
     // Declared last so they go first: their threads call back into the above.
     std::unique_ptr<TClientSocket> socket;
@@ -104,6 +125,26 @@ struct TCommThread::TImpl {
             if (self->*event)
                 (self->*event)(self, args...);
         });
+    }
+
+    // Sets the reason on the main thread just before the event, so that the
+    // handler reads it with LastError.
+    void RaiseFailure(std::function<void(TCommThread*)> TCommThread::*event, const QString& reason)
+    {
+        TCommThread* self = q;
+        Raise([self, event, reason] {
+            self->d->lastError = reason;
+            if (self->*event)
+                (self->*event)(self);
+        });
+    }
+
+    QString FailureOf(const std::exception& e) const
+    {
+        if (const auto* portError = dynamic_cast<const EComPort*>(&e))
+            return PortFailure(PortNames::DevicePath(port->Port()), portError->SystemError(),
+                               QString::fromLocal8Bit(e.what()));
+        return QString::fromLocal8Bit(e.what());
     }
 
     // --- worker -----------------------------------------------------------
@@ -312,11 +353,14 @@ struct TCommThread::TImpl {
         }
     }
 
-    void ComPortLineLost()
+    void ComPortLineLost(int errnoValue)
     {
         TCommThread* self = q;
-        Raise([self] {
+        const QString reason =
+            PortFailure(PortNames::DevicePath(port->Port()), errnoValue, QStringLiteral("the line was lost"));
+        Raise([self, reason] {
             self->Close();
+            self->d->lastError = reason;
             if (self->OnCommError)
                 self->OnCommError(self);
         });
@@ -325,8 +369,10 @@ struct TCommThread::TImpl {
     void SocketError(int& errorCode)
     {
         q->Close();
+        const QString reason =
+            SystemErrorText(errorCode) + QStringLiteral(": %1:%2").arg(socket->Host()).arg(socket->Port());
         errorCode = 0;
-        RaiseEvent(&TCommThread::OnCommError);
+        RaiseFailure(&TCommThread::OnCommError, reason);
     }
 
     void SocketRead()
@@ -346,13 +392,18 @@ struct TCommThread::TImpl {
         port->OnAfterOpen = [this](TComPort*) { TransportOpened(); };
         port->OnAfterClose = [this](TComPort*) { RaiseEvent(&TCommThread::OnClose); };
         port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
-        port->OnLineLost = [this](TComPort*, int) { ComPortLineLost(); };
+        port->OnLineLost = [this](TComPort*, int errnoValue) { ComPortLineLost(errnoValue); };
 
         socket = std::make_unique<TClientSocket>();
         socket->SetHost(InitialHost);
         socket->SetPort(InitialPort);
         socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { TransportOpened(); };
-        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) { RaiseEvent(&TCommThread::OnClose); };
+        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) {
+            if (closeAsked)
+                RaiseEvent(&TCommThread::OnClose);
+            else
+                RaiseFailure(&TCommThread::OnClose, QStringLiteral("Connection closed by the device server"));
+        };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };
     }
@@ -392,6 +443,7 @@ void TCommThread::Open()
         std::lock_guard lock(d->linkLock);
         d->outstanding.clear();
     }
+    d->lastError.clear();
     try {
         if (LANMode()) {
             if (!d->socket->Active())
@@ -399,14 +451,15 @@ void TCommThread::Open()
         } else if (!d->port->Connected()) {
             d->port->Open();
         }
-    } catch (const std::exception&) {
-        d->RaiseEvent(&TCommThread::OnCommError);
+    } catch (const std::exception& e) {
+        d->RaiseFailure(&TCommThread::OnCommError, d->FailureOf(e));
     }
 }
 
 void TCommThread::Close()
 {
     d->Pause();
+    const bool nested = std::exchange(d->closeAsked, true);
     try {
         if (LANMode()) {
             if (d->socket->Active())
@@ -414,12 +467,18 @@ void TCommThread::Close()
         } else if (d->port->Connected()) {
             d->port->Close();
         }
-    } catch (const std::exception&) {
-        d->RaiseEvent(&TCommThread::OnCommError);
+    } catch (const std::exception& e) {
+        d->RaiseFailure(&TCommThread::OnCommError, d->FailureOf(e));
     }
+    d->closeAsked = nested;
     HoldQueueLock();
     const TQueueLockHeld held{d->queueLock};
     d->queue.clear();
+}
+
+QString TCommThread::LastError() const
+{
+    return d->lastError;
 }
 
 bool TCommThread::IsActive() const

@@ -36,6 +36,11 @@ public:
     void Open();
     void Close();
     bool IsActive() const;
+    // Why the link last failed (an open or close that failed, a socket error,
+    // a lost line, the device server closing the connection), for the user;
+    // empty since Open when nothing failed. Set on the main thread just before
+    // OnCommError or OnClose runs.
+    QString LastError() const;
     // Queues a request body framed by BuildFrame (00 00 00 unframed). Pumps
     // pending events while the worker holds the queue. A body shorter than its
     // length byte raises EFrameError and queues nothing.

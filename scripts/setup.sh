@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 preset="${1:-default}"
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev
           qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-webengine-dev libgl-dev
-          fonts-liberation xvfb poppler-utils
+          fonts-liberation xvfb poppler-utils libcanberra-dev
           desktop-file-utils appstream dpkg-dev file)
 
 missing=()

@@ -1,8 +1,11 @@
 #include "ui/ApplicationU.h"
 
 #include "link/AppErrors.h"
+#include "ports/TerminationSignals.h"
+#include "ui/MainWindowU.h"
 
 #include <QMessageBox>
+#include <QSessionManager>
 
 #include <exception>
 
@@ -24,6 +27,19 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 void InstallErrorBox()
 {
     AppErrors::SetHandler([](const QString& message) {
-        QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"), message);
+        QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf8(ApplicationTitle), message);
     });
+}
+
+void CloseOnRequestToEnd(TMainWindow& window, TTerminationSignals& termination)
+{
+    const auto close = [&window] {
+        // as Esc would, so that a dialog cannot hold the program up
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
+        window.close();
+    };
+    QObject::connect(&termination, &TTerminationSignals::Received, &window, close);
+    // the close is not waited for here: the session goes on at once
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window, [close](QSessionManager&) { close(); });
 }

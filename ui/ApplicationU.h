@@ -5,6 +5,13 @@
 
 #include <QApplication>
 
+class TMainWindow;
+class TTerminationSignals;
+
+// The application title: the error box's caption and the application name. It
+// is no display name, which the window system would append to every caption.
+inline constexpr char ApplicationTitle[] = "Vyx 400 voze Radavo";
+
 class TApplication : public QApplication {
     Q_OBJECT
 public:
@@ -15,5 +22,12 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Makes AppErrors::Report show the message box with the caption "Error".
+// Makes AppErrors::Report show the message box with the application title.
 void InstallErrorBox();
+
+// Asked from outside to end (SIGTERM at logout or from kill, Ctrl+C, a closed
+// terminal, the session manager's end of session), the program ends as by the
+// window's close box: an open dialog cancelled, the link closed first, the
+// settings saved when the window goes. Nothing asks the user or holds the
+// session up.
+void CloseOnRequestToEnd(TMainWindow& window, TTerminationSignals& termination);

@@ -2,8 +2,11 @@
 
 #include "ui/TextFileCodec.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -180,6 +183,37 @@ TIniDocument ReadDocument(const QString& fileName)
     return ReadBytes(fileName, bytes) == TReadResult::Read ? TIniDocument::FromBytes(bytes) : TIniDocument();
 }
 
+// A save that was killed leaves QSaveFile's temporary file, the file's name
+// and six letters or digits. One older than this is no longer being written.
+constexpr qint64 StaleTemporarySeconds = 60;
+
+void RemoveStaleTemporaries(const QString& fileName)
+{
+    const QFileInfo file(fileName);
+    const QRegularExpression ours(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(file.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-StaleTemporarySeconds);
+    const QFileInfoList candidates = file.dir().entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo& candidate : candidates)
+        if (ours.match(candidate.fileName()).hasMatch() && candidate.lastModified().toUTC() < staleBefore)
+            QFile::remove(candidate.filePath());
+}
+
+void SetLine(TIniDocument& document, const TIniEntry& entry)
+{
+    QString oneLineValue = entry.value;
+    oneLineValue.replace(u'\r', u' ').replace(u'\n', u' ');
+    if (const qsizetype line = document.FindKey(entry.section, entry.key); line >= 0) {
+        // the key keeps its spelling in the file
+        document.Lines[line] = KeyLine(document.Lines[line])->Key.toString() + u'=' + oneLineValue;
+    } else if (const qsizetype point = document.InsertionPoint(entry.section); point >= 0) {
+        document.Lines.insert(point, entry.key + u'=' + oneLineValue);
+    } else {
+        document.Lines.append(u'[' + entry.section + u']');
+        document.Lines.append(entry.key + u'=' + oneLineValue);
+    }
+}
+
 // A file marked read-only is kept as it is, even for a user whom the system
 // would let replace it.
 bool MarkedReadOnly(const QString& fileName)
@@ -222,27 +256,26 @@ QStringList TIniFile::ReadSection(const QString& section) const
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
+    WriteStrings({{section, key, value}});
+}
+
+void TIniFile::WriteStrings(const QList<TIniEntry>& entries)
+{
     QByteArray bytes;
     if (ReadBytes(FFileName, bytes) == TReadResult::Unreadable || MarkedReadOnly(FFileName))
         throw EIniFileError::UnableToWrite(FFileName);
     TIniDocument document = TIniDocument::FromBytes(bytes);
-
-    QString oneLineValue = value;
-    oneLineValue.replace(u'\r', u' ').replace(u'\n', u' ');
-    if (const qsizetype line = document.FindKey(section, key); line >= 0) {
-        // the key keeps its spelling in the file
-        document.Lines[line] = KeyLine(document.Lines[line])->Key.toString() + u'=' + oneLineValue;
-    } else if (const qsizetype point = document.InsertionPoint(section); point >= 0) {
-        document.Lines.insert(point, key + u'=' + oneLineValue);
-    } else {
-        document.Lines.append(u'[' + section + u']');
-        document.Lines.append(key + u'=' + oneLineValue);
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        SetLine(document, entries[i]);
+        if (FEntryHook)
+            FEntryHook(i + 1);
     }
 
     const QByteArray updated = document.ToBytes();
     QSaveFile file(FFileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(updated) != updated.size() || !file.commit())
         throw EIniFileError::UnableToWrite(FFileName);
+    RemoveStaleTemporaries(FFileName);
 }
 
 void TIniFile::WriteInteger(const QString& section, const QString& key, int value)

@@ -3,9 +3,11 @@
 // key=value, names matched without regard to case. Every read and write goes
 // to the file itself; nothing is cached between calls.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <stdexcept>
 
 // "Unable to write to <file>", raised by a write that could not be made.
@@ -13,6 +15,13 @@ class EIniFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
     static EIniFileError UnableToWrite(const QString& fileName);
+};
+
+// One key to write: section, key, value.
+struct TIniEntry {
+    QString section;
+    QString key;
+    QString value;
 };
 
 class TIniFile {
@@ -40,7 +49,17 @@ public:
     // then would lose its other lines).
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
+    // Writes the entries in order, as WriteString would, in one replacement of
+    // the file: a reader, or a program killed during the save, sees all old
+    // values or all new ones. After the replacement the temporary files that
+    // earlier saves left behind (a program killed mid-save) are removed.
+    void WriteStrings(const QList<TIniEntry>& entries);
+
+    // For tests: called with the number of entries applied so far, after each
+    // one, while the file on disk is still the old one.
+    void SetEntryHook(std::function<void(qsizetype applied)> hook) { FEntryHook = std::move(hook); }
 
 private:
     QString FFileName;
+    std::function<void(qsizetype)> FEntryHook;
 };

@@ -8,6 +8,7 @@
 #include "ui/BrowserWindowU.h"
 #include "ui/CardNumbersU.h"
 #include "ui/ConfigurationWriteU.h"
+#include "ui/DesktopSoundU.h"
 #include "ui/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "ui/ModuleRepliesU.h"
@@ -15,12 +16,15 @@
 #include "ui/SettingDlgU.h"
 #include "ui/SettingsU.h"
 #include "ui/TypingLimitU.h"
+#include "ui/WheelFocusU.h"
 #include "widgets/Colors.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFont>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,6 +36,15 @@ constexpr char SerialNotKnown[] = "sn: NA";
 
 constexpr int StatusTextPanel = 2;
 constexpr int ProgressPanel = 1;
+
+// The designs place every control for the 8-point font of a 96-dpi desktop.
+// The window has a fixed size, so a larger desktop font would cut captions.
+constexpr int DesignFontPixels = 11;
+constexpr int MinimumFontPixels = 8;
+// space kept between a caption and the control beside it
+constexpr int CaptionGap = 2;
+// a push button's frame and the space its style keeps around the text
+constexpr int ButtonTextMargin = 6;
 
 constexpr int CardDigits = 16;
 constexpr int AppIDDigits = 8;
@@ -67,6 +80,50 @@ QFont FixedPitchFont()
     return font;
 }
 
+// The room a caption has: up to the next control on its right in the same
+// row, or the edge of its area.
+int CaptionRoom(const QWidget& caption)
+{
+    // the areas are laid out only when the window is shown
+    int right = TMainWindow::ClientWidth - CaptionGap;
+    const QRect row = caption.geometry();
+    for (const QWidget* other : caption.parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect place = other->geometry();
+        if (other != &caption && !other->isHidden() && place.left() > row.left() && place.top() < row.bottom()
+            && place.bottom() > row.top())
+            right = std::min(right, place.left() - CaptionGap);
+    }
+    return right - row.left();
+}
+
+void ShrinkFont(QWidget& widget)
+{
+    QFont font = widget.font();
+    font.setPixelSize(font.pixelSize() - 1);
+    widget.setFont(font);
+}
+
+// Label boxes of the designs are 13 pixels high and as wide as their Czech
+// texts were. A label or check box grows to the caption it is given, keeping
+// its place; a caption too long for its room, or for its button, takes a
+// smaller font rather than being cut.
+void FitToCaption(QObject* control)
+{
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        const QString text = QString(button->text()).remove(u'&');
+        while (button->fontMetrics().horizontalAdvance(text) + ButtonTextMargin > button->width()
+               && button->font().pixelSize() > MinimumFontPixels)
+            ShrinkFont(*button);
+        return;
+    }
+    if (!qobject_cast<QLabel*>(control) && !qobject_cast<QCheckBox*>(control))
+        return;
+    auto& caption = *static_cast<QWidget*>(control);
+    while (caption.sizeHint().width() > CaptionRoom(caption) && caption.font().pixelSize() > MinimumFontPixels)
+        ShrinkFont(caption);
+    caption.resize(caption.size().expandedTo(caption.sizeHint()));
+}
+
 void SetBevelColor(TColorBevel* bevel, TColor color)
 {
     bevel->SetBriteColor(color);
@@ -87,7 +144,7 @@ TMainWindow::TMainWindow(const TAppFolders& folders, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
     , FFolders(folders)
-    , FBeep([] { QApplication::beep(); })
+    , FBeep(PlayDesktopSound)
 {
     FormCreate();
 }
@@ -144,11 +201,16 @@ void TMainWindow::SetUpControls()
     ui->Program1->insertSeparator(ui->Konec1)->setObjectName(QStringLiteral("N1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    QFont clientFont = centralWidget()->font();
+    clientFont.setPixelSize(DesignFontPixels);
+    centralWidget()->setFont(clientFont);
     SetClientHeight(ClientHeight);
     setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.svg")));
 
+    // white under any theme, so its headings cannot take the theme's text colour
     QPalette panel = ui->Panel1->palette();
     panel.setColor(QPalette::Window, VclColor(clWhite));
+    panel.setColor(QPalette::WindowText, VclColor(clBlack));
     ui->Panel1->setPalette(panel);
 
     ui->Tamper->SetShape(TShape::TShapeType::stCircle);
@@ -183,6 +245,10 @@ void TMainWindow::SetUpControls()
     LimitTyping(ui->AddCardED, CardDigits);
     LimitTyping(ui->DelCardED, CardDigits);
     LimitTyping(ui->AppIDED, AppIDDigits);
+    for (QWidget* control : std::initializer_list<QWidget*>{ui->SetAddressSE, ui->StrikeTimeSE, ui->DoorAjarSE,
+                                                            ui->TamperSignalSE, ui->ForcedDoorSignalSE,
+                                                            ui->DoorAjarSignalSE, ui->InputFunctionCB})
+        WheelOnlyWhenFocused(control);
 
     auto makeTimer = [this](const char* name, int interval, bool enabled) {
         auto* timer = new QTimer(this);
@@ -261,8 +327,10 @@ void TMainWindow::LoadLanguage(const TIniFile& ini)
         const QString text = texts.value(QString::fromUtf8(key.key));
         if (control.startsWith(ui->InputFunctionCB->objectName() + '#'))
             ui->InputFunctionCB->addItem(text);
-        else if (QObject* target = findChild<QObject*>(control))
+        else if (QObject* target = findChild<QObject*>(control)) {
             SetCaption(target, text);
+            FitToCaption(target);
+        }
     }
     FTexts = KeptTexts(texts);
     setWindowTitle(QString::fromLatin1(WindowTitle));
@@ -438,7 +506,9 @@ void TMainWindow::SetIndicators(std::uint32_t color)
 void TMainWindow::BlankPreset()
 {
     SetIndicators(clWhite);
-    SetCardLabelsColor(clBtnFace);
+    // the button face of the designs: unreadable on the white panel under a
+    // light theme, and as dark as live text under a dark one
+    SetCardLabelsColor(clGreyedOnWhite);
 }
 
 void TMainWindow::GreyPreset()
@@ -576,6 +646,8 @@ void TMainWindow::CommThreadOpen(TCommThread*)
 
 void TMainWindow::CommThreadClose(TCommThread*)
 {
+    // the status text stays as the designs have it; the lamp says why
+    ui->S1->setToolTip(FCommThread->LastError());
     BlankPreset();
     ui->Start1->setText(FTexts.mainMenuStart);
     ui->Start1->setIcon(FStartIcon);
@@ -600,6 +672,7 @@ void TMainWindow::CommThreadChecksumError(TCommThread*)
 
 void TMainWindow::CommThreadError(TCommThread*)
 {
+    ui->S1->setToolTip(FCommThread->LastError());
     Timer1->stop();
     SetLamp(clBtnShadow);
     GreyPreset();
@@ -637,6 +710,7 @@ void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
         SetStatusText(FTexts.connected);
     Timer1->stop();
     SetLamp(clLime);
+    ui->S1->setToolTip(QString());
     Timer1->start();
 
     if (reply.size() <= FrameOffset::Command)
@@ -727,7 +801,7 @@ void TMainWindow::SlowTimerTimer()
     }
     if (FBeepPending) {
         FBeepPending = false;
-        FBeep();
+        FBeep(InformationSound);
     }
 }
 

@@ -52,8 +52,8 @@ public:
     void SetSettingDialog(TSettingDlg* dialog);
     // The certificate window that PrintBtn opens; it outlives this window's use of it.
     void SetBrowserWindow(TBrowserWindow* window) { FBrowserWindow = window; }
-    // The information sound; QApplication::beep unless replaced.
-    void SetBeepHook(std::function<void()> beep) { FBeep = std::move(beep); }
+    // The information sound: the desktop's sound event of that name unless replaced.
+    void SetBeepHook(std::function<void(const char* soundEvent)> beep) { FBeep = std::move(beep); }
 
     // Handlers, named as the designs name them.
     void Start1Click();
@@ -152,5 +152,5 @@ private:
     QPointer<TSettingDlg> FSettingDlg;
 
     TKeptTexts FTexts;
-    std::function<void()> FBeep;
+    std::function<void(const char*)> FBeep;
 };

@@ -90,26 +90,31 @@ TStoredSettings ReadSettings(const TIniFile& ini, const TSettingsDefaults& defau
 
 void WriteSettings(TIniFile& ini, const TStoredSettings& s)
 {
-    ini.WriteInteger(Window, QStringLiteral("Top"), s.top);
-    ini.WriteInteger(Window, QStringLiteral("Left"), s.left);
+    const auto number = [](int value) { return QString::number(value); };
+    // one replacement of the file: a program killed while saving keeps the
+    // old settings whole rather than half old and half new
+    ini.WriteStrings({
+        {Window, QStringLiteral("Top"), number(s.top)},
+        {Window, QStringLiteral("Left"), number(s.left)},
 
-    ini.WriteInteger(Communication, QStringLiteral("COM_Port"), s.comPort);
-    ini.WriteInteger(Communication, QStringLiteral("HWAddress"), s.hwAddress);
-    ini.WriteInteger(Communication, QStringLiteral("DataBits"), s.dataBits);
-    ini.WriteString(Communication, QStringLiteral("IPAddress"), s.ipAddress);
-    ini.WriteInteger(Communication, QStringLiteral("IPPort"), s.ipPort);
-    ini.WriteString(Communication, QStringLiteral("CommunicationMode"), s.lanMode ? LanMode : ComMode);
-    ini.WriteString(Communication, QStringLiteral("ServiceCard"), s.serviceCard);
+        {Communication, QStringLiteral("COM_Port"), number(s.comPort)},
+        {Communication, QStringLiteral("HWAddress"), number(s.hwAddress)},
+        {Communication, QStringLiteral("DataBits"), number(s.dataBits)},
+        {Communication, QStringLiteral("IPAddress"), s.ipAddress},
+        {Communication, QStringLiteral("IPPort"), number(s.ipPort)},
+        {Communication, QStringLiteral("CommunicationMode"), s.lanMode ? LanMode : ComMode},
+        {Communication, QStringLiteral("ServiceCard"), s.serviceCard},
 
-    ini.WriteInteger(ReaderData, QStringLiteral("Master"), s.master ? 1 : 0);
-    ini.WriteInteger(ReaderData, QStringLiteral("StrikeTime"), s.strikeTime);
-    // the file keeps the module's sense: 0 = beep on
-    ini.WriteInteger(ReaderData, QStringLiteral("BeepFunction"), s.beep ? 0 : 1);
-    ini.WriteInteger(ReaderData, QStringLiteral("DoorAjarDelay"), s.doorAjarDelay);
-    ini.WriteInteger(ReaderData, QStringLiteral("TamperSignal"), s.tamperSignal);
-    ini.WriteInteger(ReaderData, QStringLiteral("ForcedDoorSignal"), s.forcedDoorSignal);
-    ini.WriteInteger(ReaderData, QStringLiteral("DoorAjarSignal"), s.doorAjarSignal);
-    ini.WriteInteger(ReaderData, QStringLiteral("ReaderFunction"), s.readerFunction);
+        {ReaderData, QStringLiteral("Master"), number(s.master ? 1 : 0)},
+        {ReaderData, QStringLiteral("StrikeTime"), number(s.strikeTime)},
+        // the file keeps the module's sense: 0 = beep on
+        {ReaderData, QStringLiteral("BeepFunction"), number(s.beep ? 0 : 1)},
+        {ReaderData, QStringLiteral("DoorAjarDelay"), number(s.doorAjarDelay)},
+        {ReaderData, QStringLiteral("TamperSignal"), number(s.tamperSignal)},
+        {ReaderData, QStringLiteral("ForcedDoorSignal"), number(s.forcedDoorSignal)},
+        {ReaderData, QStringLiteral("DoorAjarSignal"), number(s.doorAjarSignal)},
+        {ReaderData, QStringLiteral("ReaderFunction"), number(s.readerFunction)},
+    });
 }
 
 void ConfigureLink(TCommThread& link, const TStoredSettings& s)

@@ -8,7 +8,7 @@
 int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
-    application.setApplicationName(QStringLiteral("Vyx 400 voze Radavo"));
+    application.setApplicationName(QString::fromUtf8(ApplicationTitle));
     // the taskbar finds the icon through the desktop file; no display name,
     // which the window system would append to the caption
     application.setDesktopFileName(QStringLiteral("cz.kalvent.VyxvozeRadavo"));
@@ -29,12 +29,7 @@ int main(int argc, char** argv)
     mainWindow.SetSettingDialog(settingDlg);
     TBrowserWindow browserWindow(mainWindow.Folders().pageFolder, &mainWindow);
     mainWindow.SetBrowserWindow(&browserWindow);
-    QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainWindow, [&mainWindow] {
-        // an open dialog is cancelled first, as Esc would, so it cannot hold the program up
-        if (QWidget* dialog = QApplication::activeModalWidget())
-            dialog->close();
-        mainWindow.close();
-    });
+    CloseOnRequestToEnd(mainWindow, terminationSignals);
 
     mainWindow.show();
     return application.exec();

@@ -17,6 +17,8 @@ constexpr TColor clGray = 0x808080;
 constexpr TColor clNavy = 0x800000;
 constexpr TColor clGreen = 0x008000;
 constexpr TColor clLightOrange = 0x71DCFF;
+// Greyed text that still reads on white (contrast 4.5:1), whatever the theme.
+constexpr TColor clGreyedOnWhite = 0x767676;
 
 constexpr TColor clWindowText = 0x80000008;
 constexpr TColor clBtnFace = 0x8000000F;

@@ -4,6 +4,7 @@
 #include "link/AppErrors.h"
 #include "ui/ApplicationU.h"
 
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
@@ -25,6 +26,7 @@ class TestApplication : public QObject {
     Q_OBJECT
 private slots:
     void escapedExceptionIsReported();
+    void errorBoxCarriesTheApplicationTitle();
 };
 
 void TestApplication::escapedExceptionIsReported()
@@ -39,6 +41,24 @@ void TestApplication::escapedExceptionIsReported()
     QTimer::singleShot(0, [&ranLater] { ranLater = true; });
     QTRY_VERIFY(ranLater);
     AppErrors::SetHandler(nullptr);
+}
+
+void TestApplication::errorBoxCarriesTheApplicationTitle()
+{
+    InstallErrorBox();
+    QString title;
+    QString text;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    AppErrors::Report(QStringLiteral("Unable to write to x.ini"));
+    AppErrors::SetHandler(nullptr);
+    QCOMPARE(title, QStringLiteral("Vyx 400 voze Radavo"));
+    QCOMPARE(text, QStringLiteral("Unable to write to x.ini"));
 }
 
 int main(int argc, char** argv)

@@ -1,10 +1,13 @@
 // The main window without a module: start-up state, the decoding of replies
 // handed to it, the set-by-card mode, the request bodies and the settings.
 
+#include "AsNobody.h"
 #include "MainWindowTestSupport.h"
+#include "TestFiles.h"
 
 #include "link/AppErrors.h"
 #include "link/CommThreadU.h"
+#include "ports/PortNames.h"
 #include "ui/ModuleRequestsU.h"
 
 #include <QAction>
@@ -59,6 +62,7 @@ private slots:
     void shortRepliesUseOnlyWhatIsThere();
     void transferMessagesSurviveGoodReplies();
     void timeOutAndCheckErrorShowOnLampAndIndicators();
+    void lampToolTipNamesAPortWithoutPermission();
 
     void setByCardEndsWithOneBeep();
     void setByCardSecondPressCancels();
@@ -87,7 +91,7 @@ void TestMainWindow::startsStoppedWithEnglishTextsAndBlankIndicators()
     QCOMPARE(functions->currentIndex(), 0);
 
     QCOMPARE(Indicators(window), AllIndicators(clWhite));
-    QCOMPARE(TextColor(window, "CardLB"), VclColor(clBtnFace));
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clGreyedOnWhite));
     QCOMPARE(LampBrush(window), clBtnFace);
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
 
@@ -313,12 +317,33 @@ void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
     QCOMPARE(StatusText(window), QString());
 }
 
+void TestMainWindow::lampToolTipNamesAPortWithoutPermission()
+{
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
+    const QString device = dir.filePath("ttyVYX");
+    WriteFile(device, {});
+    QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
+    TProgramFolder folder("[Communication]\nCommunicationMode=COM\nCOM_Port=1\n[Ports]\nCOM1=" + device.toUtf8()
+                          + "\n");
+    TMainWindow window(folder.Path());
+    {
+        TAsNobody asNobody(::geteuid() == 0);
+        window.Start1Click();
+    }
+    PortNames::SetConfiguredPaths({});
+    QCOMPARE(Control<TShape>(window, "S1")->toolTip(),
+             device + QStringLiteral(": permission denied \u2014 add the user to the dialout group"));
+    QCOMPARE(LampBrush(window), clBtnShadow);
+    QCOMPARE(StatusText(window), QString());
+}
+
 void TestMainWindow::setByCardEndsWithOneBeep()
 {
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    int beeps = 0;
-    window.SetBeepHook([&beeps] { ++beeps; });
+    QList<QByteArray> sounds;
+    window.SetBeepHook([&sounds](const char* soundEvent) { sounds.append(soundEvent); });
     auto* timer = Control<QTimer>(window, "SetAddressTimer");
     auto* frame = Control<TColorBevel>(window, "ColorBevel3");
 
@@ -335,10 +360,10 @@ void TestMainWindow::setByCardEndsWithOneBeep()
     window.CommThreadReply(nullptr, StatusReply(0));
     QVERIFY(!timer->isActive());
     QCOMPARE(frame->BriteColor(), clBtnFace);
-    QCOMPARE(beeps, 0);
+    QVERIFY(sounds.isEmpty());
     window.SlowTimerTimer();
     window.SlowTimerTimer();
-    QCOMPARE(beeps, 1);
+    QCOMPARE(sounds, QList<QByteArray>{"dialog-information"});
 }
 
 void TestMainWindow::setByCardSecondPressCancels()
@@ -346,7 +371,7 @@ void TestMainWindow::setByCardSecondPressCancels()
     TProgramFolder folder;
     TMainWindow window(folder.Path());
     int beeps = 0;
-    window.SetBeepHook([&beeps] { ++beeps; });
+    window.SetBeepHook([&beeps](const char*) { ++beeps; });
     window.Button1Click();
     window.Button1Click();
     QVERIFY(!Control<QTimer>(window, "SetAddressTimer")->isActive());

@@ -4,7 +4,9 @@
 #include "MainWindowTestSupport.h"
 
 #include "link/CommThreadU.h"
+#include "ports/TerminationSignals.h"
 #include "tests/link/SimProcess.h"
+#include "ui/ApplicationU.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -40,6 +42,8 @@ private slots:
     void corruptedReplyTurnsLampYellow();
     void stopGreysLampAtOnceAndBlanksOnClose();
     void closingWhileRunningNeedsNoSecondAction();
+    void terminationClosesLinkThenSavesSettings();
+    void lampToolTipSaysWhyTheLinkFailed();
     void addressChangeRequeuesInformationRequests();
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
@@ -76,7 +80,7 @@ void TestMainWindowSim::StartWindow()
     FBeeps = 0;
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
     AddSettingDialog(*FWindow);
-    FWindow->SetBeepHook([this] { ++FBeeps; });
+    FWindow->SetBeepHook([this](const char*) { ++FBeeps; });
     FWindow->show();
 }
 
@@ -152,7 +156,7 @@ void TestMainWindowSim::stopGreysLampAtOnceAndBlanksOnClose()
     QTRY_VERIFY_WITH_TIMEOUT(!window.CommThread().IsActive(), LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<QAction>(window, "Start1")->text(), QStringLiteral("Start"), LinkWaitMs);
     QCOMPARE(Indicators(window), AllIndicators(clWhite));
-    QCOMPARE(TextColor(window, "CardLB"), VclColor(clBtnFace));
+    QCOMPARE(TextColor(window, "CardLB"), VclColor(clGreyedOnWhite));
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
     QVERIFY(!Control<QAction>(window, "WriteMI")->isEnabled());
 }
@@ -165,6 +169,48 @@ void TestMainWindowSim::closingWhileRunningNeedsNoSecondAction()
     QVERIFY(window.isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), LinkWaitMs);
     QVERIFY(!window.CommThread().IsActive());
+}
+
+// SIGTERM as at logout, with the link open: the window closes as from its
+// close box, the link first, and the settings are saved when it goes.
+void TestMainWindowSim::terminationClosesLinkThenSavesSettings()
+{
+    TTerminationSignals termination;
+    QString error;
+    QVERIFY2(termination.Install(error), qPrintable(error));
+    CloseOnRequestToEnd(*FWindow, termination);
+    Connect();
+    Control<QSpinBox>(*FWindow, "StrikeTimeSE")->setValue(42);
+    QVERIFY(!FFolder->Settings().contains("StrikeTime"));
+
+    QCOMPARE(::kill(::getpid(), SIGTERM), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), LinkWaitMs);
+    QVERIFY(!FWindow->CommThread().IsActive());
+    QCOMPARE(Control<QAction>(*FWindow, "Start1")->text(), QStringLiteral("Start"));
+    FWindow.reset();
+    const QByteArray saved = FFolder->Settings();
+    QVERIFY2(saved.contains("StrikeTime=42") && saved.contains("CommunicationMode=LAN"), saved);
+}
+
+void TestMainWindowSim::lampToolTipSaysWhyTheLinkFailed()
+{
+    auto* lamp = Control<TShape>(*FWindow, "S1");
+    Connect();
+    QCOMPARE(lamp->toolTip(), QString());
+    // the module server goes away: its end of the connection is closed
+    const int port = FSimulator->TcpPort();
+    FSimulator.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection closed by the device server"), LinkWaitMs);
+
+    Control<QAction>(*FWindow, "Start1")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection refused: 127.0.0.1:%1").arg(port),
+                              LinkWaitMs);
+    QCOMPARE(StatusText(*FWindow), QString());
+
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(port)}));
+    Connect();
+    QCOMPARE(lamp->toolTip(), QString());
 }
 
 void TestMainWindowSim::addressChangeRequeuesInformationRequests()

@@ -1,6 +1,7 @@
 // The settings dialog as the main window opens it: filled from the link,
 // confirmed or cancelled with the keys, applied to the link and the window.
 
+#include "AsNobody.h"
 #include "MainWindowTestSupport.h"
 #include "TestFiles.h"
 
@@ -16,12 +17,9 @@
 #include <QSignalSpy>
 
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <vector>
 
 namespace {
 const QByteArray LanSettings = "[Communication]\nCommunicationMode=lan\nDataBits=9\nIPAddress=10.0.0.5\n"
@@ -38,38 +36,6 @@ QString LinkState(TMainWindow& window)
         .arg(link.GetIPPort())
         .arg(link.LANMode() ? "LAN" : "COM");
 }
-
-// Root passes every access check, and access(2) asks with the real ids: for
-// the time of a check they become nobody's. The saved ids stay root's, to
-// switch back.
-class TAsNobody {
-public:
-    explicit TAsNobody(bool active)
-    {
-        const passwd* nobody = active ? getpwnam("nobody") : nullptr;
-        if (!nobody)
-            return;
-        FGroups.resize(std::max(0, getgroups(0, nullptr)));
-        FGroups.resize(std::max(0, getgroups(FGroups.size(), FGroups.data())));
-        FActive = getresgid(&FGid[0], &FGid[1], &FGid[2]) == 0 && setgroups(0, nullptr) == 0 && setresgid(nobody->pw_gid, nobody->pw_gid, 0) == 0
-                  && setresuid(nobody->pw_uid, nobody->pw_uid, 0) == 0;
-        QVERIFY(FActive);
-    }
-    ~TAsNobody()
-    {
-        if (!FActive)
-            return;
-        // uid first: only root may set the group ids and the group list
-        if (setresuid(0, 0, 0) != 0 || setresgid(FGid[0], FGid[1], FGid[2]) != 0
-            || setgroups(FGroups.size(), FGroups.data()) != 0)
-            qFatal("cannot switch back to root");
-    }
-
-private:
-    bool FActive = false;
-    gid_t FGid[3] = {};
-    std::vector<gid_t> FGroups;
-};
 
 QString ShownServiceCard(TMainWindow& window)
 {

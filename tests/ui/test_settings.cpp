@@ -3,11 +3,15 @@
 
 #include "TestFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <random>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 // Every field that the file carries, as comparable text.
@@ -45,6 +49,8 @@ private slots:
     void beepIsSavedInverted();
     void saveLastAppIDWritesAtOnce();
     void failedWriteNamesTheFile();
+    void killedSaveKeepsAllOldOrAllNew();
+    void saveRemovesStaleTemporaries();
 
 private:
     TStoredSettings ReadText(const QByteArray& text);
@@ -306,6 +312,64 @@ void TestSettings::failedWriteNamesTheFile()
     } catch (const EIniFileError& e) {
         QCOMPARE(QString::fromUtf8(e.what()), "Unable to write to " + path);
     }
+}
+
+// A child process saves and is killed after each key in turn, and once after
+// the save: the file then holds every old value or every new one.
+void TestSettings::killedSaveKeepsAllOldOrAllNew()
+{
+    TStoredSettings before;
+    TStoredSettings after;
+    after.top = 1;
+    after.left = 2;
+    after.comPort = 5;
+    after.hwAddress = 16;
+    after.ipAddress = "10.0.0.7";
+    after.lanMode = true;
+    after.serviceCard = "00000000DEADBEEF";
+    after.strikeTime = 200;
+    after.beep = false;
+    after.readerFunction = 1;
+    after.master = true;
+    const TSettingsDefaults defaults;
+    constexpr int Keys = 17;
+    for (int killAfter = 1; killAfter <= Keys + 1; ++killAfter) {
+        TIniFile ini(Path());
+        WriteSettings(ini, before);
+        const pid_t child = fork();
+        if (child == 0) {
+            ini.SetEntryHook([killAfter](qsizetype applied) {
+                if (applied == killAfter)
+                    raise(SIGKILL);
+            });
+            WriteSettings(ini, after);
+            raise(SIGKILL);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        const QStringList found = Fields(ReadSettings(ini, defaults));
+        const QStringList expected = Fields(killAfter <= Keys ? before : after);
+        QCOMPARE(found, expected);
+    }
+}
+
+void TestSettings::saveRemovesStaleTemporaries()
+{
+    const QString name = SettingsFileName;
+    const QStringList leftovers{name + ".Ab3dEf", name + ".x9Y8z7"};
+    for (const QString& file : leftovers + QStringList{name + ".bak", name + ".Fresh1"})
+        WriteFile(FDir.filePath(file), "[Window]\nTop=1\n");
+    for (const QString& file : leftovers) {
+        QFile old(FDir.filePath(file));
+        QVERIFY(old.open(QIODevice::ReadWrite));
+        QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+    }
+    TIniFile ini(Path());
+    WriteSettings(ini, TStoredSettings());
+    // the user's copy and a save still under way stay
+    QCOMPARE(QDir(FDir.path()).entryList(QDir::Files, QDir::Name),
+             QStringList({name, name + ".Fresh1", name + ".bak"}));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
