@@ -152,7 +152,9 @@ std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk)
 std::optional<TJudgedReply> TNineBitReceiver::Feed(const TByteString& chunk)
 {
     FBuffer.append(chunk);
-    if (FBuffer.size() <= 5)
+    // N + 5 bytes make a reply, the shortest (N = 0) five: an acknowledgement
+    // without payload must complete as it does in the 8-bit form.
+    if (FBuffer.size() < 5)
         return std::nullopt;
     const int n = ByteAt(FBuffer, FrameOffset::Length);
     if (FBuffer.size() < n + 5)

@@ -78,7 +78,7 @@ private:
 };
 
 // Receive assembler of the 9-bit form: bytes are buffered unchanged and judged
-// once N + 5 (and more than 5) are there. A good reply is the whole buffer.
+// once N + 5 are there. A good reply is the whole buffer.
 class TNineBitReceiver {
 public:
     std::optional<TJudgedReply> Feed(const TByteString& chunk);

@@ -154,15 +154,22 @@ void TestLinkEndToEnd::tcpPeerClosesWorkerGoesOn()
 void TestLinkEndToEnd::ptyBothLineForms_data()
 {
     QTest::addColumn<int>("dataBits");
-    QTest::newRow("8-bit framed") << 8;
-    QTest::newRow("9-bit") << 9;
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("ackLength");
+    QTest::newRow("8-bit framed") << 8 << QStringList{} << 1;
+    QTest::newRow("9-bit") << 9 << QStringList{} << 1;
+    QTest::newRow("9-bit, bare acknowledgements") << 9 << QStringList{"--bare-ack"} << 0;
 }
 
+// Polls, the firmware request and a configuration write (register writes,
+// each acknowledged) in both line forms.
 void TestLinkEndToEnd::ptyBothLineForms()
 {
     QFETCH(int, dataBits);
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, ackLength);
     TSimProcess sim;
-    QVERIFY(sim.Start({"--pty", "--mode", QString::number(dataBits)}));
+    QVERIFY(sim.Start(QStringList{"--pty", "--mode", QString::number(dataBits)} + simArgs));
     TCommThread link;
     TLinkEventLog ev;
     ev.Attach(link);
@@ -174,9 +181,20 @@ void TestLinkEndToEnd::ptyBothLineForms()
     QTRY_VERIFY(ev.replies.size() >= 3);
     for (const auto& r : ev.replies)
         QVERIFY(IsStatusReply(r));
+    ev.replies.clear();
     link.AddCommand(QByteArray::fromHex("0100ff"));
-    QTRY_COMPARE(ev.Count("done"), 1);
-    QCOMPARE(ev.Count("timeout") + ev.Count("checksum") + ev.Count("error"), 0);
+    for (int reg = 0; reg < 3; ++reg)
+        link.AddCommand(BytesOf({1, 2, 0x52, std::uint8_t(reg), std::uint8_t(10 + reg)}));
+    QTRY_COMPARE(ev.Count("done"), 4);
+    QCOMPARE(ev.Count("commandtimeout") + ev.Count("timeout") + ev.Count("checksum") + ev.Count("error"), 0);
+    int acks = 0;
+    for (const auto& r : ev.replies) {
+        if (ByteAt(r, 2) == 0xB6) {
+            QCOMPARE(int(ByteAt(r, 1)), ackLength);
+            ++acks;
+        }
+    }
+    QCOMPARE(acks, 3);
     link.Close();
     QCOMPARE(ev.Count("close"), 1);
 }
