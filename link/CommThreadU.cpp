@@ -268,15 +268,24 @@ struct TCommThread::TImpl {
         nineBitRx.Clear();
     }
 
-    void Receive(const TByteString& bytes, bool framed8)
+    void Receive(TByteString bytes, bool framed8)
     {
         std::optional<TJudgedReply> judged;
         bool queued;
         {
             std::lock_guard lock(linkLock);
-            judged = framed8 ? framed8Rx.Feed(bytes) : nineBitRx.Feed(bytes);
-            if (!judged)
-                return;
+            for (;;) {
+                qsizetype used = bytes.size();
+                judged = framed8 ? framed8Rx.Feed(bytes, &used) : nineBitRx.Feed(bytes);
+                if (!judged)
+                    return;
+                const auto* good = std::get_if<TGoodReply>(&*judged);
+                if (!good || !AnswersAnotherRequest(good->frame, outstanding))
+                    break;
+                // A late answer to an earlier request: the outstanding one
+                // still waits for its own, which may follow in the same chunk.
+                bytes = framed8 ? bytes.mid(used) : good->frame.mid(ByteAt(good->frame, FrameOffset::Length) + 5);
+            }
             // read before the request is cleared: the worker may send the next one
             queued = fromQueue.load() == 1;
             ClearLine();

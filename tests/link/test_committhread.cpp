@@ -131,6 +131,8 @@ private slots:
     void assignmentSequence();
     void assignTwiceReplacesPendingAddress();
     void badReplyRaisesChecksumError();
+    void replyToAnotherRequestIsDropped_data();
+    void replyToAnotherRequestIsDropped();
     void addCommandRejectsShortBody();
     void bareZeroBodyIsQueuedUnframed();
     void nineBitSendMarksTheAddressByte();
@@ -368,6 +370,42 @@ void TestCommThread::badReplyRaisesChecksumError()
     // the line is free again at once: the next slot comes after the interval
     Run(252ms);
     QCOMPARE(FPeer->Requests().size(), 1);
+}
+
+void TestCommThread::replyToAnotherRequestIsDropped_data()
+{
+    QTest::addColumn<QByteArray>("request"); // queued body; empty: the poll
+    QTest::addColumn<QByteArray>("early");   // reply arriving first
+    QTest::addColumn<QByteArray>("own");     // the request's own reply, right behind it
+    QTest::addColumn<bool>("dropped");
+    const QByteArray firmware = QByteArray::fromHex("0102ff0205");
+    QTest::newRow("status reply to a firmware request") << QByteArray::fromHex("0100ff") << StatusReplyBody << firmware << true;
+    QTest::newRow("firmware reply to a poll") << QByteArray() << firmware << StatusReplyBody << true;
+    QTest::newRow("register reply for another register")
+        << QByteArray::fromHex("01015307") << QByteArray::fromHex("0102b70600") << QByteArray::fromHex("0102b70712") << true;
+    QTest::newRow("register reply to a poll") << QByteArray() << QByteArray::fromHex("0102b70600") << StatusReplyBody << true;
+    QTest::newRow("register reply for its register")
+        << QByteArray::fromHex("01015306") << QByteArray::fromHex("0102b70600") << QByteArray::fromHex("0102b70600") << false;
+    QTest::newRow("reply not examined") << QByteArray() << QByteArray::fromHex("0101b602") << StatusReplyBody << false;
+}
+
+// A module that answers after the time-out: its reply must not count as the
+// answer to the request that went out next.
+void TestCommThread::replyToAnotherRequestIsDropped()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, early);
+    QFETCH(QByteArray, own);
+    QFETCH(bool, dropped);
+    if (!request.isEmpty())
+        FLink->AddCommand(request);
+    Step(0ms);
+    QCOMPARE(FPeer->Requests().size(), 1);
+    // in one chunk: what follows a judged reply is discarded, a dropped one is not judged
+    FPeer->Write(EncodeFramed8(BuildFrame(early)) + EncodeFramed8(BuildFrame(own)));
+    QTRY_VERIFY(!FLog.replies.isEmpty());
+    QCOMPARE(FLog.replies, QList<TCanonicalFrame>{BuildFrame(dropped ? own : early)});
+    QCOMPARE(FLog.events.count("done"), request.isEmpty() ? 0 : 1);
 }
 
 void TestCommThread::addCommandRejectsShortBody()

@@ -48,6 +48,7 @@ private slots:
     void tcpSilentPeerTimesOutThenRecovers();
     void tcpCorruptedCheckWord();
     void tcpQueuedCommandsComplete();
+    void tcpLateRepliesAreNotTakenForTheNextOnes();
     void tcpRefusedConnection();
     void tcpPeerClosesWorkerGoesOn();
     void ptyBothLineForms_data();
@@ -117,6 +118,26 @@ void TestLinkEndToEnd::tcpQueuedCommandsComplete()
     }
     QVERIFY(firmware);
     QCOMPARE(serial.toHex().toUpper(), QByteArray("0012A3FF"));
+    link.Close();
+}
+
+// Every reply comes after the time-out, so each arrives while the request
+// sent next is outstanding: neither the firmware request nor a poll may be
+// answered by the other's reply.
+void TestLinkEndToEnd::tcpLateRepliesAreNotTakenForTheNextOnes()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start({"--delay", "900"}));
+    auto& [sim, link, ev] = rig;
+    QTRY_COMPARE(ev.Count("open"), 1);
+    link.AddCommand(QByteArray::fromHex("0100ff"));
+    QTRY_COMPARE(ev.Count("commandtimeout"), 1);
+    // the firmware reply has arrived once the poll sent after it has timed out too
+    const int timeouts = ev.Count("timeout");
+    QTRY_VERIFY(ev.Count("timeout") > timeouts);
+    QCOMPARE(ev.Count("done"), 0);
+    for (const auto& r : ev.replies)
+        QVERIFY(IsStatusReply(r));
     link.Close();
 }
 
