@@ -60,6 +60,11 @@ struct TCommThread::TImpl {
     TFramed8Receiver framed8Rx;
     TNineBitReceiver nineBitRx;
 
+    // Counts the link's sessions: an event raised off the main thread carries
+    // the session it was raised in and is dropped when that one has ended by
+    // the time it is delivered, so nothing of a closed link follows OnClose.
+    std::atomic<std::uint64_t> session{0};
+
     std::atomic<int> assignState{AssignIdle};
     std::atomic<int> fromQueue{0};
 
@@ -83,15 +88,28 @@ struct TCommThread::TImpl {
     // --- events -----------------------------------------------------------
 
     // Runs fn on the main thread: at once when already there, else queued with
-    // the copies it captured, in the order raised, without waiting.
+    // the copies it captured, in the order raised, without waiting, and only
+    // when the link session it was raised in is still on.
     template <class Fn>
     void Raise(Fn fn)
     {
-        if (QThread::currentThread() == q->thread())
+        if (QThread::currentThread() == q->thread()) {
             fn();
-        else
-            QMetaObject::invokeMethod(q, std::move(fn), Qt::QueuedConnection);
+            return;
+        }
+        const std::uint64_t raisedIn = session.load();
+        QMetaObject::invokeMethod(
+            q,
+            [this, raisedIn, fn = std::move(fn)] {
+                if (session.load() == raisedIn)
+                    fn();
+            },
+            Qt::QueuedConnection);
     }
+
+    // Main thread: what the ending session raised and has not been delivered
+    // yet is dropped.
+    void EndSession() { ++session; }
 
     // Raises one of the eight events, only when a receiver is attached at the
     // time it runs; the arguments travel as copies.
@@ -309,6 +327,14 @@ struct TCommThread::TImpl {
         RaiseEvent(&TCommThread::OnOpen);
     }
 
+    // The port's event thread has ended, or the socket is gone: whatever they
+    // raised before belongs to the session that ends here.
+    void TransportClosed()
+    {
+        EndSession();
+        RaiseEvent(&TCommThread::OnClose);
+    }
+
     void ComPortRxChar(int count)
     {
         try {
@@ -353,7 +379,7 @@ struct TCommThread::TImpl {
         port->SetControlDTR(TDTRFlowControl::dtrEnable);
         port->SetSyncMethod(TSyncMethod::smNone);
         port->OnAfterOpen = [this](TComPort*) { TransportOpened(); };
-        port->OnAfterClose = [this](TComPort*) { RaiseEvent(&TCommThread::OnClose); };
+        port->OnAfterClose = [this](TComPort*) { TransportClosed(); };
         port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
         port->OnLineLost = [this](TComPort*, int) { ComPortLineLost(); };
 
@@ -361,7 +387,7 @@ struct TCommThread::TImpl {
         socket->SetHost(InitialHost);
         socket->SetPort(InitialPort);
         socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { TransportOpened(); };
-        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) { RaiseEvent(&TCommThread::OnClose); };
+        socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) { TransportClosed(); };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };
     }
@@ -416,6 +442,7 @@ void TCommThread::Open()
 void TCommThread::Close()
 {
     d->Pause();
+    d->EndSession();
     try {
         if (LANMode()) {
             if (d->socket->Active())

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
@@ -128,6 +129,7 @@ private slots:
     void batchGoesOutInOrder();
     void heldQueueLockGivesPoll();
     void closeEmptiesQueue();
+    void eventsOfAClosedSessionAreDropped();
     void assignmentSequence();
     void assignTwiceReplacesPendingAddress();
     void badReplyRaisesChecksumError();
@@ -335,6 +337,23 @@ void TestCommThread::closeEmptiesQueue()
     const auto sent = FPeer->Requests();
     QVERIFY(!sent.isEmpty());
     QCOMPARE(sent[0], BuildFrame(Requests::Poll(1)));
+}
+
+// Events raised off the main thread wait there in its queue; a Close before
+// they are delivered ends their session.
+void TestCommThread::eventsOfAClosedSessionAreDropped()
+{
+    Step(0ms);
+    FNow += 800ms;
+    std::thread([this] {
+        FLink->RunCycle(); // the time-out, as the worker raises it
+        FLink->ComPort().OnLineLost(&FLink->ComPort(), EIO); // as the port's event thread raises it
+    }).join();
+    FLink->Close();
+    FLink->Open(); // a new session begins before the old events are delivered
+    QCoreApplication::processEvents();
+    QCOMPARE(FLog.events, (QStringList{"close", "open"}));
+    QVERIFY(FLink->IsActive());
 }
 
 void TestCommThread::assignmentSequence()
