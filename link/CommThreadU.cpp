@@ -445,8 +445,8 @@ void TCommThread::Close()
     d->EndSession();
     try {
         if (LANMode()) {
-            if (d->socket->Active())
-                d->socket->SetActive(false);
+            // also abandons a lookup or connect under way: no OnOpen follows
+            d->socket->SetActive(false);
         } else if (d->port->Connected()) {
             d->port->Close();
         }

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -111,7 +112,11 @@ ESocketError ESocketError::SystemCall(int errnoValue, const QString& api)
 }
 
 struct TClientSocket::TImpl {
-    explicit TImpl(TClientSocket* q) : Q(q) {}
+    explicit TImpl(TClientSocket* q) : Q(q)
+    {
+        FConnectTimer.setSingleShot(true);
+        FConnectTimer.setInterval(DefaultConnectTimeoutMs);
+    }
 
     TClientSocket* const Q;
 
@@ -121,6 +126,7 @@ struct TClientSocket::TImpl {
     int FLookupId = -1;
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FConnectNotifier = nullptr;
+    QTimer FConnectTimer;
     std::atomic<bool> FActive{false};
 
     // The worker sends while the owner's thread receives and disconnects.
@@ -138,6 +144,7 @@ struct TClientSocket::TImpl {
     void Open();
     void LookupDone(quint64 generation, int port, const QHostInfo& info);
     void ConnectDone(quint64 generation);
+    void ConnectTimedOut();
     void Readable(quint64 generation);
     void Disconnect(bool notify);
     bool ReleaseHandle();
@@ -173,8 +180,6 @@ int TClientSocket::TImpl::FireError(TErrorEvent kind, int error)
 
 void TClientSocket::TImpl::Open()
 {
-    if (FHandle != -1)
-        throw MakeError(QStringLiteral("Socket already open"));
     if (FHost.isEmpty())
         throw MakeError(QStringLiteral("No address specified"));
     if (FPort < 0 || FPort > 65535)
@@ -194,6 +199,7 @@ void TClientSocket::TImpl::Open()
         FHandle = handle;
         generation = ++FGeneration;
     }
+    FConnectTimer.start();
     // The port of this attempt: Active stays false during the lookup, so SetPort
     // may change FPort meanwhile.
     FLookupId = QHostInfo::lookupHost(FHost, Q, [this, generation, port = FPort](const QHostInfo& info) {
@@ -255,9 +261,18 @@ void TClientSocket::TImpl::ConnectDone(quint64 generation)
         std::lock_guard lock(FLock);
         FConnected = true;
     }
+    FConnectTimer.stop();
     FReadNotifier = NewNotifier(QSocketNotifier::Read, generation, &TImpl::Readable);
     FActive = true;
     FireNotify(Q->OnConnect);
+}
+
+// Stopped whenever the attempt ends, so it only fires on one still under way.
+void TClientSocket::TImpl::ConnectTimedOut()
+{
+    ReleaseHandle();
+    if (const int code = FireError(TErrorEvent::eeConnect, ETIMEDOUT))
+        throw AsynchronousError(code);
 }
 
 void TClientSocket::TImpl::Readable(quint64 generation)
@@ -296,6 +311,7 @@ void TClientSocket::TImpl::Readable(quint64 generation)
 // Returns whether there was a socket. Leaves the events to the caller.
 bool TClientSocket::TImpl::ReleaseHandle()
 {
+    FConnectTimer.stop();
     if (FLookupId != -1) {
         QHostInfo::abortHostLookup(FLookupId);
         FLookupId = -1;
@@ -463,7 +479,10 @@ bool TClientWinSocket::Connected() const
     return FOwner->d->FConnected;
 }
 
-TClientSocket::TClientSocket(QObject* parent) : QObject(parent), d(std::make_unique<TImpl>(this)), FSocket(this) {}
+TClientSocket::TClientSocket(QObject* parent) : QObject(parent), d(std::make_unique<TImpl>(this)), FSocket(this)
+{
+    connect(&d->FConnectTimer, &QTimer::timeout, this, [this] { Guarded([&] { d->ConnectTimedOut(); }); });
+}
 
 // Quietly: the handlers may belong to an owner that is being destroyed too.
 TClientSocket::~TClientSocket()
@@ -506,12 +525,21 @@ bool TClientSocket::Active() const
 
 void TClientSocket::SetActive(bool active)
 {
-    if (active == d->FActive)
-        return;
-    if (active)
+    // A socket without Active is an attempt under way.
+    if (active && d->FHandle == -1)
         d->Open();
-    else
+    else if (!active)
         d->Disconnect(true);
+}
+
+int TClientSocket::ConnectTimeout() const
+{
+    return d->FConnectTimer.interval();
+}
+
+void TClientSocket::SetConnectTimeout(int ms)
+{
+    d->FConnectTimer.setInterval(std::max(ms, 1));
 }
 
 TClientWinSocket* TClientSocket::Socket()

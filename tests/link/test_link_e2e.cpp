@@ -5,11 +5,17 @@
 #include "SimProcess.h"
 
 #include "link/CommThreadU.h"
+#include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -39,6 +45,40 @@ struct TTcpRig {
     }
 };
 
+// A loopback listener that never completes a handshake: its accept queue
+// (backlog 0) is full with one connection, so the kernel drops every further
+// SYN, as on a dead network.
+class TDeadServer {
+public:
+    TDeadServer()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::bind(FListener, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(FListener, 0);
+        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &size);
+        FPort = ntohs(address.sin_port);
+        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        FFilled = ::connect(FFiller, reinterpret_cast<sockaddr*>(&address), size) == 0;
+    }
+    ~TDeadServer()
+    {
+        ::close(FFiller);
+        ::close(FListener);
+    }
+    bool Filled() const { return FFilled; }
+    int Port() const { return FPort; }
+
+private:
+    int FListener = -1;
+    int FFiller = -1;
+    bool FFilled = false;
+    int FPort = 0;
+};
+
 } // namespace
 
 class TestLinkEndToEnd : public QObject {
@@ -50,6 +90,8 @@ private slots:
     void tcpQueuedCommandsComplete();
     void tcpLateRepliesAreNotTakenForTheNextOnes();
     void tcpRefusedConnection();
+    void tcpConnectTimesOutAndStopAbandonsIt();
+    void tcpStopDuringTheLookup();
     void tcpPeerClosesWorkerGoesOn();
     void ptyBothLineForms_data();
     void ptyBothLineForms();
@@ -155,6 +197,46 @@ void TestLinkEndToEnd::tcpRefusedConnection()
     link.Open();
     QTRY_COMPARE(ev.Count("error"), 1);
     QCOMPARE(ev.Count("open"), 0);
+    QVERIFY(!link.IsActive());
+}
+
+void TestLinkEndToEnd::tcpConnectTimesOutAndStopAbandonsIt()
+{
+    TDeadServer dead;
+    QVERIFY(dead.Filled());
+    TCommThread link;
+    TLinkEventLog ev;
+    ev.Attach(link);
+    link.ClientSocket().SetConnectTimeout(300);
+    link.SetIPAddress("127.0.0.1");
+    link.SetIPPort(dead.Port());
+    link.Open();
+    QTRY_COMPARE(ev.events, QStringList{"error"});
+    QVERIFY(!link.IsActive());
+
+    ev.events.clear();
+    link.Open();
+    QTest::qWait(50); // the lookup of a numeric address is done: the connect waits
+    link.Close();
+    QCOMPARE(ev.events, QStringList{"close"});
+    QTest::qWait(500); // well past the time-out: the attempt is gone, not timing out
+    QCOMPARE(ev.events, QStringList{"close"});
+}
+
+void TestLinkEndToEnd::tcpStopDuringTheLookup()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    TCommThread link;
+    TLinkEventLog ev;
+    ev.Attach(link);
+    link.SetIPAddress("127.0.0.1");
+    link.SetIPPort(server.serverPort());
+    link.Open();
+    link.Close();
+    QTest::qWait(200); // a lookup and a loopback connect take far less
+    QCOMPARE(ev.events, QStringList{"close"});
+    QVERIFY(!server.hasPendingConnections());
     QVERIFY(!link.IsActive());
 }
 

@@ -118,8 +118,7 @@ private slots:
     {
         ConnectTo("127.0.0.1", FServer.serverPort());
         QVERIFY(!FClient->Active());
-        FClient->SetActive(false); // the attempt goes on
-        QCOMPARE(Raised([&] { FClient->SetActive(true); }), "Socket already open");
+        FClient->SetActive(true); // the attempt under way goes on
         QTRY_COMPARE(FEvents, QStringList{"connect"});
         QVERIFY(FClient->Active());
         QVERIFY(FClient->Socket()->Connected());
