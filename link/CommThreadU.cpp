@@ -22,6 +22,7 @@ constexpr nanoseconds PollInterval = 250ms;
 constexpr nanoseconds ReplyTimeout = 750ms;
 constexpr nanoseconds WorkerPeriod = 2ms;
 constexpr auto NineBitAddressPause = 2ms;
+constexpr int LineSettingsRefused = 7; // EComPort number of a line change the driver refused
 // Any fixed address on the local network; the settings replace it at start-up.
 const char* const InitialHost = "192.168.1.100";
 constexpr int InitialPort = 8111;
@@ -40,6 +41,7 @@ struct TQueueLockHeld {
 struct TCommThread::TImpl {
     TCommThread* q;
     TClock clock;
+    TSleep sleep;
     bool manualCycles;
 
     // Worker: paused at the start of a cycle, never inside one.
@@ -79,10 +81,13 @@ struct TCommThread::TImpl {
     TImpl(TCommThread* owner, const TOptions& options)
         : q(owner)
         , clock(options.clock)
+        , sleep(options.sleep)
         , manualCycles(options.manualCycles)
     {
         if (!clock)
             clock = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
+        if (!sleep)
+            sleep = [](nanoseconds span) { std::this_thread::sleep_for(span); };
     }
 
     // --- events -----------------------------------------------------------
@@ -211,15 +216,29 @@ struct TCommThread::TImpl {
             // The TCP stream carries only the 8-bit framed form.
             socket->Socket()->SendString(EncodeFramed8(request));
         } else if (q->DataBits.load() == 8) {
-            port->SetParity(TParityBits::prEven);
+            SetLineParity(TParityBits::prEven);
             port->WriteBytes(EncodeFramed8(request));
         } else {
             const TNineBitLineForm line = EncodeNineBit(request);
-            port->SetParity(TParityBits::prMark);
+            SetLineParity(TParityBits::prMark);
             port->WriteBytes(line.markPart);
-            std::this_thread::sleep_for(NineBitAddressPause);
-            port->SetParity(TParityBits::prSpace);
+            sleep(NineBitAddressPause);
+            SetLineParity(TParityBits::prSpace);
             port->WriteBytes(line.spacePart);
+        }
+    }
+
+    // A line that cannot be given the parity its mode needs will never carry
+    // a request: the session ends with the reason instead of a time-out after
+    // every request. Nothing is written with the wrong parity.
+    void SetLineParity(TParityBits parity)
+    {
+        try {
+            port->SetParity(parity);
+        } catch (const EComPort& e) {
+            if (e.ErrorNumber() == LineSettingsRefused)
+                LineFailed(QString::fromLocal8Bit(e.what()));
+            throw;
         }
     }
 
@@ -347,13 +366,18 @@ struct TCommThread::TImpl {
         }
     }
 
-    void ComPortLineLost()
+    // The serial line cannot go on (the device went away, or cannot do what
+    // the mode needs): the link is closed on the main thread as after a socket
+    // error, and the reason, when there is one, goes to the error reporting.
+    void LineFailed(const QString& reason)
     {
         TCommThread* self = q;
-        Raise([self] {
+        Raise([self, reason] {
             self->Close();
             if (self->OnCommError)
                 self->OnCommError(self);
+            if (!reason.isEmpty())
+                AppErrors::Report(reason);
         });
     }
 
@@ -381,7 +405,7 @@ struct TCommThread::TImpl {
         port->OnAfterOpen = [this](TComPort*) { TransportOpened(); };
         port->OnAfterClose = [this](TComPort*) { TransportClosed(); };
         port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
-        port->OnLineLost = [this](TComPort*, int) { ComPortLineLost(); };
+        port->OnLineLost = [this](TComPort*, int) { LineFailed(QString()); };
 
         socket = std::make_unique<TClientSocket>();
         socket->SetHost(InitialHost);
