@@ -1,6 +1,7 @@
 #include "link/CommThreadU.h"
 
 #include "link/AppErrors.h"
+#include "link/MainThreadQueue.h"
 #include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 
@@ -66,6 +67,7 @@ struct TCommThread::TImpl {
     // the session it was raised in and is dropped when that one has ended by
     // the time it is delivered, so nothing of a closed link follows OnClose.
     std::atomic<std::uint64_t> session{0};
+    TMainThreadQueue delivery;
 
     std::atomic<int> assignState{AssignIdle};
     std::atomic<int> fromQueue{0};
@@ -103,13 +105,10 @@ struct TCommThread::TImpl {
             return;
         }
         const std::uint64_t raisedIn = session.load();
-        QMetaObject::invokeMethod(
-            q,
-            [this, raisedIn, fn = std::move(fn)] {
-                if (session.load() == raisedIn)
-                    fn();
-            },
-            Qt::QueuedConnection);
+        delivery.Post([this, raisedIn, fn = std::move(fn)] {
+            if (session.load() == raisedIn)
+                fn();
+        });
     }
 
     // Main thread: what the ending session raised and has not been delivered

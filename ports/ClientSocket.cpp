@@ -1,10 +1,10 @@
 #include "ports/ClientSocket.h"
 
 #include "link/AppErrors.h"
+#include "link/MainThreadQueue.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QMetaObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
@@ -129,6 +129,8 @@ struct TClientSocket::TImpl {
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FConnectNotifier = nullptr;
     QTimer FConnectTimer;
+    // What another thread (the link's worker sending) hands over to this one.
+    TMainThreadQueue FHandOver;
     std::atomic<bool> FActive{false};
 
     // The worker sends while the owner's thread receives and disconnects.
@@ -403,7 +405,7 @@ void TClientSocket::TImpl::ResumeReading(quint64 generation)
     if (OnOwnerThread())
         resume();
     else
-        QMetaObject::invokeMethod(Q, resume, Qt::QueuedConnection);
+        FHandOver.Post(resume);
 }
 
 // The handlers run on the owner's thread. A failure met on another thread
@@ -422,9 +424,7 @@ void TClientSocket::TImpl::Fail(quint64 generation, TErrorEvent kind, int error,
         HandleFailure(generation, kind, error, api);
         return;
     }
-    QMetaObject::invokeMethod(
-        Q, [this, generation, kind, error, api] { Guarded([&] { HandleFailure(generation, kind, error, api); }); },
-        Qt::QueuedConnection);
+    FHandOver.Post([this, generation, kind, error, api] { Guarded([&] { HandleFailure(generation, kind, error, api); }); });
 }
 
 void TClientSocket::TImpl::HandleFailure(quint64 generation, TErrorEvent kind, int error, const char* api)
