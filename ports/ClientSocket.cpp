@@ -3,14 +3,13 @@
 #include "link/AppErrors.h"
 #include "link/MainThreadQueue.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -24,6 +23,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -44,24 +44,32 @@ ESocketError AsynchronousError(int code)
     return MakeError(QString::asprintf("Asynchronous socket error %d", code));
 }
 
-ESocketError LookupFailed(const QHostInfo& info)
+// The outcome of a name lookup: an IPv4 address, or getaddrinfo's code.
+struct TLookupResult {
+    std::optional<quint32> address;
+    int code = 0;
+};
+
+// Blocks: runs on a thread of its own for a name.
+TLookupResult LookUp(const QByteArray& host)
 {
-    // A name that resolves to IPv6 addresses only is no use to an IPv4 client.
-    if (info.error() == QHostInfo::NoError)
-        return CallFailed(QStringLiteral("No IPv4 address found"), QHostInfo::HostNotFound,
-                          QStringLiteral("ASync Lookup"));
-    return CallFailed(info.errorString(), info.error(), QStringLiteral("ASync Lookup"));
+    addrinfo hints{};
+    hints.ai_family = AF_INET; // an IPv6-only name is no use to an IPv4 client
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    TLookupResult result;
+    result.code = ::getaddrinfo(host.constData(), nullptr, &hints, &found);
+    if (result.code == 0 && found)
+        result.address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    if (found)
+        ::freeaddrinfo(found);
+    return result;
 }
 
-std::optional<quint32> FirstIPv4(const QHostInfo& info)
+ESocketError LookupFailed(int code)
 {
-    for (const QHostAddress& address : info.addresses()) {
-        bool isIPv4 = false;
-        const quint32 value = address.toIPv4Address(&isIPv4);
-        if (isIPv4)
-            return value;
-    }
-    return std::nullopt;
+    // getaddrinfo's codes are negative; the message carries the number as such.
+    return CallFailed(QString::fromLocal8Bit(::gai_strerror(code)), -code, QStringLiteral("ASync Lookup"));
 }
 
 // A device server that vanished without closing (power cut, cable pulled)
@@ -125,7 +133,13 @@ struct TClientSocket::TImpl {
     // Owner's thread only.
     QString FHost;
     int FPort = 0;
-    int FLookupId = -1;
+    // A name lookup under way. Its thread posts the result only while the
+    // lookup is still wanted: giving it up clears the queue under the lock.
+    struct TLookup {
+        std::mutex lock;
+        TMainThreadQueue* queue = nullptr;
+    };
+    std::shared_ptr<TLookup> FLookup;
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FConnectNotifier = nullptr;
     QTimer FConnectTimer;
@@ -146,7 +160,7 @@ struct TClientSocket::TImpl {
     bool OnOwnerThread() const { return QThread::currentThread() == Q->thread(); }
 
     void Open();
-    void LookupDone(quint64 generation, int port, const QHostInfo& info);
+    void LookupDone(quint64 generation, int port, const TLookupResult& result);
     void ConnectDone(quint64 generation);
     void ConnectTimedOut();
     void Readable(quint64 generation);
@@ -203,20 +217,40 @@ void TClientSocket::TImpl::Open()
     FConnectTimer.start();
     // The port of this attempt: Active stays false during the lookup, so SetPort
     // may change FPort meanwhile.
-    FLookupId = QHostInfo::lookupHost(FHost, Q, [this, generation, port = FPort](const QHostInfo& info) {
-        Guarded([&] { LookupDone(generation, port, info); });
-    });
+    const int port = FPort;
+    const auto done = [this, generation, port](const TLookupResult& result) {
+        return [this, generation, port, result] { Guarded([&] { LookupDone(generation, port, result); }); };
+    };
+    const QByteArray host = FHost.toUtf8();
+    in_addr numeric{};
+    if (::inet_pton(AF_INET, host.constData(), &numeric) == 1) {
+        // A dotted address needs no lookup; the outcome still follows from the
+        // event loop, as after one.
+        FHandOver.Post(done({ntohl(numeric.s_addr), 0}));
+        return;
+    }
+    // getaddrinfo blocks, and Qt's own lookup hands its result over in ways
+    // the thread checker cannot follow: a thread of our own, posting through
+    // the socket's queue.
+    FLookup = std::make_shared<TLookup>();
+    FLookup->queue = &FHandOver;
+    std::thread([lookup = FLookup, host, done] {
+        const TLookupResult result = LookUp(host);
+        std::lock_guard lock(lookup->lock);
+        if (lookup->queue)
+            lookup->queue->Post(done(result));
+    }).detach();
 }
 
-void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const QHostInfo& info)
+void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const TLookupResult& result)
 {
     if (generation != FGeneration)
         return;
-    FLookupId = -1;
+    FLookup.reset();
 
-    const std::optional<quint32> address = FirstIPv4(info);
+    const std::optional<quint32> address = result.address;
     if (!address) {
-        const ESocketError error = LookupFailed(info);
+        const ESocketError error = LookupFailed(result.code ? result.code : EAI_NONAME);
         Disconnect(true);
         throw error;
     }
@@ -313,10 +347,11 @@ void TClientSocket::TImpl::Readable(quint64 generation)
 bool TClientSocket::TImpl::ReleaseHandle()
 {
     FConnectTimer.stop();
-    if (FLookupId != -1) {
-        QHostInfo::abortHostLookup(FLookupId);
-        FLookupId = -1;
+    if (FLookup) {
+        std::lock_guard lock(FLookup->lock);
+        FLookup->queue = nullptr;
     }
+    FLookup.reset();
     DropNotifier(FReadNotifier);
     DropNotifier(FConnectNotifier);
     int handle;
