@@ -566,11 +566,6 @@ void TClientSocket::SetActive(bool active)
         d->Disconnect(true);
 }
 
-int TClientSocket::ConnectTimeout() const
-{
-    return d->FConnectTimer.interval();
-}
-
 void TClientSocket::SetConnectTimeout(int ms)
 {
     d->FConnectTimer.setInterval(std::max(ms, 1));

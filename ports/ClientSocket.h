@@ -67,7 +67,6 @@ public:
     // Lookup and connect together, in milliseconds. Without a limit a server
     // that never answers keeps the attempt going for the kernel's retry time.
     static constexpr int DefaultConnectTimeoutMs = 5000;
-    int ConnectTimeout() const;
     void SetConnectTimeout(int ms);
 
     TClientWinSocket* Socket();
