@@ -1,6 +1,7 @@
 #include "link/CommThreadU.h"
 
 #include "link/AppErrors.h"
+#include "link/MainThreadQueue.h"
 #include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 #include "ports/PortNames.h"
@@ -26,6 +27,7 @@ constexpr nanoseconds PollInterval = 250ms;
 constexpr nanoseconds ReplyTimeout = 750ms;
 constexpr nanoseconds WorkerPeriod = 2ms;
 constexpr auto NineBitAddressPause = 2ms;
+constexpr int LineSettingsRefused = 7; // EComPort number of a line change the driver refused
 // Any fixed address on the local network; the settings replace it at start-up.
 const char* const InitialHost = "192.168.1.100";
 constexpr int InitialPort = 8111;
@@ -57,6 +59,7 @@ struct TQueueLockHeld {
 struct TCommThread::TImpl {
     TCommThread* q;
     TClock clock;
+    TSleep sleep;
     bool manualCycles;
 
     // Worker: paused at the start of a cycle, never inside one.
@@ -77,6 +80,12 @@ struct TCommThread::TImpl {
     TFramed8Receiver framed8Rx;
     TNineBitReceiver nineBitRx;
 
+    // Counts the link's sessions: an event raised off the main thread carries
+    // the session it was raised in and is dropped when that one has ended by
+    // the time it is delivered, so nothing of a closed link follows OnClose.
+    std::atomic<std::uint64_t> session{0};
+    TMainThreadQueue delivery;
+
     std::atomic<int> assignState{AssignIdle};
     std::atomic<int> fromQueue{0};
 
@@ -95,24 +104,37 @@ struct TCommThread::TImpl {
     TImpl(TCommThread* owner, const TOptions& options)
         : q(owner)
         , clock(options.clock)
+        , sleep(options.sleep)
         , manualCycles(options.manualCycles)
     {
         if (!clock)
             clock = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
+        if (!sleep)
+            sleep = [](nanoseconds span) { std::this_thread::sleep_for(span); };
     }
 
     // --- events -----------------------------------------------------------
 
     // Runs fn on the main thread: at once when already there, else queued with
-    // the copies it captured, in the order raised, without waiting.
+    // the copies it captured, in the order raised, without waiting, and only
+    // when the link session it was raised in is still on.
     template <class Fn>
     void Raise(Fn fn)
     {
-        if (QThread::currentThread() == q->thread())
+        if (QThread::currentThread() == q->thread()) {
             fn();
-        else
-            QMetaObject::invokeMethod(q, std::move(fn), Qt::QueuedConnection);
+            return;
+        }
+        const std::uint64_t raisedIn = session.load();
+        delivery.Post([this, raisedIn, fn = std::move(fn)] {
+            if (session.load() == raisedIn)
+                fn();
+        });
     }
+
+    // Main thread: what the ending session raised and has not been delivered
+    // yet is dropped.
+    void EndSession() { ++session; }
 
     // Raises one of the eight events, only when a receiver is attached at the
     // time it runs; the arguments travel as copies.
@@ -234,15 +256,29 @@ struct TCommThread::TImpl {
             // The TCP stream carries only the 8-bit framed form.
             socket->Socket()->SendString(EncodeFramed8(request));
         } else if (q->DataBits.load() == 8) {
-            port->SetParity(TParityBits::prEven);
+            SetLineParity(TParityBits::prEven);
             port->WriteBytes(EncodeFramed8(request));
         } else {
             const TNineBitLineForm line = EncodeNineBit(request);
-            port->SetParity(TParityBits::prMark);
+            SetLineParity(TParityBits::prMark);
             port->WriteBytes(line.markPart);
-            std::this_thread::sleep_for(NineBitAddressPause);
-            port->SetParity(TParityBits::prSpace);
+            sleep(NineBitAddressPause);
+            SetLineParity(TParityBits::prSpace);
             port->WriteBytes(line.spacePart);
+        }
+    }
+
+    // A line that cannot be given the parity its mode needs will never carry
+    // a request: the session ends with the reason instead of a time-out after
+    // every request. Nothing is written with the wrong parity.
+    void SetLineParity(TParityBits parity)
+    {
+        try {
+            port->SetParity(parity);
+        } catch (const EComPort& e) {
+            if (e.ErrorNumber() == LineSettingsRefused)
+                LineFailed(QString::fromLocal8Bit(e.what()), true);
+            throw;
         }
     }
 
@@ -309,15 +345,24 @@ struct TCommThread::TImpl {
         nineBitRx.Clear();
     }
 
-    void Receive(const TByteString& bytes, bool framed8)
+    void Receive(TByteString bytes, bool framed8)
     {
         std::optional<TJudgedReply> judged;
         bool queued;
         {
             std::lock_guard lock(linkLock);
-            judged = framed8 ? framed8Rx.Feed(bytes) : nineBitRx.Feed(bytes);
-            if (!judged)
-                return;
+            for (;;) {
+                qsizetype used = bytes.size();
+                judged = framed8 ? framed8Rx.Feed(bytes, &used) : nineBitRx.Feed(bytes);
+                if (!judged)
+                    return;
+                const auto* good = std::get_if<TGoodReply>(&*judged);
+                if (!good || !AnswersAnotherRequest(good->frame, outstanding))
+                    break;
+                // A late answer to an earlier request: the outstanding one
+                // still waits for its own, which may follow in the same chunk.
+                bytes = framed8 ? bytes.mid(used) : good->frame.mid(ByteAt(good->frame, FrameOffset::Length) + 5);
+            }
             // read before the request is cleared: the worker may send the next one
             queued = fromQueue.load() == 1;
             ClearLine();
@@ -341,6 +386,14 @@ struct TCommThread::TImpl {
         RaiseEvent(&TCommThread::OnOpen);
     }
 
+    // The port's event thread has ended, or the socket is gone: whatever they
+    // raised before belongs to the session that ends here.
+    void TransportClosed()
+    {
+        EndSession();
+        RaiseEvent(&TCommThread::OnClose);
+    }
+
     void ComPortRxChar(int count)
     {
         try {
@@ -353,16 +406,20 @@ struct TCommThread::TImpl {
         }
     }
 
-    void ComPortLineLost(int errnoValue)
+    // The serial line cannot go on (the device went away, or cannot do what
+    // the mode needs): the link is closed on the main thread as after a socket
+    // error, with the reason as the last error. A line that cannot do what the
+    // mode needs is also reported, since nothing else would say why.
+    void LineFailed(const QString& reason, bool report)
     {
         TCommThread* self = q;
-        const QString reason =
-            PortFailure(PortNames::DevicePath(port->Port()), errnoValue, QStringLiteral("the line was lost"));
-        Raise([self, reason] {
+        Raise([self, reason, report] {
             self->Close();
             self->d->lastError = reason;
             if (self->OnCommError)
                 self->OnCommError(self);
+            if (report)
+                AppErrors::Report(reason);
         });
     }
 
@@ -390,19 +447,24 @@ struct TCommThread::TImpl {
         port->SetControlDTR(TDTRFlowControl::dtrEnable);
         port->SetSyncMethod(TSyncMethod::smNone);
         port->OnAfterOpen = [this](TComPort*) { TransportOpened(); };
-        port->OnAfterClose = [this](TComPort*) { RaiseEvent(&TCommThread::OnClose); };
+        port->OnAfterClose = [this](TComPort*) { TransportClosed(); };
         port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
-        port->OnLineLost = [this](TComPort*, int errnoValue) { ComPortLineLost(errnoValue); };
+        port->OnLineLost = [this](TComPort*, int errnoValue) {
+            LineFailed(PortFailure(PortNames::DevicePath(port->Port()), errnoValue, QStringLiteral("the line was lost")),
+                       false);
+        };
 
         socket = std::make_unique<TClientSocket>();
         socket->SetHost(InitialHost);
         socket->SetPort(InitialPort);
         socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { TransportOpened(); };
         socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) {
-            if (closeAsked)
-                RaiseEvent(&TCommThread::OnClose);
-            else
-                RaiseFailure(&TCommThread::OnClose, QStringLiteral("Connection closed by the device server"));
+            if (closeAsked) {
+                TransportClosed();
+                return;
+            }
+            EndSession();
+            RaiseFailure(&TCommThread::OnClose, QStringLiteral("Connection closed by the device server"));
         };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };
@@ -459,11 +521,12 @@ void TCommThread::Open()
 void TCommThread::Close()
 {
     d->Pause();
+    d->EndSession();
     const bool nested = std::exchange(d->closeAsked, true);
     try {
         if (LANMode()) {
-            if (d->socket->Active())
-                d->socket->SetActive(false);
+            // also abandons a lookup or connect under way: no OnOpen follows
+            d->socket->SetActive(false);
         } else if (d->port->Connected()) {
             d->port->Close();
         }

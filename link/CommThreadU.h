@@ -23,9 +23,12 @@ class TCommThread : public QObject {
 public:
     // Monotonic time since an arbitrary zero; tests pass a clock of their own.
     using TClock = std::function<std::chrono::nanoseconds()>;
+    // Waits the given span (the 9-bit address pause); a test's own advances its clock.
+    using TSleep = std::function<void(std::chrono::nanoseconds)>;
     struct TOptions {
         TClock clock;              // empty: steady_clock
         bool manualCycles = false; // no worker thread: the caller runs RunCycle
+        TSleep sleep;              // empty: std::this_thread::sleep_for
     };
 
     explicit TCommThread(QObject* parent = nullptr);

@@ -90,7 +90,7 @@ TNineBitLineForm EncodeNineBit(const TCanonicalFrame& frame)
 
 TByteString Requests::Poll(std::uint8_t hwAddress)
 {
-    return BytesOf({hwAddress, 0x02, 0x51, 0x01, 0x02});
+    return BytesOf({hwAddress, 0x02, Command::Status, 0x01, 0x02});
 }
 
 TByteString Requests::AddressAssignment(std::uint8_t address)
@@ -103,9 +103,31 @@ TByteString Requests::AssignmentFollowUp()
     return BytesOf({0x00, 0x01, 0x01, 0x01});
 }
 
-std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk)
+bool AnswersAnotherRequest(const TCanonicalFrame& reply, const TCanonicalFrame& outstanding)
 {
-    for (char c : chunk) {
+    const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
+    const int asked = outstanding.isEmpty() ? -1 : ByteAt(outstanding, FrameOffset::Command);
+    switch (code) {
+    case Command::Status + Command::ReplyOffset:
+        return asked != Command::Status;
+    case Command::Firmware:
+        return asked != Command::Firmware;
+    case Command::RegisterRead + Command::ReplyOffset: {
+        if (asked != Command::RegisterRead)
+            return true;
+        // the register is the first payload byte of both
+        const bool bothName = ByteAt(reply, FrameOffset::Length) > 0 && ByteAt(outstanding, FrameOffset::Length) > 0;
+        return bothName && ByteAt(reply, FrameOffset::Payload) != ByteAt(outstanding, FrameOffset::Payload);
+    }
+    default:
+        return false;
+    }
+}
+
+std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk, qsizetype* used)
+{
+    for (qsizetype i = 0; i < chunk.size(); ++i) {
+        const char c = chunk[i];
         const auto b = static_cast<std::uint8_t>(c);
         if (b == Frame::EscapeByte) {
             FEscapePending = true;
@@ -144,6 +166,8 @@ std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk)
         }
         // Bytes after the frame in this chunk go with it.
         FBuffer.clear();
+        if (used)
+            *used = i + 1;
         return judged;
     }
     return std::nullopt;
@@ -152,7 +176,9 @@ std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk)
 std::optional<TJudgedReply> TNineBitReceiver::Feed(const TByteString& chunk)
 {
     FBuffer.append(chunk);
-    if (FBuffer.size() <= 5)
+    // N + 5 bytes make a reply, the shortest (N = 0) five: an acknowledgement
+    // without payload must complete as it does in the 8-bit form.
+    if (FBuffer.size() < 5)
         return std::nullopt;
     const int n = ByteAt(FBuffer, FrameOffset::Length);
     if (FBuffer.size() < n + 5)

@@ -21,6 +21,14 @@ constexpr std::uint8_t EscapeOffset = 0x80;
 constexpr int MaxNineBitLength = 251; // longer 9-bit replies count as a bad check
 }
 
+// Command codes the link looks at in replies.
+namespace Command {
+constexpr std::uint8_t Status = 0x51;
+constexpr std::uint8_t RegisterRead = 0x53;
+constexpr std::uint8_t Firmware = 0xFF; // its reply keeps the code
+constexpr std::uint8_t ReplyOffset = 0x64; // reply code = request code + 0x64
+}
+
 // (65536 - sum of the bytes) mod 65536, so bytes + check word sum to 0.
 std::uint16_t CheckWord(const TByteString& bytes, qsizetype from, qsizetype to);
 
@@ -50,6 +58,13 @@ TByteString AddressAssignment(std::uint8_t address); // 00 01 00 a
 TByteString AssignmentFollowUp();                    // 00 01 01 01
 }
 
+// True when a good reply plainly answers a request other than the outstanding
+// one (empty: none outstanding): a status, register or firmware reply that no
+// such request asked for, or a register reply for another register. A module
+// that answers after the time-out would otherwise have its reply taken for
+// the answer to the next request. Replies of other codes are never judged so.
+bool AnswersAnotherRequest(const TCanonicalFrame& reply, const TCanonicalFrame& outstanding);
+
 // One judged reply: a good canonical reply, or a check failure.
 struct TGoodReply {
     TCanonicalFrame frame;
@@ -65,7 +80,8 @@ class TFramed8Receiver {
 public:
     // Feeds one chunk; returns the reply judged in it, if any. A frame is judged
     // as soon as it is complete; the rest of that chunk is discarded with it.
-    std::optional<TJudgedReply> Feed(const TByteString& chunk);
+    // used, when given, gets the number of chunk bytes up to the frame's end.
+    std::optional<TJudgedReply> Feed(const TByteString& chunk, qsizetype* used = nullptr);
     // A request was sent: the escape state starts afresh.
     void ClearEscape() { FEscapePending = false; }
     void Clear() { FBuffer.clear(); }
@@ -78,7 +94,7 @@ private:
 };
 
 // Receive assembler of the 9-bit form: bytes are buffered unchanged and judged
-// once N + 5 (and more than 5) are there. A good reply is the whole buffer.
+// once N + 5 are there. A good reply is the whole buffer.
 class TNineBitReceiver {
 public:
     std::optional<TJudgedReply> Feed(const TByteString& chunk);

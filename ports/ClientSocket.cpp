@@ -1,15 +1,15 @@
 #include "ports/ClientSocket.h"
 
 #include "link/AppErrors.h"
+#include "link/MainThreadQueue.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
-#include <QMetaObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -23,6 +23,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -43,31 +44,42 @@ ESocketError AsynchronousError(int code)
     return MakeError(QString::asprintf("Asynchronous socket error %d", code));
 }
 
-ESocketError LookupFailed(const QHostInfo& info)
+// The outcome of a name lookup: an IPv4 address, or getaddrinfo's code.
+struct TLookupResult {
+    std::optional<quint32> address;
+    int code = 0;
+};
+
+// Blocks: runs on a thread of its own for a name.
+TLookupResult LookUp(const QByteArray& host)
 {
-    // A name that resolves to IPv6 addresses only is no use to an IPv4 client.
-    if (info.error() == QHostInfo::NoError)
-        return CallFailed(QStringLiteral("No IPv4 address found"), QHostInfo::HostNotFound,
-                          QStringLiteral("ASync Lookup"));
-    return CallFailed(info.errorString(), info.error(), QStringLiteral("ASync Lookup"));
+    addrinfo hints{};
+    hints.ai_family = AF_INET; // an IPv6-only name is no use to an IPv4 client
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    TLookupResult result;
+    result.code = ::getaddrinfo(host.constData(), nullptr, &hints, &found);
+    if (result.code == 0 && found)
+        result.address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    if (found)
+        ::freeaddrinfo(found);
+    return result;
 }
 
-std::optional<quint32> FirstIPv4(const QHostInfo& info)
+ESocketError LookupFailed(int code)
 {
-    for (const QHostAddress& address : info.addresses()) {
-        bool isIPv4 = false;
-        const quint32 value = address.toIPv4Address(&isIPv4);
-        if (isIPv4)
-            return value;
-    }
-    return std::nullopt;
+    // getaddrinfo's codes are negative; the message carries the number as such.
+    return CallFailed(QString::fromLocal8Bit(::gai_strerror(code)), -code, QStringLiteral("ASync Lookup"));
 }
 
-// Keep-alive probes notice a device server that vanished without closing
-// (power cut, cable pulled) within seconds instead of hours; frames are tiny
-// and each one waits for its reply, so Nagle would only add latency.
-// Returns 0, or the errno of the option the system refused.
-int TuneForDeviceLink(int handle)
+// A device server that vanished without closing (power cut, cable pulled)
+// must be noticed within seconds. Keep-alive probes cover an idle connection;
+// they never run while data is unacknowledged, and the link sends every
+// 250 ms, so the user time-out ends a connection whose data has gone
+// unacknowledged for 3 s. Frames are tiny and each waits for its reply, so
+// Nagle would only add latency. Each option is a refinement: one that the
+// system refuses leaves the connection as the system makes it.
+void TuneForDeviceLink(int handle)
 {
     struct TOption {
         int level;
@@ -75,13 +87,12 @@ int TuneForDeviceLink(int handle)
         int value;
     };
     static constexpr TOption options[] = {
-        {SOL_SOCKET, SO_KEEPALIVE, 1}, {IPPROTO_TCP, TCP_KEEPIDLE, 5}, {IPPROTO_TCP, TCP_KEEPINTVL, 2},
-        {IPPROTO_TCP, TCP_KEEPCNT, 3}, {IPPROTO_TCP, TCP_NODELAY, 1},
+        {SOL_SOCKET, SO_KEEPALIVE, 1},   {IPPROTO_TCP, TCP_KEEPIDLE, 5},
+        {IPPROTO_TCP, TCP_KEEPINTVL, 2}, {IPPROTO_TCP, TCP_KEEPCNT, 3},
+        {IPPROTO_TCP, TCP_USER_TIMEOUT, 3000}, {IPPROTO_TCP, TCP_NODELAY, 1},
     };
     for (const TOption& option : options)
-        if (::setsockopt(handle, option.level, option.name, &option.value, sizeof option.value) != 0)
-            return errno;
-    return 0;
+        ::setsockopt(handle, option.level, option.name, &option.value, sizeof option.value);
 }
 
 bool WouldBlock(int error)
@@ -111,16 +122,29 @@ ESocketError ESocketError::SystemCall(int errnoValue, const QString& api)
 }
 
 struct TClientSocket::TImpl {
-    explicit TImpl(TClientSocket* q) : Q(q) {}
+    explicit TImpl(TClientSocket* q) : Q(q)
+    {
+        FConnectTimer.setSingleShot(true);
+        FConnectTimer.setInterval(DefaultConnectTimeoutMs);
+    }
 
     TClientSocket* const Q;
 
     // Owner's thread only.
     QString FHost;
     int FPort = 0;
-    int FLookupId = -1;
+    // A name lookup under way. Its thread posts the result only while the
+    // lookup is still wanted: giving it up clears the queue under the lock.
+    struct TLookup {
+        std::mutex lock;
+        TMainThreadQueue* queue = nullptr;
+    };
+    std::shared_ptr<TLookup> FLookup;
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FConnectNotifier = nullptr;
+    QTimer FConnectTimer;
+    // What another thread (the link's worker sending) hands over to this one.
+    TMainThreadQueue FHandOver;
     std::atomic<bool> FActive{false};
 
     // The worker sends while the owner's thread receives and disconnects.
@@ -136,8 +160,9 @@ struct TClientSocket::TImpl {
     bool OnOwnerThread() const { return QThread::currentThread() == Q->thread(); }
 
     void Open();
-    void LookupDone(quint64 generation, int port, const QHostInfo& info);
+    void LookupDone(quint64 generation, int port, const TLookupResult& result);
     void ConnectDone(quint64 generation);
+    void ConnectTimedOut();
     void Readable(quint64 generation);
     void Disconnect(bool notify);
     bool ReleaseHandle();
@@ -173,8 +198,6 @@ int TClientSocket::TImpl::FireError(TErrorEvent kind, int error)
 
 void TClientSocket::TImpl::Open()
 {
-    if (FHandle != -1)
-        throw MakeError(QStringLiteral("Socket already open"));
     if (FHost.isEmpty())
         throw MakeError(QStringLiteral("No address specified"));
     if (FPort < 0 || FPort > 65535)
@@ -183,10 +206,7 @@ void TClientSocket::TImpl::Open()
     const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (handle == -1)
         throw MakeError(QStringLiteral("Can't create new socket"));
-    if (const int error = TuneForDeviceLink(handle)) {
-        ::close(handle);
-        throw ESocketError::SystemCall(error, QStringLiteral("setsockopt"));
-    }
+    TuneForDeviceLink(handle);
 
     quint64 generation;
     {
@@ -194,22 +214,43 @@ void TClientSocket::TImpl::Open()
         FHandle = handle;
         generation = ++FGeneration;
     }
+    FConnectTimer.start();
     // The port of this attempt: Active stays false during the lookup, so SetPort
     // may change FPort meanwhile.
-    FLookupId = QHostInfo::lookupHost(FHost, Q, [this, generation, port = FPort](const QHostInfo& info) {
-        Guarded([&] { LookupDone(generation, port, info); });
-    });
+    const int port = FPort;
+    const auto done = [this, generation, port](const TLookupResult& result) {
+        return [this, generation, port, result] { Guarded([&] { LookupDone(generation, port, result); }); };
+    };
+    const QByteArray host = FHost.toUtf8();
+    in_addr numeric{};
+    if (::inet_pton(AF_INET, host.constData(), &numeric) == 1) {
+        // A dotted address needs no lookup; the outcome still follows from the
+        // event loop, as after one.
+        FHandOver.Post(done({ntohl(numeric.s_addr), 0}));
+        return;
+    }
+    // getaddrinfo blocks, and Qt's own lookup hands its result over in ways
+    // the thread checker cannot follow: a thread of our own, posting through
+    // the socket's queue.
+    FLookup = std::make_shared<TLookup>();
+    FLookup->queue = &FHandOver;
+    std::thread([lookup = FLookup, host, done] {
+        const TLookupResult result = LookUp(host);
+        std::lock_guard lock(lookup->lock);
+        if (lookup->queue)
+            lookup->queue->Post(done(result));
+    }).detach();
 }
 
-void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const QHostInfo& info)
+void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const TLookupResult& result)
 {
     if (generation != FGeneration)
         return;
-    FLookupId = -1;
+    FLookup.reset();
 
-    const std::optional<quint32> address = FirstIPv4(info);
+    const std::optional<quint32> address = result.address;
     if (!address) {
-        const ESocketError error = LookupFailed(info);
+        const ESocketError error = LookupFailed(result.code ? result.code : EAI_NONAME);
         Disconnect(true);
         throw error;
     }
@@ -255,9 +296,18 @@ void TClientSocket::TImpl::ConnectDone(quint64 generation)
         std::lock_guard lock(FLock);
         FConnected = true;
     }
+    FConnectTimer.stop();
     FReadNotifier = NewNotifier(QSocketNotifier::Read, generation, &TImpl::Readable);
     FActive = true;
     FireNotify(Q->OnConnect);
+}
+
+// Stopped whenever the attempt ends, so it only fires on one still under way.
+void TClientSocket::TImpl::ConnectTimedOut()
+{
+    ReleaseHandle();
+    if (const int code = FireError(TErrorEvent::eeConnect, ETIMEDOUT))
+        throw AsynchronousError(code);
 }
 
 void TClientSocket::TImpl::Readable(quint64 generation)
@@ -296,10 +346,12 @@ void TClientSocket::TImpl::Readable(quint64 generation)
 // Returns whether there was a socket. Leaves the events to the caller.
 bool TClientSocket::TImpl::ReleaseHandle()
 {
-    if (FLookupId != -1) {
-        QHostInfo::abortHostLookup(FLookupId);
-        FLookupId = -1;
+    FConnectTimer.stop();
+    if (FLookup) {
+        std::lock_guard lock(FLookup->lock);
+        FLookup->queue = nullptr;
     }
+    FLookup.reset();
     DropNotifier(FReadNotifier);
     DropNotifier(FConnectNotifier);
     int handle;
@@ -388,7 +440,7 @@ void TClientSocket::TImpl::ResumeReading(quint64 generation)
     if (OnOwnerThread())
         resume();
     else
-        QMetaObject::invokeMethod(Q, resume, Qt::QueuedConnection);
+        FHandOver.Post(resume);
 }
 
 // The handlers run on the owner's thread. A failure met on another thread
@@ -407,9 +459,7 @@ void TClientSocket::TImpl::Fail(quint64 generation, TErrorEvent kind, int error,
         HandleFailure(generation, kind, error, api);
         return;
     }
-    QMetaObject::invokeMethod(
-        Q, [this, generation, kind, error, api] { Guarded([&] { HandleFailure(generation, kind, error, api); }); },
-        Qt::QueuedConnection);
+    FHandOver.Post([this, generation, kind, error, api] { Guarded([&] { HandleFailure(generation, kind, error, api); }); });
 }
 
 void TClientSocket::TImpl::HandleFailure(quint64 generation, TErrorEvent kind, int error, const char* api)
@@ -463,7 +513,10 @@ bool TClientWinSocket::Connected() const
     return FOwner->d->FConnected;
 }
 
-TClientSocket::TClientSocket(QObject* parent) : QObject(parent), d(std::make_unique<TImpl>(this)), FSocket(this) {}
+TClientSocket::TClientSocket(QObject* parent) : QObject(parent), d(std::make_unique<TImpl>(this)), FSocket(this)
+{
+    connect(&d->FConnectTimer, &QTimer::timeout, this, [this] { Guarded([&] { d->ConnectTimedOut(); }); });
+}
 
 // Quietly: the handlers may belong to an owner that is being destroyed too.
 TClientSocket::~TClientSocket()
@@ -506,12 +559,16 @@ bool TClientSocket::Active() const
 
 void TClientSocket::SetActive(bool active)
 {
-    if (active == d->FActive)
-        return;
-    if (active)
+    // A socket without Active is an attempt under way.
+    if (active && d->FHandle == -1)
         d->Open();
-    else
+    else if (!active)
         d->Disconnect(true);
+}
+
+void TClientSocket::SetConnectTimeout(int ms)
+{
+    d->FConnectTimer.setInterval(std::max(ms, 1));
 }
 
 TClientWinSocket* TClientSocket::Socket()

@@ -57,10 +57,17 @@ public:
     void SetPort(int port);
 
     // true: starts the lookup and the connect and returns; OnConnect or OnError
-    // follows. false: disconnects now (OnDisconnect fires during the call).
-    // Active is true only between OnConnect and OnDisconnect.
+    // follows, the latter with ETIMEDOUT when no connection is made within
+    // the connect time-out. An attempt already under way goes on. false:
+    // disconnects now, or abandons an attempt under way (OnDisconnect fires
+    // during the call either way, and OnConnect never follows). Active is
+    // true only between OnConnect and OnDisconnect.
     bool Active() const;
     void SetActive(bool active);
+    // Lookup and connect together, in milliseconds. Without a limit a server
+    // that never answers keeps the attempt going for the kernel's retry time.
+    static constexpr int DefaultConnectTimeoutMs = 5000;
+    void SetConnectTimeout(int ms);
 
     TClientWinSocket* Socket();
 

@@ -72,9 +72,11 @@ int SystemErrorFor(int errorNumber, int systemError)
     return errorNumber == kCannotSetWhileConnected ? kNoSystemError : systemError;
 }
 
-std::string FullMessage(int errorNumber, int systemError)
+std::string FullMessage(int errorNumber, int systemError, const QString& detail)
 {
     QString text = EComPort::MessageText(errorNumber);
+    if (!detail.isEmpty())
+        text += QStringLiteral(": ") + detail;
     // The suffix keeps the Windows component's wording: it is what the user
     // sees in the error box, and the number in it is the errno.
     if (systemError != kNoSystemError)
@@ -90,7 +92,12 @@ constexpr int kQuietPollMs = 10;
 } // namespace
 
 EComPort::EComPort(int errorNumber, int systemError)
-    : std::runtime_error(FullMessage(errorNumber, SystemErrorFor(errorNumber, systemError)))
+    : EComPort(errorNumber, systemError, QString())
+{
+}
+
+EComPort::EComPort(int errorNumber, int systemError, const QString& detail)
+    : std::runtime_error(FullMessage(errorNumber, SystemErrorFor(errorNumber, systemError), detail))
     , FErrorNumber(errorNumber)
     , FSystemError(SystemErrorFor(errorNumber, systemError))
 {
@@ -132,6 +139,7 @@ struct TComPort::TImpl {
 
     mutable std::shared_mutex fdLock;
     int fd = -1;
+    QString device; // fdLock: the path fd was opened as
 
     std::atomic<quint64> bytesRead{0};
     std::atomic<bool> lineLost{false};
@@ -157,7 +165,10 @@ struct TComPort::TImpl {
         std::shared_lock fdGuard(fdLock);
         if (fd < 0)
             return;
-        ApplyLine(fd, now, true, now.ControlDTR != appliedDTR);
+        // Drain first: the driver applies the new parity to bytes still in its
+        // queue, and the 9-bit address byte must leave with MARK.
+        DrainOutput(fd);
+        ApplyLine(fd, now, now.ControlDTR != appliedDTR, device);
         appliedDTR = now.ControlDTR;
     }
 
@@ -354,7 +365,7 @@ void TComPort::Open()
             // Buffer sizes (SetupComm) have no counterpart here: the tty has its
             // own queues. Timeouts are part of the line (VMIN/VTIME).
             const TLineSettings now = d->Line();
-            ApplyLine(lineFd, now, false, true);
+            ApplyLine(lineFd, now, true, path);
             d->appliedDTR = now.ControlDTR;
             RequestLowLatency(lineFd);
             // The line discipline may hold bytes it took in before the line was
@@ -367,6 +378,7 @@ void TComPort::Open()
         }
         std::unique_lock fdGuard(d->fdLock);
         d->fd = lineFd;
+        d->device = path;
     }
     d->lineLost.store(false);
     d->connected.store(true);

@@ -15,6 +15,8 @@
 class EComPort : public std::runtime_error {
 public:
     EComPort(int errorNumber, int systemError);
+    // With what went wrong in words, between the message text and the suffix.
+    EComPort(int errorNumber, int systemError, const QString& detail);
     int ErrorNumber() const { return FErrorNumber; }
     int SystemError() const { return FSystemError; }
     static QString MessageText(int errorNumber);
@@ -48,8 +50,9 @@ public:
     void Close();
     bool Connected() const;
 
-    // Blocks until the bytes are written; returns the count (0 for empty data
-    // without a system call). Raises EComPort 2.
+    // Blocks until the bytes are written, at most 1000 ms + 100 ms per byte;
+    // returns the count (0 for empty data without a system call). Raises
+    // EComPort 2, with ETIMEDOUT (output flushed) when the time is up.
     int WriteBytes(const TByteString& data);
     // Reads what is there, up to count, without waiting. Raises EComPort 3.
     int ReadBytes(TByteString& data, int count);
@@ -57,7 +60,10 @@ public:
     int PendingInputCount() const;
 
     // Setters compare first; a changed line setting is applied to an open port
-    // before the setter returns. A parity change drains the output first.
+    // before the setter returns (EComPort 7). A change drains the output first,
+    // within the write time-out of the bytes still queued (else EComPort 2
+    // with ETIMEDOUT, output flushed). A driver that cannot
+    // do MARK or SPACE parity is refused with EComPort 7 naming the device.
     QString Port() const;
     void SetPort(const QString& name); // exact comparison; reopens when open
     TBaudRate BaudRate() const;

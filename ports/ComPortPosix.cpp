@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <csignal>
+#include <ctime>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -19,6 +21,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <mutex>
 
 namespace ComPortPosix {
 
@@ -133,6 +136,56 @@ int BaudRateValue(TBaudRate rate, int custom)
     return custom;
 }
 
+// 1000 ms + 100 ms per byte, as the port's write time-outs are set.
+std::chrono::steady_clock::time_point WriteDeadline(std::int64_t bytes)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(1000 + 100 * std::max<std::int64_t>(bytes, 0));
+}
+
+// What is still queued is nobody's any more once a write has failed.
+void FlushOutput(int fd)
+{
+    Sys().Tcflush(fd, TCOFLUSH);
+}
+
+// tcdrain has no time limit of its own: an adapter that stops taking bytes
+// keeps it waiting for ever. While one of these lives, a timer signal aimed
+// at this thread interrupts a waiting drain (EINTR) every tick, so that the
+// caller can look at the clock. SA_RESTART spares every other call of the
+// thread; a drain is never restarted after a handler.
+class TDrainTicker {
+public:
+    TDrainTicker()
+    {
+        static std::once_flag installed;
+        std::call_once(installed, [] {
+            struct sigaction action {};
+            action.sa_handler = [](int) {};
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESTART;
+            ::sigaction(Signal(), &action, nullptr);
+        });
+        sigevent event{};
+        event.sigev_notify = SIGEV_THREAD_ID;
+        event.sigev_signo = Signal();
+        event._sigev_un._tid = ::gettid(); // glibc has no name for the field
+        if (::timer_create(CLOCK_MONOTONIC, &event, &FTimer) != 0)
+            Raise(7, errno);
+        const timespec tick{0, kTickMs * 1000000L};
+        const itimerspec every{tick, tick};
+        ::timer_settime(FTimer, 0, &every, nullptr);
+    }
+    ~TDrainTicker() { ::timer_delete(FTimer); }
+    TDrainTicker(const TDrainTicker&) = delete;
+    TDrainTicker& operator=(const TDrainTicker&) = delete;
+
+private:
+    static constexpr long kTickMs = 20;
+    // A real-time signal that nothing else in the program uses.
+    static int Signal() { return SIGRTMIN + 1; }
+    timer_t FTimer{};
+};
+
 void SetModemLine(int fd, int line, bool on)
 {
     int bits = line;
@@ -151,11 +204,11 @@ std::optional<termios> ToTermios(const TLineSettings& s, const termios& base)
     termios t = base;
     // Raw: no byte is changed, dropped or taken as a signal, no XON/XOFF.
     // Received parity is ignored (Check off): without INPCK a byte whose parity
-    // bit does not match passes unchanged, which the 9-bit replies need, and
-    // IGNPAR keeps it from being marked.
-    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF
-                           | IXANY | INPCK | IUCLC | IMAXBEL);
-    t.c_iflag |= IGNPAR;
+    // bit does not match passes unchanged, which the 9-bit replies need (their
+    // address byte comes with MARK). IGNPAR stays off: some UART drivers take
+    // it as "drop bytes with parity errors" whatever INPCK says.
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | IGNPAR | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON
+                           | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
     t.c_oflag &= ~tcflag_t(OPOST);
     t.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
 
@@ -224,7 +277,24 @@ void CloseDevice(int fd)
     Sys().Close(fd);
 }
 
-void ApplyLine(int fd, const TLineSettings& s, bool drainFirst, bool modemLines)
+void DrainOutput(int fd)
+{
+    int queued = 0;
+    if (Sys().Ioctl(fd, TIOCOUTQ, &queued) != 0)
+        queued = 0;
+    const auto deadline = WriteDeadline(queued);
+    const TDrainTicker ticker;
+    while (Sys().Tcdrain(fd) != 0) {
+        if (errno != EINTR)
+            Raise(7, errno);
+        if (std::chrono::steady_clock::now() >= deadline) {
+            FlushOutput(fd);
+            Raise(2, ETIMEDOUT);
+        }
+    }
+}
+
+void ApplyLine(int fd, const TLineSettings& s, bool modemLines, const QString& device)
 {
     // termios has no DTR/DSR handshake; refused rather than run without it.
     if (s.ControlDTR == TDTRFlowControl::dtrHandshake)
@@ -235,15 +305,17 @@ void ApplyLine(int fd, const TLineSettings& s, bool drainFirst, bool modemLines)
     const std::optional<termios> t = ToTermios(s, base);
     if (!t)
         Raise(7, EINVAL);
-    if (drainFirst) {
-        // Drain first: the driver applies the new parity to bytes still in its
-        // queue, and the 9-bit address byte must leave with MARK.
-        while (Sys().Tcdrain(fd) != 0)
-            if (errno != EINTR)
-                Raise(7, errno);
-    }
-    if (Sys().Tcsetattr(fd, drainFirst ? TCSADRAIN : TCSANOW, &*t) != 0)
+    if (Sys().Tcsetattr(fd, TCSANOW, &*t) != 0)
         Raise(7, errno);
+    if (s.Parity == TParityBits::prMark || s.Parity == TParityBits::prSpace) {
+        // Only CMSPAR tells: a pty keeps it but always clears PARENB.
+        termios applied{};
+        if (Sys().Tcgetattr(fd, &applied) != 0)
+            Raise(7, errno);
+        if (!(applied.c_cflag & CMSPAR))
+            throw EComPort(7, EOPNOTSUPP,
+                           QStringLiteral("%1 cannot send MARK or SPACE parity, which the 9-bit mode needs").arg(device));
+    }
     if (!modemLines)
         return;
     SetModemLine(fd, TIOCM_DTR, s.ControlDTR == TDTRFlowControl::dtrEnable);
@@ -285,7 +357,7 @@ int PendingInput(int fd)
 int WriteAll(int fd, const char* data, int size)
 {
     using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(1000 + 100 * std::int64_t(size));
+    const auto deadline = WriteDeadline(size);
     int done = 0;
     bool hungUp = false;
     while (done < size) {
@@ -303,17 +375,17 @@ int WriteAll(int fd, const char* data, int size)
             Raise(2, EIO);
         // The driver's queue is full: wait for room, within the time limit.
         const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-        if (left <= 0)
-            break;
         pollfd p{fd, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, int(std::min<std::int64_t>(left + 1, INT_MAX)));
+        const int ready = left > 0 ? ::poll(&p, 1, int(std::min<std::int64_t>(left + 1, INT_MAX))) : 0;
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             Raise(2, errno);
         }
-        if (ready == 0)
-            break; // time limit: the count so far, as a Windows write time-out gives it
+        if (ready == 0) {
+            FlushOutput(fd);
+            Raise(2, ETIMEDOUT);
+        }
         if (p.revents & POLLNVAL)
             Raise(2, EBADF);
         hungUp = (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLOUT);

@@ -63,11 +63,18 @@ ISystemCalls* SetSystemCalls(ISystemCalls* calls);
 int OpenDevice(const QString& path);
 // Releases the exclusive hold and closes; never raises.
 void CloseDevice(int fd);
-// Applies the line: termios, then (with modemLines) DTR and RTS. With
-// drainFirst the bytes still queued for output leave first with the old
-// settings. Number 7. The modem lines are left out when they have not changed:
-// on a USB adapter each costs a control transfer, and parity changes often.
-void ApplyLine(int fd, const TLineSettings& settings, bool drainFirst, bool modemLines);
+// Waits until the bytes queued for output have left, for at most their write
+// time-out. When the line does not take them in that time (an adapter that
+// stopped taking bytes), the output is flushed and number 2 raised with
+// ETIMEDOUT; any other failure is number 7.
+void DrainOutput(int fd);
+// Applies the line: termios at once, then (with modemLines) DTR and RTS.
+// Number 7. The caller drains first where bytes must leave with the old
+// settings. MARK and SPACE are read back: a driver that drops CMSPAR would
+// send odd or even parity instead, and the error then names the device. The
+// modem lines are left out when they have not changed: on a USB adapter each
+// costs a control transfer, and parity changes often.
+void ApplyLine(int fd, const TLineSettings& settings, bool modemLines, const QString& device);
 // Asks the driver for low latency (FTDI and friends hold received bytes for
 // up to 16 ms otherwise). Optional: nothing happens where unsupported.
 void RequestLowLatency(int fd);
@@ -80,7 +87,8 @@ void ReadModemStatus(int fd);
 // FIONREAD: number 10.
 int PendingInput(int fd);
 // Writes everything, waiting while the driver's queue is full, for at most
-// 1000 ms + 100 ms per byte; returns the count written. Number 2.
+// the write time-out; returns the count written. Number 2; when the time is
+// up the output is flushed and the error is ETIMEDOUT.
 int WriteAll(int fd, const char* data, int size);
 // Reads what is there, up to size, without waiting. Number 3.
 int ReadSome(int fd, char* data, int size);

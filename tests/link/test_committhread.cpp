@@ -2,6 +2,7 @@
 // clock of the test's own over a real pseudo-terminal (8-bit framed form).
 #include "LinkEventLog.h"
 
+#include "link/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
 #include "ports/ComPortPosix.h"
@@ -12,7 +13,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <optional>
+#include <thread>
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
@@ -62,17 +66,47 @@ private:
     TFramed8Receiver FRx;
 };
 
-// Records what reaches the line: drains, parity switches and writes, in order.
-class TLineRecorder : public ComPortPosix::ISystemCalls {
+// The port's system calls, installed for the time it lives and forwarded to
+// the system; the fakes below change a few.
+class TLineCalls : public ComPortPosix::ISystemCalls {
 public:
-    QStringList log;
-    ComPortPosix::ISystemCalls& real = ComPortPosix::RealSystemCalls();
+    TLineCalls() { ComPortPosix::SetSystemCalls(this); }
+    ~TLineCalls() override { ComPortPosix::SetSystemCalls(nullptr); }
+    TLineCalls(const TLineCalls&) = delete;
+    TLineCalls& operator=(const TLineCalls&) = delete;
 
     int Open(const char* path, int flags) override { return real.Open(path, flags); }
     int Close(int fd) override { return real.Close(fd); }
     int Flock(int fd, int op) override { return real.Flock(fd, op); }
     int Ioctl(int fd, unsigned long request, void* arg) override { return real.Ioctl(fd, request, arg); }
     int Tcgetattr(int fd, termios* t) override { return real.Tcgetattr(fd, t); }
+    int Tcsetattr(int fd, int action, const termios* t) override { return real.Tcsetattr(fd, action, t); }
+    int Tcdrain(int fd) override { return real.Tcdrain(fd); }
+    int Tcflush(int fd, int queue) override { return real.Tcflush(fd, queue); }
+    ssize_t Write(int fd, const void* data, std::size_t size) override { return real.Write(fd, data, size); }
+    ssize_t Read(int fd, void* data, std::size_t size) override { return real.Read(fd, data, size); }
+
+protected:
+    ComPortPosix::ISystemCalls& real = ComPortPosix::RealSystemCalls();
+};
+
+// Records what reaches the line: drains, parity switches and writes (with the
+// link's clock), in order. Can fail the writes, or play a driver that cannot
+// do MARK/SPACE (it drops CMSPAR).
+class TLineRecorder : public TLineCalls {
+public:
+    QStringList log;
+    std::function<nanoseconds()> clock;
+    bool failWrites = false;
+    bool dropMarkSpace = false;
+
+    int Tcgetattr(int fd, termios* t) override
+    {
+        const int result = real.Tcgetattr(fd, t);
+        if (dropMarkSpace)
+            t->c_cflag &= ~tcflag_t(CMSPAR);
+        return result;
+    }
     int Tcsetattr(int fd, int action, const termios* t) override
     {
         log << QString("parity %1").arg(ParityName(t->c_cflag));
@@ -83,13 +117,17 @@ public:
         log << "drain";
         return real.Tcdrain(fd);
     }
-    int Tcflush(int fd, int queue) override { return real.Tcflush(fd, queue); }
     ssize_t Write(int fd, const void* data, std::size_t size) override
     {
-        log << "write " + QByteArray(static_cast<const char*>(data), qsizetype(size)).toHex(' ');
+        log << QString("write %1 at %2 ms")
+                   .arg(QByteArray(static_cast<const char*>(data), qsizetype(size)).toHex(' '))
+                   .arg(clock ? double(clock().count()) / 1e6 : 0.0);
+        if (failWrites) {
+            errno = EIO;
+            return -1;
+        }
         return real.Write(fd, data, size);
     }
-    ssize_t Read(int fd, void* data, std::size_t size) override { return real.Read(fd, data, size); }
 
     static QString ParityName(tcflag_t c)
     {
@@ -98,6 +136,28 @@ public:
         if (c & CMSPAR)
             return (c & PARODD) ? "mark" : "space";
         return (c & PARODD) ? "odd" : "even";
+    }
+};
+
+// A serial adapter that has stopped taking bytes: a drain waits until a signal
+// ends the wait, as the kernel's does. Counted, not logged: the worker calls it.
+class TStuckDrain : public TLineCalls {
+public:
+    std::atomic<int> drains{0};
+    std::atomic<int> outputFlushes{0};
+
+    int Tcdrain(int) override
+    {
+        ++drains;
+        ::poll(nullptr, 0, -1);
+        errno = EINTR;
+        return -1;
+    }
+    int Tcflush(int fd, int queue) override
+    {
+        if (queue == TCOFLUSH)
+            ++outputFlushes;
+        return real.Tcflush(fd, queue);
     }
 };
 
@@ -128,12 +188,18 @@ private slots:
     void batchGoesOutInOrder();
     void heldQueueLockGivesPoll();
     void closeEmptiesQueue();
+    void eventsOfAClosedSessionAreDropped();
     void assignmentSequence();
     void assignTwiceReplacesPendingAddress();
     void badReplyRaisesChecksumError();
+    void replyToAnotherRequestIsDropped_data();
+    void replyToAnotherRequestIsDropped();
     void addCommandRejectsShortBody();
     void bareZeroBodyIsQueuedUnframed();
     void nineBitSendMarksTheAddressByte();
+    void failedWriteTimesOut();
+    void adapterWithoutMarkSpaceEndsTheSession();
+    void stuckAdapterEndsInWriteErrorAndCloseReturns();
     void transportSettings();
     void settingsRefusedWhileActive();
 
@@ -155,6 +221,7 @@ void TestCommThread::init()
     FPeer = std::make_unique<TPtyPeer>();
     TCommThread::TOptions options;
     options.clock = [this] { return FNow; };
+    options.sleep = [this](nanoseconds span) { FNow += span; };
     options.manualCycles = true;
     FLink = std::make_unique<TTestLink>(options);
     FLog = {};
@@ -335,6 +402,23 @@ void TestCommThread::closeEmptiesQueue()
     QCOMPARE(sent[0], BuildFrame(Requests::Poll(1)));
 }
 
+// Events raised off the main thread wait there in its queue; a Close before
+// they are delivered ends their session.
+void TestCommThread::eventsOfAClosedSessionAreDropped()
+{
+    Step(0ms);
+    FNow += 800ms;
+    std::thread([this] {
+        FLink->RunCycle(); // the time-out, as the worker raises it
+        FLink->ComPort().OnLineLost(&FLink->ComPort(), EIO); // as the port's event thread raises it
+    }).join();
+    FLink->Close();
+    FLink->Open(); // a new session begins before the old events are delivered
+    QCoreApplication::processEvents();
+    QCOMPARE(FLog.events, (QStringList{"close", "open"}));
+    QVERIFY(FLink->IsActive());
+}
+
 void TestCommThread::assignmentSequence()
 {
     FLink->AssignHWAddress(5);
@@ -370,6 +454,42 @@ void TestCommThread::badReplyRaisesChecksumError()
     QCOMPARE(FPeer->Requests().size(), 1);
 }
 
+void TestCommThread::replyToAnotherRequestIsDropped_data()
+{
+    QTest::addColumn<QByteArray>("request"); // queued body; empty: the poll
+    QTest::addColumn<QByteArray>("early");   // reply arriving first
+    QTest::addColumn<QByteArray>("own");     // the request's own reply, right behind it
+    QTest::addColumn<bool>("dropped");
+    const QByteArray firmware = QByteArray::fromHex("0102ff0205");
+    QTest::newRow("status reply to a firmware request") << QByteArray::fromHex("0100ff") << StatusReplyBody << firmware << true;
+    QTest::newRow("firmware reply to a poll") << QByteArray() << firmware << StatusReplyBody << true;
+    QTest::newRow("register reply for another register")
+        << QByteArray::fromHex("01015307") << QByteArray::fromHex("0102b70600") << QByteArray::fromHex("0102b70712") << true;
+    QTest::newRow("register reply to a poll") << QByteArray() << QByteArray::fromHex("0102b70600") << StatusReplyBody << true;
+    QTest::newRow("register reply for its register")
+        << QByteArray::fromHex("01015306") << QByteArray::fromHex("0102b70600") << QByteArray::fromHex("0102b70600") << false;
+    QTest::newRow("reply not examined") << QByteArray() << QByteArray::fromHex("0101b602") << StatusReplyBody << false;
+}
+
+// A module that answers after the time-out: its reply must not count as the
+// answer to the request that went out next.
+void TestCommThread::replyToAnotherRequestIsDropped()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, early);
+    QFETCH(QByteArray, own);
+    QFETCH(bool, dropped);
+    if (!request.isEmpty())
+        FLink->AddCommand(request);
+    Step(0ms);
+    QCOMPARE(FPeer->Requests().size(), 1);
+    // in one chunk: what follows a judged reply is discarded, a dropped one is not judged
+    FPeer->Write(EncodeFramed8(BuildFrame(early)) + EncodeFramed8(BuildFrame(own)));
+    QTRY_VERIFY(!FLog.replies.isEmpty());
+    QCOMPARE(FLog.replies, QList<TCanonicalFrame>{BuildFrame(dropped ? own : early)});
+    QCOMPARE(FLog.events.count("done"), request.isEmpty() ? 0 : 1);
+}
+
 void TestCommThread::addCommandRejectsShortBody()
 {
     QVERIFY_THROWS_EXCEPTION(EFrameError, FLink->AddCommand(QByteArray::fromHex("010352")));
@@ -392,14 +512,17 @@ void TestCommThread::bareZeroBodyIsQueuedUnframed()
 void TestCommThread::nineBitSendMarksTheAddressByte()
 {
     FLink->DataBits = 9;
-    TLineRecorder recorder;
-    ComPortPosix::SetSystemCalls(&recorder);
+    std::optional<TLineRecorder> recorder(std::in_place);
+    const nanoseconds start = FNow;
+    recorder->clock = [&] { return FNow - start; };
     Step(0ms);
-    ComPortPosix::SetSystemCalls(nullptr);
-    // each switch waits for the bytes before it to leave with the old parity
-    const QStringList expected = {"drain", "parity mark", "write 01",
-                                  "drain", "parity space", "write 02 51 01 02 a9 ff"};
-    QCOMPARE(recorder.log, expected);
+    const QStringList log = recorder->log;
+    recorder.reset();
+    // each switch waits for the bytes before it to leave with the old parity;
+    // the rest follows the address byte 2 ms later on the link's clock
+    const QStringList expected = {"drain", "parity mark", "write 01 at 0 ms",
+                                  "drain", "parity space", "write 02 51 01 02 a9 ff at 2 ms"};
+    QCOMPARE(log, expected);
 
     // a pty shows no parity: the far end sees the canonical frame
     char buf[64];
@@ -413,9 +536,69 @@ void TestCommThread::nineBitSendMarksTheAddressByte()
     QCOMPARE(FLog.replies[0], BuildFrame(StatusReplyBody));
 }
 
+void TestCommThread::failedWriteTimesOut()
+{
+    {
+        TLineRecorder recorder;
+        recorder.failWrites = true;
+        Step(0ms);
+        QCOMPARE(recorder.log.filter("write").size(), 1);
+    }
+    const nanoseconds sentAt = FNow;
+    while (FLog.events.isEmpty() && FNow - sentAt < 2s)
+        Step(2ms);
+    // the request stayed outstanding and timed out like an unanswered one
+    QCOMPARE(FLog.events, QStringList{"timeout"});
+    QVERIFY(FNow - sentAt > 750ms && FNow - sentAt <= 752ms);
+    QVERIFY(FPeer->Requests().isEmpty());
+    Step(2ms);
+    QCOMPARE(FPeer->Requests().size(), 1);
+}
+
+void TestCommThread::adapterWithoutMarkSpaceEndsTheSession()
+{
+    QStringList reports;
+    AppErrors::SetHandler([&](const QString& message) { reports << message; });
+    FLink->DataBits = 9;
+    {
+        TLineRecorder recorder;
+        recorder.dropMarkSpace = true;
+        Step(0ms);
+        // nothing goes out with the wrong parity
+        QCOMPARE(recorder.log.filter("write").size(), 0);
+    }
+    AppErrors::SetHandler({});
+    QCOMPARE(FLog.events, (QStringList{"close", "error"}));
+    QVERIFY(!FLink->IsActive());
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].contains(FPeer->SlavePath()) && reports[0].contains("9-bit"), qPrintable(reports[0]));
+}
+
+void TestCommThread::stuckAdapterEndsInWriteErrorAndCloseReturns()
+{
+    TStuckDrain line;
+    TCommThread link; // with its worker and the real clock
+    TLinkEventLog log;
+    log.Attach(link);
+    link.SetLANMode(false);
+    link.DataBits = 9;
+    FLink.reset(); // the fixture's link holds the pty
+    link.ComPort().SetPort(FPeer->SlavePath());
+    link.Open();
+    QTRY_VERIFY(line.drains.load() >= 1);
+    const auto start = std::chrono::steady_clock::now();
+    link.Close();
+    const auto took = std::chrono::steady_clock::now() - start;
+    // the drain gives up after the write time-out of what is queued (1 s here)
+    QVERIFY2(took < 2500ms, qPrintable(QString::number(took.count() / 1e6)));
+    QCOMPARE(line.outputFlushes.load(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(log.events, (QStringList{"open", "close"}));
+}
+
 void TestCommThread::transportSettings()
 {
-    TCommThread link(TCommThread::TOptions{{}, true});
+    TCommThread link(TCommThread::TOptions{{}, true, {}});
     QCOMPARE(link.GetComPort(), 2);
     link.SetComPort(9);
     QCOMPARE(link.GetComPort(), 1);

@@ -5,11 +5,17 @@
 #include "SimProcess.h"
 
 #include "link/CommThreadU.h"
+#include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -39,6 +45,40 @@ struct TTcpRig {
     }
 };
 
+// A loopback listener that never completes a handshake: its accept queue
+// (backlog 0) is full with one connection, so the kernel drops every further
+// SYN, as on a dead network.
+class TDeadServer {
+public:
+    TDeadServer()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::bind(FListener, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(FListener, 0);
+        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &size);
+        FPort = ntohs(address.sin_port);
+        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        FFilled = ::connect(FFiller, reinterpret_cast<sockaddr*>(&address), size) == 0;
+    }
+    ~TDeadServer()
+    {
+        ::close(FFiller);
+        ::close(FListener);
+    }
+    bool Filled() const { return FFilled; }
+    int Port() const { return FPort; }
+
+private:
+    int FListener = -1;
+    int FFiller = -1;
+    bool FFilled = false;
+    int FPort = 0;
+};
+
 } // namespace
 
 class TestLinkEndToEnd : public QObject {
@@ -48,7 +88,10 @@ private slots:
     void tcpSilentPeerTimesOutThenRecovers();
     void tcpCorruptedCheckWord();
     void tcpQueuedCommandsComplete();
+    void tcpLateRepliesAreNotTakenForTheNextOnes();
     void tcpRefusedConnection();
+    void tcpConnectTimesOutAndStopAbandonsIt();
+    void tcpStopDuringTheLookup();
     void tcpPeerClosesWorkerGoesOn();
     void ptyBothLineForms_data();
     void ptyBothLineForms();
@@ -120,6 +163,26 @@ void TestLinkEndToEnd::tcpQueuedCommandsComplete()
     link.Close();
 }
 
+// Every reply comes after the time-out, so each arrives while the request
+// sent next is outstanding: neither the firmware request nor a poll may be
+// answered by the other's reply.
+void TestLinkEndToEnd::tcpLateRepliesAreNotTakenForTheNextOnes()
+{
+    TTcpRig rig;
+    QVERIFY(rig.Start({"--delay", "900"}));
+    auto& [sim, link, ev] = rig;
+    QTRY_COMPARE(ev.Count("open"), 1);
+    link.AddCommand(QByteArray::fromHex("0100ff"));
+    QTRY_COMPARE(ev.Count("commandtimeout"), 1);
+    // the firmware reply has arrived once the poll sent after it has timed out too
+    const int timeouts = ev.Count("timeout");
+    QTRY_VERIFY(ev.Count("timeout") > timeouts);
+    QCOMPARE(ev.Count("done"), 0);
+    for (const auto& r : ev.replies)
+        QVERIFY(IsStatusReply(r));
+    link.Close();
+}
+
 void TestLinkEndToEnd::tcpRefusedConnection()
 {
     QTcpServer probe;
@@ -134,6 +197,46 @@ void TestLinkEndToEnd::tcpRefusedConnection()
     link.Open();
     QTRY_COMPARE(ev.Count("error"), 1);
     QCOMPARE(ev.Count("open"), 0);
+    QVERIFY(!link.IsActive());
+}
+
+void TestLinkEndToEnd::tcpConnectTimesOutAndStopAbandonsIt()
+{
+    TDeadServer dead;
+    QVERIFY(dead.Filled());
+    TCommThread link;
+    TLinkEventLog ev;
+    ev.Attach(link);
+    link.ClientSocket().SetConnectTimeout(300);
+    link.SetIPAddress("127.0.0.1");
+    link.SetIPPort(dead.Port());
+    link.Open();
+    QTRY_COMPARE(ev.events, QStringList{"error"});
+    QVERIFY(!link.IsActive());
+
+    ev.events.clear();
+    link.Open();
+    QTest::qWait(50); // the lookup of a numeric address is done: the connect waits
+    link.Close();
+    QCOMPARE(ev.events, QStringList{"close"});
+    QTest::qWait(500); // well past the time-out: the attempt is gone, not timing out
+    QCOMPARE(ev.events, QStringList{"close"});
+}
+
+void TestLinkEndToEnd::tcpStopDuringTheLookup()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    TCommThread link;
+    TLinkEventLog ev;
+    ev.Attach(link);
+    link.SetIPAddress("127.0.0.1");
+    link.SetIPPort(server.serverPort());
+    link.Open();
+    link.Close();
+    QTest::qWait(200); // a lookup and a loopback connect take far less
+    QCOMPARE(ev.events, QStringList{"close"});
+    QVERIFY(!server.hasPendingConnections());
     QVERIFY(!link.IsActive());
 }
 
@@ -154,15 +257,22 @@ void TestLinkEndToEnd::tcpPeerClosesWorkerGoesOn()
 void TestLinkEndToEnd::ptyBothLineForms_data()
 {
     QTest::addColumn<int>("dataBits");
-    QTest::newRow("8-bit framed") << 8;
-    QTest::newRow("9-bit") << 9;
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("ackLength");
+    QTest::newRow("8-bit framed") << 8 << QStringList{} << 1;
+    QTest::newRow("9-bit") << 9 << QStringList{} << 1;
+    QTest::newRow("9-bit, bare acknowledgements") << 9 << QStringList{"--bare-ack"} << 0;
 }
 
+// Polls, the firmware request and a configuration write (register writes,
+// each acknowledged) in both line forms.
 void TestLinkEndToEnd::ptyBothLineForms()
 {
     QFETCH(int, dataBits);
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, ackLength);
     TSimProcess sim;
-    QVERIFY(sim.Start({"--pty", "--mode", QString::number(dataBits)}));
+    QVERIFY(sim.Start(QStringList{"--pty", "--mode", QString::number(dataBits)} + simArgs));
     TCommThread link;
     TLinkEventLog ev;
     ev.Attach(link);
@@ -174,9 +284,20 @@ void TestLinkEndToEnd::ptyBothLineForms()
     QTRY_VERIFY(ev.replies.size() >= 3);
     for (const auto& r : ev.replies)
         QVERIFY(IsStatusReply(r));
+    ev.replies.clear();
     link.AddCommand(QByteArray::fromHex("0100ff"));
-    QTRY_COMPARE(ev.Count("done"), 1);
-    QCOMPARE(ev.Count("timeout") + ev.Count("checksum") + ev.Count("error"), 0);
+    for (int reg = 0; reg < 3; ++reg)
+        link.AddCommand(BytesOf({1, 2, 0x52, std::uint8_t(reg), std::uint8_t(10 + reg)}));
+    QTRY_COMPARE(ev.Count("done"), 4);
+    QCOMPARE(ev.Count("commandtimeout") + ev.Count("timeout") + ev.Count("checksum") + ev.Count("error"), 0);
+    int acks = 0;
+    for (const auto& r : ev.replies) {
+        if (ByteAt(r, 2) == 0xB6) {
+            QCOMPARE(int(ByteAt(r, 1)), ackLength);
+            ++acks;
+        }
+    }
+    QCOMPARE(acks, 3);
     link.Close();
     QCOMPARE(ev.Count("close"), 1);
 }

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -330,6 +331,8 @@ private slots:
     void settersCompareFirst();
     void parityDrainsBeforeSwitching();
     void everyParitySwitchOnAPty();
+    void lineThatStopsTakingBytes();
+    void markSpaceIsReadBack();
     void setPortReopens();
     void failingSystemCalls();
     void threadsTogether();
@@ -412,7 +415,7 @@ namespace {
 termios DirtyBase()
 {
     termios t{};
-    t.c_iflag = IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL | INLCR | IGNCR | PARMRK | BRKINT;
+    t.c_iflag = IGNPAR | IXON | IXOFF | IXANY | INPCK | ISTRIP | ICRNL | INLCR | IGNCR | PARMRK | BRKINT;
     t.c_oflag = OPOST | ONLCR;
     t.c_cflag = CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
     t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
@@ -455,8 +458,9 @@ void TestComPort::termiosParity()
         const std::optional<termios> t = ComPortPosix::ToTermios(LinkLine(parity), base);
         QVERIFY(t);
         QCOMPARE(uint(t->c_cflag & kParityBits), cflag);
-        // Received parity is ignored whatever goes out.
-        QVERIFY(t->c_iflag & IGNPAR);
+        // Received parity is ignored whatever goes out, and no byte is
+        // dropped for it (IGNPAR off, which a dirty base had on).
+        QVERIFY(!(t->c_iflag & IGNPAR));
         QVERIFY(!(t->c_iflag & INPCK));
         QVERIFY(!(t->c_iflag & PARMRK));
     }
@@ -937,8 +941,8 @@ void TestComPort::settersCompareFirst()
 void TestComPort::parityDrainsBeforeSwitching()
 {
     // The 9-bit send: the address byte with MARK, the rest with SPACE. Each
-    // switch drains the bytes before it, then applies (TCSADRAIN), and only
-    // then is the next byte written. A pty drops parity; the seam shows it.
+    // switch drains the bytes before it, then applies, and only then is the
+    // next byte written. A pty drops parity; the seam shows it.
     TPty pty;
     TRecorder recorder;
     TComPort port;
@@ -955,13 +959,13 @@ void TestComPort::parityDrainsBeforeSwitching()
     QCOMPARE(line.size(), size_t(6));
     QCOMPARE(line[0].name, std::string("tcdrain"));
     QCOMPARE(line[1].name, std::string("tcsetattr"));
-    QCOMPARE(line[1].action, TCSADRAIN);
+    QCOMPARE(line[1].action, TCSANOW);
     QCOMPARE(line[1].cflag & kParityBits, tcflag_t(PARENB | CMSPAR | PARODD));
     QCOMPARE(line[2].name, std::string("write"));
     QCOMPARE(line[2].size, size_t(1));
     QCOMPARE(line[3].name, std::string("tcdrain"));
     QCOMPARE(line[4].name, std::string("tcsetattr"));
-    QCOMPARE(line[4].action, TCSADRAIN);
+    QCOMPARE(line[4].action, TCSANOW);
     QCOMPARE(line[4].cflag & kParityBits, tcflag_t(PARENB | CMSPAR));
     QCOMPARE(line[5].name, std::string("write"));
     QCOMPARE(line[5].size, size_t(6));
@@ -994,6 +998,91 @@ void TestComPort::everyParitySwitchOnAPty()
         expected += 'p';
     }
     QCOMPARE(pty.Read(expected.size()), expected);
+    port.Close();
+}
+
+// An adapter that stops taking bytes: the drain before a parity switch and a
+// write waiting for room both end in error 2 (ETIMEDOUT) after the write
+// time-out, with the output flushed, instead of waiting for ever.
+void TestComPort::lineThatStopsTakingBytes()
+{
+    TPty pty;
+    TComPort port;
+    ConfigureAsLink(port, pty.slavePath);
+    // a second descriptor of the line, opened before the port holds it exclusively
+    const int filler = ::open(pty.slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(filler >= 0);
+    port.Open();
+    const auto expectTimeout = [](const std::function<void()>& call) {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            call();
+            QFAIL("no error");
+        } catch (const EComPort& e) {
+            QCOMPARE(e.ErrorNumber(), 2);
+            QCOMPARE(e.SystemError(), ETIMEDOUT);
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        QVERIFY2(took >= 1000ms && took < 3000ms, qPrintable(QString::number(took.count() / 1e6)));
+    };
+
+    {
+        TRecorder recorder;
+        // a drain waits until a signal ends it, as the kernel's does
+        recorder.FailWith([](const TRecorder::TCall& c) { return c.name == "tcdrain" && ::poll(nullptr, 0, -1) < 0 ? EINTR : 0; });
+        expectTimeout([&] { port.SetParity(TParityBits::prMark); });
+        const std::vector<TRecorder::TCall> calls = recorder.Calls();
+        QCOMPARE(calls.back().name, std::string("tcflush"));
+        QCOMPARE(port.Parity(), TParityBits::prMark); // stored, reaching the line with the next change
+    }
+
+    // the far end reads nothing: fill the line until it takes no more (the pty
+    // moves what it took on behind the scenes, so until it stays full a while)
+    const QByteArray block(4096, 'f');
+    pollfd room{filler, POLLOUT, 0};
+    do {
+        while (::write(filler, block.constData(), size_t(block.size())) > 0) {
+        }
+        QCOMPARE(errno, EAGAIN);
+    } while (::poll(&room, 1, 200) > 0);
+    expectTimeout([&] { port.WriteBytes("x"); });
+    // flushed: the line takes bytes again at once
+    QCOMPARE(port.WriteBytes("y"), 1);
+    ::close(filler);
+    port.Close();
+}
+
+void TestComPort::markSpaceIsReadBack()
+{
+    // A driver that drops CMSPAR would send odd or even parity instead.
+    class TNoMarkSpace : public TRecorder {
+    public:
+        int Tcgetattr(int fd, termios* t) override
+        {
+            const int result = TRecorder::Tcgetattr(fd, t);
+            t->c_cflag &= ~tcflag_t(CMSPAR);
+            return result;
+        }
+    };
+    TPty pty;
+    TComPort port;
+    ConfigureAsLink(port, pty.slavePath);
+    port.Open();
+    TNoMarkSpace driver;
+    port.SetParity(TParityBits::prEven);
+    for (TParityBits parity : {TParityBits::prMark, TParityBits::prSpace}) {
+        try {
+            port.SetParity(parity);
+            QFAIL("MARK/SPACE taken although the driver dropped it");
+        } catch (const EComPort& e) {
+            QCOMPARE(e.ErrorNumber(), 7);
+            QCOMPARE(e.SystemError(), EOPNOTSUPP);
+            const QString message = QString::fromLocal8Bit(e.what());
+            QVERIFY2(message.startsWith("SetCommState function failed: " + pty.slavePath) && message.contains("9-bit"),
+                     qPrintable(message));
+        }
+        port.SetParity(TParityBits::prEven);
+    }
     port.Close();
 }
 

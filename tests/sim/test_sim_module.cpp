@@ -27,6 +27,7 @@ private slots:
     void cardReadBitClearsAfterOneStatusReply();
     void firmwareAndRegisters_data();
     void firmwareAndRegisters();
+    void bareAcknowledgementHasNoPayload();
     void unknownRegistersAndCommandsGetNoReply_data();
     void unknownRegistersAndCommandsGetNoReply();
     void registerWriteIsStoredAndReadBack();
@@ -103,6 +104,16 @@ void TestSimModule::firmwareAndRegisters()
     const TBusOutcome outcome = bus.Handle(request, 0);
     QVERIFY(outcome.reply);
     QCOMPARE(*outcome.reply, reply);
+}
+
+void TestSimModule::bareAcknowledgementHasNoPayload()
+{
+    TSimBus bus;
+    bus.Modules().front().SetBareAcknowledgement(true);
+    const TBusOutcome outcome = bus.Handle(Canonical({1, 2, 0x52, 2, 1}), 0);
+    QVERIFY(outcome.reply);
+    QCOMPARE(*outcome.reply, Canonical({1, 0, 0xB6}));
+    QCOMPARE(int(bus.Modules().front().Register(2)), 1);
 }
 
 void TestSimModule::unknownRegistersAndCommandsGetNoReply_data()

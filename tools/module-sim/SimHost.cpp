@@ -102,6 +102,8 @@ bool TSimHost::LoadModules(QString& error)
     }
     if (FOptions.assignMode)
         FBus.Modules().front().SetAssignMode(true);
+    for (TSimModule& module : FBus.Modules())
+        module.SetBareAcknowledgement(FOptions.bareAck);
     return SaveStateIfChanged(error);
 }
 

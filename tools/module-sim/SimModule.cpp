@@ -171,11 +171,13 @@ TCanonicalFrame TSimModule::Reply(std::uint8_t code, const TByteString& payload)
     return BuildFrame(body + payload);
 }
 
-// Replies the tool does not examine: the request code plus 0x64 and one byte,
-// the request's first payload byte. Not none: the tool's 9-bit receiver judges
-// a reply only from its sixth byte, so a five-byte reply would never complete.
+// Replies the tool does not examine: the request code plus 0x64 and, unless
+// bare, one byte: the request's first payload byte.
 TCanonicalFrame TSimModule::Acknowledgement(std::uint8_t command, const TByteString& payload) const
 {
+    const auto code = static_cast<std::uint8_t>(command + SimCommand::ReplyOffset);
+    if (FBareAcknowledgement)
+        return Reply(code, {});
     const std::uint8_t echoed = payload.isEmpty() ? 0 : ByteAt(payload, 0);
-    return Reply(static_cast<std::uint8_t>(command + SimCommand::ReplyOffset), BytesOf({echoed}));
+    return Reply(code, BytesOf({echoed}));
 }

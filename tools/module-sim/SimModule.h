@@ -90,6 +90,11 @@ public:
     // The lightning command: the relay pulls for the strike time (seconds).
     void PulseRelay(qint64 nowMs);
 
+    // Acknowledgements without the echoed payload byte (N = 0), as some
+    // firmware sends them.
+    bool BareAcknowledgement() const { return FBareAcknowledgement; }
+    void SetBareAcknowledgement(bool on) { FBareAcknowledgement = on; }
+
     bool AssignMode() const { return FAssignMode; }
     void SetAssignMode(bool on) { FAssignMode = on; }
     void ArmAddressByCard(std::uint8_t address, const TServiceCardKey& key);
@@ -117,6 +122,7 @@ private:
     bool FCardReadPending = false;
     qint64 FRelayPulseEndMs = 0;
     bool FAssignMode = false;
+    bool FBareAcknowledgement = false;
     std::optional<std::uint8_t> FArmedAddress;
     TServiceCardKey FArmedKey{};
 };

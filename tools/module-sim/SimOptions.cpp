@@ -165,6 +165,8 @@ bool ApplyOption(const QString& name, const std::optional<QString>& inlineValue,
         return flag(o.faults.dropAfterRequest);
     if (is("--assign-mode"))
         return flag(o.assignMode);
+    if (is("--bare-ack"))
+        return flag(o.bareAck);
     if (is("--quiet"))
         return flag(o.quiet);
     if (is("--exit-on-eof"))
@@ -245,6 +247,7 @@ Start state:
                      modules count on from it, register 6 lowest
   --firmware M.m     firmware version (default 2.5)
   --assign-mode      the first module starts in assignment mode
+  --bare-ack         acknowledge without the echoed payload byte (N = 0)
   --state FILE       keep bus addresses, registers and master cards in FILE:
                      when it exists it defines the modules, and it is
                      rewritten on every change
@@ -280,8 +283,7 @@ How the module behaves:
   - 0x52 register write, 0x00 master card (operation 0 the "+" card, 1 the
     "-" card, then 0x00 and 8 card bytes lowest first) and 0x54 lightning are
     stored or done and acknowledged with the request code + 0x64 and one
-    byte: the request's first payload byte. (Without it the reply would be 5
-    bytes, and the tool's 9-bit receiver judges a reply only from its 6th.)
+    byte: the request's first payload byte (none with --bare-ack).
   - Registers 0x00..0x0A exist; 0x06..0x09 hold the serial number. Factory
     values: 07 14 00 1E 1E 1E, the serial number, 00. A request for another
     register, an unknown command or a payload too short gets no reply.

@@ -20,6 +20,7 @@ struct TSimOptions {
     TSerialNumber serial{0x00, 0x12, 0xA3, 0xFF};
     TFirmwareVersion firmware;
     bool assignMode = false;
+    bool bareAck = false;
     QString stateFile;
     QString portFile;
     bool quiet = false;
@@ -38,6 +39,6 @@ TOptionsParse ParseSimOptions(const QStringList& arguments);
 QString SimUsageText();
 
 // The modules --address, --serial and --firmware describe; further modules get
-// the following serial numbers. The host applies --assign-mode, also to the
-// modules a state file defines.
+// the following serial numbers. The host applies --assign-mode and --bare-ack,
+// also to the modules a state file defines.
 std::vector<TSimModule> StartModules(const TSimOptions& options);
