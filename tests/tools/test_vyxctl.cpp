@@ -34,6 +34,9 @@ private slots:
     void writeReachesModule_data();
     void writeReachesModule();
     void writeSendsTheWindowsRequests();
+    void infoAndLightning_data();
+    void infoAndLightning();
+    void interruptEndsCleanly();
     void assignMovesTheModule();
     void assignByCardWaitsForTheCard();
     void statusAndWatchReportACard();
@@ -149,6 +152,36 @@ void TestVyxctl::writeSendsTheWindowsRequests()
     for (const TByteString& body : ConfigurationWrite(3, TReaderConfiguration{}))
         expected << QString::fromLatin1(EncodeFramed8(BuildFrame(body)).toHex(' ').toUpper());
     QCOMPARE(writes, expected);
+}
+
+void TestVyxctl::infoAndLightning_data()
+{
+    writeReachesModule_data();
+}
+
+void TestVyxctl::infoAndLightning()
+{
+    QFETCH(QString, line);
+    StartSimulator(line);
+    const TRun info = Run(Line() + QStringList{"info"});
+    QVERIFY2(info.exitCode == 0, qPrintable(info.err));
+    QCOMPARE(info.out, QStringLiteral("address 1: firmware 2.5, serial number 0012A3FF\n"));
+    const TRun lightning = Run(Line() + QStringList{"--json", "lightning"});
+    QVERIFY2(lightning.exitCode == 0, qPrintable(lightning.err));
+    QCOMPARE(lightning.out, QStringLiteral("{\"address\":1}\n"));
+}
+
+// Ctrl+C ends a watch as its normal end, the link closed
+void TestVyxctl::interruptEndsCleanly()
+{
+    StartSimulator("tcp");
+    QProcess watch;
+    Start(watch, Line() + QStringList{"watch"});
+    QVERIFY(QTest::qWaitFor([&] { return watch.bytesAvailable() > 0; }, 5000));
+    ::kill(pid_t(watch.processId()), SIGINT);
+    QVERIFY(watch.waitForFinished(5000));
+    QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watch.exitCode(), 0);
 }
 
 void TestVyxctl::assignMovesTheModule()
