@@ -96,6 +96,7 @@ struct TCommThread::TImpl {
     // Main thread only: the reason behind the last OnCommError or failed OnClose.
     QString lastError;
     bool closeAsked = false;
+    bool socketConnected = false; // main thread
 
     // Declared last so they go first: their threads call back into the above.
     std::unique_ptr<TClientSocket> socket;
@@ -457,14 +458,21 @@ struct TCommThread::TImpl {
         socket = std::make_unique<TClientSocket>();
         socket->SetHost(InitialHost);
         socket->SetPort(InitialPort);
-        socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) { TransportOpened(); };
+        socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) {
+            socketConnected = true;
+            TransportOpened();
+        };
         socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) {
+            const bool wasConnected = std::exchange(socketConnected, false);
             if (closeAsked) {
                 TransportClosed();
                 return;
             }
             EndSession();
-            RaiseFailure(&TCommThread::OnClose, QStringLiteral("Connection closed by the device server"));
+            // never connected: the host's name could not be looked up
+            RaiseFailure(&TCommThread::OnClose, wasConnected
+                                                    ? QStringLiteral("Connection closed by the device server")
+                                                    : QStringLiteral("Host not found: %1").arg(socket->Host()));
         };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };

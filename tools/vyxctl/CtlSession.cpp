@@ -108,12 +108,14 @@ bool TCtlSession::Open(QString& why)
         return true;
     if (wait == TWait::Interrupted) {
         why = QStringLiteral("interrupted while opening %1").arg(Where());
+    } else if (!FLink->LastError().isEmpty()) {
+        why = FLink->LastError();
     } else if (FLink->LANMode()) {
-        why = QStringLiteral("cannot connect to %1 (refused, unreachable or no such host)").arg(Where());
+        why = QStringLiteral("cannot connect to %1").arg(Where());
     } else {
         const QString path = PortNames::DevicePath(FLink->ComPort().Port());
         const QString access = PortNames::DeviceAccessText(path);
-        why = access == path ? QStringLiteral("cannot open %1 (held by another program?)").arg(path) : access;
+        why = access == path ? QStringLiteral("cannot open %1").arg(path) : access;
     }
     return false;
 }
