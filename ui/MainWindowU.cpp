@@ -349,7 +349,7 @@ void TMainWindow::LoadSettings()
 
 void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
 {
-    ConfigureLink(*FCommThread, s);
+    ConfigureLink(*FCommThread, s.Link());
     ui->SetAddressSE->setValue(s.hwAddress);
     FServiceCard = s.serviceCard;
     FCommThread->HWAddress = BusAddress();
@@ -445,12 +445,8 @@ void TMainWindow::Nastaven1Click()
         return;
     const TSettingValues chosen = FSettingDlg->Values();
     FServiceCard = NormalizeCardNumber(chosen.serviceCard);
-    link.SetComPort(chosen.comPort);
-    link.DataBits = static_cast<std::uint8_t>(chosen.dataBits);
-    link.SetIPAddress(chosen.ipAddress);
-    link.SetIPPort(chosen.ipPort);
-    // last: LAN mode forces the 8-bit form whatever the list shows
-    link.SetLANMode(chosen.lanMode);
+    // LAN mode goes last and forces the 8-bit form whatever the list shows
+    ConfigureLink(link, {chosen.comPort, chosen.dataBits, chosen.ipAddress, chosen.ipPort, chosen.lanMode});
 }
 
 void TMainWindow::Konec1Click()

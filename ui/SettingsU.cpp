@@ -117,7 +117,7 @@ void WriteSettings(TIniFile& ini, const TStoredSettings& s)
     });
 }
 
-void ConfigureLink(TCommThread& link, const TStoredSettings& s)
+void ConfigureLink(TCommThread& link, const TLinkSettings& s)
 {
     link.SetComPort(s.comPort);
     link.DataBits = static_cast<std::uint8_t>(s.dataBits);

@@ -10,6 +10,15 @@ class TIniFile;
 
 constexpr const char* SettingsFileName = "VyxvozeRadavo.ini";
 
+// The link's transport, as the settings file and the settings dialog give it.
+struct TLinkSettings {
+    int comPort = 2;
+    int dataBits = 9;
+    QString ipAddress;
+    int ipPort = 10000;
+    bool lanMode = false;
+};
+
 struct TStoredSettings {
     // Window
     int top = 82;
@@ -36,6 +45,8 @@ struct TStoredSettings {
     bool masterFeature = false;      // "SetMaster" not 0
     // Ports: device paths for COM1..COM8, keyed "COM1".."COM8"
     QMap<QString, QString> portPaths;
+
+    TLinkSettings Link() const { return {comPort, dataBits, ipAddress, ipPort, lanMode}; }
 };
 
 // The defaults that come from the running program rather than the file: the
@@ -55,7 +66,7 @@ void WriteSettings(TIniFile& ini, const TStoredSettings& settings);
 
 // Hands the transport settings to the link: port, data bits, host, port
 // number, and the transport last, since LAN mode forces the 8-bit form.
-void ConfigureLink(TCommThread& link, const TStoredSettings& settings);
+void ConfigureLink(TCommThread& link, const TLinkSettings& settings);
 
 // Writes "ReaderData" "LastAppID" at once (after every master write).
 void SaveLastAppID(TIniFile& ini, const QString& appID);

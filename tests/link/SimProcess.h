@@ -116,3 +116,20 @@ inline QString SimStateValue(const QByteArray& state, const QByteArray& key)
             return QString::fromLatin1(line.mid(key.size() + 1)).trimmed();
     return {};
 }
+
+// The lines a module is reached on: "tcp", "pty8" (8-bit framed), "pty9".
+inline QStringList SimLineArguments(const QString& line)
+{
+    if (line == QLatin1String("tcp"))
+        return {"--tcp", "127.0.0.1:0"};
+    return {"--pty", "--mode", line.right(1)};
+}
+
+// A data column "line" with each of them.
+inline void AddSimLineRows()
+{
+    QTest::addColumn<QString>("line");
+    QTest::newRow("tcp") << QStringLiteral("tcp");
+    QTest::newRow("pty, 8-bit framed") << QStringLiteral("pty8");
+    QTest::newRow("pty, 9-bit") << QStringLiteral("pty9");
+}

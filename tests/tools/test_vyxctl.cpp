@@ -73,8 +73,7 @@ void TestVyxctl::StartSimulator(const QString& line, const QStringList& extra)
     FLine = line;
     FSimulator = std::make_unique<TSimProcess>();
     QStringList args{"--state", FDir.filePath("module.ini")};
-    args << (line == "tcp" ? QStringList{"--tcp", "127.0.0.1:0"} : QStringList{"--pty", "--mode", line.right(1)});
-    QVERIFY(FSimulator->Start(args + extra));
+    QVERIFY(FSimulator->Start(args + SimLineArguments(line) + extra));
 }
 
 QStringList TestVyxctl::Line() const
@@ -104,10 +103,7 @@ TRun TestVyxctl::Run(const QStringList& args)
 
 void TestVyxctl::writeReachesModule_data()
 {
-    QTest::addColumn<QString>("line");
-    QTest::newRow("tcp") << "tcp";
-    QTest::newRow("pty, 8-bit framed") << "pty8";
-    QTest::newRow("pty, 9-bit") << "pty9";
+    AddSimLineRows();
 }
 
 void TestVyxctl::writeReachesModule()
@@ -156,7 +152,7 @@ void TestVyxctl::writeSendsTheWindowsRequests()
 
 void TestVyxctl::infoAndLightning_data()
 {
-    writeReachesModule_data();
+    AddSimLineRows();
 }
 
 void TestVyxctl::infoAndLightning()

@@ -33,13 +33,6 @@ QByteArray LineSettings(const QString& line, const TSimProcess& sim)
            + "\n[Ports]\nCOM1=" + sim.Where().toLocal8Bit() + "\n";
 }
 
-QStringList SimArguments(const QString& line, const QString& stateFile)
-{
-    QStringList args{"--state", stateFile};
-    if (line == "tcp")
-        return args << "--tcp" << "127.0.0.1:0";
-    return args << "--pty" << "--mode" << line.right(1);
-}
 
 }
 
@@ -75,7 +68,7 @@ void TestWriteSim::cleanup()
 void TestWriteSim::Start(const QString& line)
 {
     FSimulator = std::make_unique<TSimProcess>();
-    QVERIFY(FSimulator->Start(SimArguments(line, FStateDir.filePath("module.ini"))));
+    QVERIFY(FSimulator->Start(QStringList{"--state", FStateDir.filePath("module.ini")} + SimLineArguments(line)));
     FFolder = std::make_unique<TProgramFolder>(LineSettings(line, *FSimulator) + ReaderSettings);
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
     FWindow->show();
@@ -87,10 +80,7 @@ void TestWriteSim::Start(const QString& line)
 
 void TestWriteSim::writeReachesModule_data()
 {
-    QTest::addColumn<QString>("line");
-    QTest::newRow("tcp") << "tcp";
-    QTest::newRow("pty, 8-bit framed") << "pty8";
-    QTest::newRow("pty, 9-bit") << "pty9";
+    AddSimLineRows();
 }
 
 void TestWriteSim::writeReachesModule()

@@ -2,14 +2,13 @@
 
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
-#include "ui/AppFoldersU.h"
+#include "tools/vyxctl/CtlSession.h"
 #include "ui/CardNumbersU.h"
 #include "ui/CertificateTemplateU.h"
 #include "ui/IniFile.h"
 #include "ui/SettingsU.h"
 #include "ui/TextFileCodec.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QEventLoop>
 #include <QFile>
@@ -28,10 +27,7 @@ constexpr int RenderWaitMs = 60000;
 // The serial number the last master write used: the one before the stored next one.
 QString LastWrittenSerial(const TCtlCommandLine& cl)
 {
-    const QString path = cl.settingsFile.isEmpty()
-                             ? AppFolders(QCoreApplication::applicationDirPath()).settingsFile
-                             : cl.settingsFile;
-    const QString next = ReadSettings(TIniFile(path), {}).lastAppID;
+    const QString next = ReadSettings(TIniFile(SettingsFilePath(cl)), {}).lastAppID;
     if (!IsValidAppID(next))
         throw EUsage(QStringLiteral("no --serial given and the settings file holds no serial number"));
     TAppID id = AppIDBytes(next);

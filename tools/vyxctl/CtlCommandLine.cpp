@@ -3,16 +3,16 @@
 #include <QSet>
 
 namespace {
-struct TCommandSpec {
+struct TCommandSyntax {
     const char* name;
     QStringList valueOptions;
     QStringList flags;
     int arguments;
 };
 
-const QList<TCommandSpec>& Commands()
+const QList<TCommandSyntax>& Commands()
 {
-    static const QList<TCommandSpec> commands = {
+    static const QList<TCommandSyntax> commands = {
         {"status", {}, {}, 0},
         {"info", {}, {}, 0},
         {"watch", {"--seconds"}, {}, 0},
@@ -29,9 +29,9 @@ const QList<TCommandSpec>& Commands()
     return commands;
 }
 
-const TCommandSpec* FindCommand(const QString& name)
+const TCommandSyntax* FindCommand(const QString& name)
 {
-    for (const TCommandSpec& c : Commands())
+    for (const TCommandSyntax& c : Commands())
         if (name == QLatin1String(c.name))
             return &c;
     return nullptr;
@@ -100,24 +100,24 @@ TCtlCommandLine ParseCommandLine(const QStringList& args)
         throw EUsage(QStringLiteral("no command given"));
 
     cl.command = args[i++];
-    const TCommandSpec* spec = FindCommand(cl.command);
-    if (!spec)
+    const TCommandSyntax* syntax = FindCommand(cl.command);
+    if (!syntax)
         throw EUsage(QStringLiteral("unknown command \"%1\"").arg(cl.command));
     for (; i < args.size(); ++i) {
         const QString name = OptionName(args[i]);
-        if (spec->valueOptions.contains(name))
+        if (syntax->valueOptions.contains(name))
             cl.options.insert(name, TakeValue(args, i, name));
-        else if (spec->flags.contains(args[i]))
+        else if (syntax->flags.contains(args[i]))
             cl.options.insert(args[i], QString());
         else if (!args[i].startsWith(QLatin1String("--")))
             cl.arguments << args[i];
         else
             throw EUsage(QStringLiteral("%1 takes no option %2").arg(cl.command, name));
     }
-    if (cl.arguments.size() != spec->arguments)
+    if (cl.arguments.size() != syntax->arguments)
         throw EUsage(QStringLiteral("%1 takes %2 argument(s), %3 given")
                          .arg(cl.command)
-                         .arg(spec->arguments)
+                         .arg(syntax->arguments)
                          .arg(cl.arguments.size()));
     return cl;
 }

@@ -12,21 +12,21 @@
 #include <QTimer>
 
 namespace {
-// The device server's own connect time-out ends a hopeless connect sooner;
-// this only keeps vyxctl from waiting for ever.
+// The link's own connect time-out ends a hopeless connect sooner; this only
+// keeps vyxctl from waiting for ever.
 constexpr int OpenWaitMs = 15000;
 constexpr int CloseWaitMs = 3000;
+}
 
-QString SettingsPath(const TCtlCommandLine& cl)
+QString SettingsFilePath(const TCtlCommandLine& cl)
 {
     if (!cl.settingsFile.isEmpty())
         return cl.settingsFile;
     return AppFolders(QCoreApplication::applicationDirPath()).settingsFile;
 }
-}
 
 TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
-    : FIni(SettingsPath(commandLine))
+    : FIni(SettingsFilePath(commandLine))
     , FLink(std::make_unique<TCommThread>())
     , FSignals(std::make_unique<TTerminationSignals>())
 {
@@ -80,7 +80,7 @@ void TCtlSession::Apply(const TCtlCommandLine& cl)
     }
     if (cl.mode)
         s.dataBits = *cl.mode;
-    ConfigureLink(*FLink, s);
+    ConfigureLink(*FLink, s.Link());
     if (!devicePath.isEmpty())
         FLink->ComPort().SetPort(devicePath);
     FLink->HWAddress = static_cast<std::uint8_t>(cl.address.value_or(s.hwAddress));
@@ -103,20 +103,16 @@ QString TCtlSession::Where() const
 bool TCtlSession::Open(QString& why)
 {
     FLink->Open();
-    const TWait wait = WaitFor([this] { return opened || errors > 0; }, OpenWaitMs);
+    // a connect that fails reports an error, a failed name lookup a close
+    const TWait wait = WaitFor([this] { return opened || errors > 0 || closed; }, OpenWaitMs);
     if (opened)
         return true;
-    if (wait == TWait::Interrupted) {
+    if (wait == TWait::Interrupted)
         why = QStringLiteral("interrupted while opening %1").arg(Where());
-    } else if (!FLink->LastError().isEmpty()) {
+    else if (!FLink->LastError().isEmpty())
         why = FLink->LastError();
-    } else if (FLink->LANMode()) {
-        why = QStringLiteral("cannot connect to %1").arg(Where());
-    } else {
-        const QString path = PortNames::DevicePath(FLink->ComPort().Port());
-        const QString access = PortNames::DeviceAccessText(path);
-        why = access == path ? QStringLiteral("cannot open %1").arg(path) : access;
-    }
+    else
+        why = QStringLiteral("cannot open %1").arg(Where());
     return false;
 }
 

@@ -15,6 +15,9 @@
 class TCommThread;
 class TTerminationSignals;
 
+// --settings, else the file the window uses.
+QString SettingsFilePath(const TCtlCommandLine& commandLine);
+
 class TCtlSession {
 public:
     // Reads the settings file and configures the link; raises EUsage for a
