@@ -71,6 +71,15 @@ public:
         ReadOutput(); // keep its pipe from filling up
     }
 
+    // Asks for the console's "status" until its answer holds text.
+    bool WaitForStatus(const QByteArray& text, int timeoutMs)
+    {
+        return QTest::qWaitFor([&] {
+            Command("status");
+            return QTest::qWaitFor([&] { return ReadOutput().contains(text); }, 100);
+        }, timeoutMs);
+    }
+
     void Stop() { End(SIGTERM); }
     void Kill() { End(SIGKILL); }
 

@@ -37,8 +37,11 @@ private slots:
     void infoAndLightning_data();
     void infoAndLightning();
     void interruptEndsCleanly();
+    void assignMovesTheModule_data();
     void assignMovesTheModule();
+    void assignByCardWaitsForTheCard_data();
     void assignByCardWaitsForTheCard();
+    void statusAndWatchReportACard_data();
     void statusAndWatchReportACard();
     void exitStatus_data();
     void exitStatus();
@@ -180,32 +183,50 @@ void TestVyxctl::interruptEndsCleanly()
     QCOMPARE(watch.exitCode(), 0);
 }
 
+void TestVyxctl::assignMovesTheModule_data()
+{
+    AddSimLineRows();
+}
+
 void TestVyxctl::assignMovesTheModule()
 {
-    StartSimulator("tcp", {"--assign-mode"});
+    QFETCH(QString, line);
+    StartSimulator(line, {"--assign-mode"});
     const TRun run = Run(Line() + QStringList{"assign", "5"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(run.out.contains("address 5"));
     QCOMPARE(SimStateValue(ReadFile(FDir.filePath("module.ini")), "address"), QStringLiteral("5"));
 }
 
+void TestVyxctl::assignByCardWaitsForTheCard_data()
+{
+    AddSimLineRows();
+}
+
 void TestVyxctl::assignByCardWaitsForTheCard()
 {
-    StartSimulator("pty9");
+    QFETCH(QString, line);
+    StartSimulator(line);
     QProcess ctl;
     Start(ctl, Line() + QStringList{"assign-by-card", "7", "--card", "1234", "--wait", "20"});
     QVERIFY(QTest::qWaitFor([&] { return ctl.readAllStandardError().contains("present the service card"); }, 5000));
     // the request has to reach the module before the card does
-    QTest::qWait(1000);
+    QVERIFY(FSimulator->WaitForStatus("armed for 7", 5000));
     FSimulator->Command("card 1234");
     QVERIFY(ctl.waitForFinished(RunWaitMs));
     QCOMPARE(ctl.exitCode(), 0);
     QCOMPARE(SimStateValue(ReadFile(FDir.filePath("module.ini")), "address"), QStringLiteral("7"));
 }
 
+void TestVyxctl::statusAndWatchReportACard_data()
+{
+    AddSimLineRows();
+}
+
 void TestVyxctl::statusAndWatchReportACard()
 {
-    StartSimulator("pty8");
+    QFETCH(QString, line);
+    StartSimulator(line);
     FSimulator->Command("tamper on");
     FSimulator->Command("card 0011223344556677");
     const TRun status = Run(Line() + QStringList{"--json", "status"});
