@@ -1,7 +1,7 @@
 #include "link/CommThreadU.h"
 
-#include "link/AppErrors.h"
-#include "link/MainThreadQueue.h"
+#include "base/AppErrors.h"
+#include "base/MainThreadQueue.h"
 #include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 #include "ports/PortNames.h"

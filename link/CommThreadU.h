@@ -4,7 +4,7 @@
 // the transports deliver the replies, and everything is reported by the eight
 // events, which always run on the main thread.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 #include "link/FrameCodec.h"
 
 #include <QObject>

@@ -2,7 +2,7 @@
 // Frame format of the reader link: check word, the two line forms and the two
 // receive assemblers. No threads and no I/O: TCommThread only calls this.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <stdexcept>
 #include <optional>

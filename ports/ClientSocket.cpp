@@ -1,7 +1,7 @@
 #include "ports/ClientSocket.h"
 
-#include "link/AppErrors.h"
-#include "link/MainThreadQueue.h"
+#include "base/AppErrors.h"
+#include "base/MainThreadQueue.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

@@ -4,7 +4,7 @@
 // main thread) through its event loop. SendString may be called from another
 // thread; it takes the socket object's lock.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <QObject>
 #include <QString>

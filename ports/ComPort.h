@@ -2,7 +2,7 @@
 // Serial port of the reader link. The termios code lives in ComPortPosix.cpp;
 // this header stays free of system headers.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "ui/ApplicationU.h"
 
-#include "link/AppErrors.h"
+#include "base/AppErrors.h"
 #include "ports/TerminationSignals.h"
 #include "ui/MainWindowU.h"
 

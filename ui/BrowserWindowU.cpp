@@ -2,9 +2,9 @@
 
 #include "ui_BrowserWindow.h"
 
-#include "ui/CertificateTemplateU.h"
+#include "files/CertificateTemplateU.h"
 #include "ui/PageViewU.h"
-#include "ui/TextFileCodec.h"
+#include "files/TextFileCodec.h"
 
 #include <QCoreApplication>
 #include <QDir>

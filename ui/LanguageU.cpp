@@ -1,6 +1,6 @@
 #include "ui/LanguageU.h"
 
-#include "ui/IniFile.h"
+#include "files/IniFile.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -3,10 +3,10 @@
 // the settings and language files, shows the module's state, opens and closes
 // the link, assigns the bus address and holds the module's configuration.
 
-#include "link/CommTypesU.h"
-#include "ui/AppFoldersU.h"
+#include "base/CommTypesU.h"
+#include "files/AppFoldersU.h"
 #include "ui/LanguageU.h"
-#include "ui/ModuleRepliesU.h"
+#include "module/ModuleRepliesU.h"
 
 #include <QCoreApplication>
 #include <QIcon>

@@ -3,8 +3,8 @@
 #include "ui_SettingDlg.h"
 
 #include "ports/PortNames.h"
-#include "ui/CardNumbersU.h"
-#include "ui/IniFile.h"
+#include "module/CardNumbersU.h"
+#include "files/IniFile.h"
 #include "ui/LanguageU.h"
 #include "widgets/Colors.h"
 

@@ -1,5 +1,5 @@
 #include "ports/TerminationSignals.h"
-#include "ui/AppFoldersU.h"
+#include "files/AppFoldersU.h"
 #include "ui/ApplicationU.h"
 #include "ui/BrowserWindowU.h"
 #include "ui/MainWindowU.h"

@@ -2,7 +2,7 @@
 // clock of the test's own over a real pseudo-terminal (8-bit framed form).
 #include "LinkEventLog.h"
 
-#include "link/AppErrors.h"
+#include "base/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
 #include "ports/ComPortPosix.h"

@@ -2,7 +2,7 @@
 // worker thread and the real clock: TCP (8-bit framed) and a pty in both
 // line forms, faults of the peer, and open/close stress.
 #include "LinkEventLog.h"
-#include "SimProcess.h"
+#include "tests/support/SimProcess.h"
 
 #include "link/CommThreadU.h"
 #include "ports/ClientSocket.h"

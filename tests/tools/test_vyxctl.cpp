@@ -2,9 +2,9 @@
 // over TCP and over a pty in both line forms, with its exit status.
 
 #include "link/FrameCodec.h"
-#include "tests/link/SimProcess.h"
-#include "tests/ui/TestFiles.h"
-#include "ui/ConfigurationWriteU.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TestFiles.h"
+#include "module/ConfigurationWriteU.h"
 
 #include <QDate>
 #include <QLocale>

@@ -1,7 +1,7 @@
 // The application object: an exception that escapes an event handler goes to
 // the general error reporting instead of ending the program.
 
-#include "link/AppErrors.h"
+#include "base/AppErrors.h"
 #include "ui/ApplicationU.h"
 
 #include <QMessageBox>

@@ -3,10 +3,10 @@
 
 #include "MainWindowTestSupport.h"
 
-#include "link/AppErrors.h"
+#include "base/AppErrors.h"
 #include "ui/ApplicationU.h"
 #include "ui/BrowserWindowU.h"
-#include "ui/CertificateTemplateU.h"
+#include "files/CertificateTemplateU.h"
 
 #include <QCheckBox>
 #include <QDateEdit>

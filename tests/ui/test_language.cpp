@@ -1,8 +1,8 @@
-#include "ui/AppFoldersU.h"
-#include "ui/IniFile.h"
+#include "files/AppFoldersU.h"
+#include "files/IniFile.h"
 #include "ui/LanguageU.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QSet>

@@ -1,14 +1,14 @@
 // The main window without a module: start-up state, the decoding of replies
 // handed to it, the set-by-card mode, the request bodies and the settings.
 
-#include "AsNobody.h"
+#include "tests/support/AsNobody.h"
 #include "MainWindowTestSupport.h"
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
-#include "link/AppErrors.h"
+#include "base/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
-#include "ui/ModuleRequestsU.h"
+#include "module/ModuleRequestsU.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 
 #include "link/CommThreadU.h"
 #include "ports/TerminationSignals.h"
-#include "tests/link/SimProcess.h"
+#include "tests/support/SimProcess.h"
 #include "ui/ApplicationU.h"
 
 #include <QAction>

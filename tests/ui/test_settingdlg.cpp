@@ -1,14 +1,14 @@
 // The settings dialog as the main window opens it: filled from the link,
 // confirmed or cancelled with the keys, applied to the link and the window.
 
-#include "AsNobody.h"
+#include "tests/support/AsNobody.h"
 #include "MainWindowTestSupport.h"
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
-#include "ui/CardNumbersU.h"
-#include "ui/IniFile.h"
+#include "module/CardNumbersU.h"
+#include "files/IniFile.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -3,10 +3,10 @@
 // a pty in both line forms.
 
 #include "MainWindowTestSupport.h"
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include "link/CommThreadU.h"
-#include "tests/link/SimProcess.h"
+#include "tests/support/SimProcess.h"
 #include "ui/ProgressBarU.h"
 
 #include <QAction>

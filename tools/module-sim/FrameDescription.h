@@ -3,7 +3,7 @@
 // tool sends them, replies as the module sends them. Both take whole canonical
 // frames (at least address, N, command and the check word).
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Fault injection on the module's replies, all switchable at run time.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <QString>
 

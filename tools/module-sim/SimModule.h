@@ -2,7 +2,7 @@
 // One virtual reader module: bus address, registers, inputs, the card reader
 // and its answers to the requests addressed to it. No I/O; time is passed in.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 #include "tools/module-sim/SimTypes.h"
 
 #include <QString>

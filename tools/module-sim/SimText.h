@@ -2,7 +2,7 @@
 // Text forms the simulator reads and prints: hex bytes, card and serial
 // numbers, on/off switches. Parsers return nothing for bad text.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 #include "tools/module-sim/SimTypes.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 // Where the module's line ends: a TCP server with one client, or the master
 // side of a pseudo-terminal. Both deliver bytes and take bytes.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 #include "tools/module-sim/PseudoTerminal.h"
 
 #include <QObject>

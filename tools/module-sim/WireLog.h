@@ -1,7 +1,7 @@
 #pragma once
 // Entries of the wire log: what crossed the line, and what the modules did.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <QString>
 

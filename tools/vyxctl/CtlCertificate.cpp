@@ -3,11 +3,11 @@
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "tools/vyxctl/CtlSession.h"
-#include "ui/CardNumbersU.h"
-#include "ui/CertificateTemplateU.h"
-#include "ui/IniFile.h"
-#include "ui/SettingsU.h"
-#include "ui/TextFileCodec.h"
+#include "module/CardNumbersU.h"
+#include "files/CertificateTemplateU.h"
+#include "files/IniFile.h"
+#include "files/SettingsU.h"
+#include "files/TextFileCodec.h"
 
 #include <QDate>
 #include <QEventLoop>

@@ -3,10 +3,10 @@
 #include "link/CommThreadU.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "tools/vyxctl/CtlSession.h"
-#include "ui/CardNumbersU.h"
-#include "ui/ConfigurationWriteU.h"
-#include "ui/ModuleRepliesU.h"
-#include "ui/ModuleRequestsU.h"
+#include "module/CardNumbersU.h"
+#include "module/ConfigurationWriteU.h"
+#include "module/ModuleRepliesU.h"
+#include "module/ModuleRequestsU.h"
 
 #include <QJsonObject>
 #include <QTimer>

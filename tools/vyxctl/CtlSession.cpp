@@ -4,7 +4,7 @@
 #include "ports/ComPort.h"
 #include "ports/PortNames.h"
 #include "ports/TerminationSignals.h"
-#include "ui/AppFoldersU.h"
+#include "files/AppFoldersU.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

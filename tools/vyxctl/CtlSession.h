@@ -2,10 +2,10 @@
 // One run of vyxctl against the module: the settings file, the link set up
 // from it and from the command line, and waiting for the link's events.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 #include "tools/vyxctl/CtlCommandLine.h"
-#include "ui/IniFile.h"
-#include "ui/SettingsU.h"
+#include "files/IniFile.h"
+#include "files/SettingsU.h"
 
 #include <QList>
 

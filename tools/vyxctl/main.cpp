@@ -2,7 +2,7 @@
 
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
-#include "ui/IniFile.h"
+#include "files/IniFile.h"
 
 #ifdef VYX_CTL_CERTIFICATE
 #include "tools/vyxctl/CtlCertificate.h"

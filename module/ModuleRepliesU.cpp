@@ -1,4 +1,4 @@
-#include "ui/ModuleRepliesU.h"
+#include "module/ModuleRepliesU.h"
 
 #include <algorithm>
 

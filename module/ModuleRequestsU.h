@@ -2,7 +2,7 @@
 // Request bodies that the main window queues for the module (address, N,
 // code, payload; the link adds the check word).
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <QString>
 

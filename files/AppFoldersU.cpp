@@ -1,6 +1,6 @@
-#include "ui/AppFoldersU.h"
+#include "files/AppFoldersU.h"
 
-#include "ui/SettingsU.h"
+#include "files/SettingsU.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // The module's replies as the program reads them: the payload of a reply
 // frame, and the status reply's card, code and state flags.
 
-#include "link/CommTypesU.h"
+#include "base/CommTypesU.h"
 
 #include <cstdint>
 #include <optional>

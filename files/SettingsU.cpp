@@ -1,9 +1,9 @@
-#include "ui/SettingsU.h"
+#include "files/SettingsU.h"
 
 #include "link/CommThreadU.h"
 
-#include "ui/CardNumbersU.h"
-#include "ui/IniFile.h"
+#include "module/CardNumbersU.h"
+#include "files/IniFile.h"
 
 #include <algorithm>
 

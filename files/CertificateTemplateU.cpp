@@ -1,4 +1,4 @@
-#include "ui/CertificateTemplateU.h"
+#include "files/CertificateTemplateU.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
-#include "ui/IniFile.h"
-#include "ui/SettingsU.h"
+#include "files/IniFile.h"
+#include "files/SettingsU.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>

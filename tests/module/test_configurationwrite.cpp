@@ -1,6 +1,6 @@
 // The batch that writes the module's configuration, byte for byte.
 
-#include "ui/ConfigurationWriteU.h"
+#include "module/ConfigurationWriteU.h"
 
 #include <QTest>
 

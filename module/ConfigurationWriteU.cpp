@@ -1,6 +1,6 @@
-#include "ui/ConfigurationWriteU.h"
+#include "module/ConfigurationWriteU.h"
 
-#include "ui/ModuleRequestsU.h"
+#include "module/ModuleRequestsU.h"
 
 namespace {
 namespace Register {

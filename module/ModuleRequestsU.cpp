@@ -1,6 +1,6 @@
-#include "ui/ModuleRequestsU.h"
+#include "module/ModuleRequestsU.h"
 
-#include "ui/CardNumbersU.h"
+#include "module/CardNumbersU.h"
 
 namespace ModuleRequests {
 namespace {

@@ -1,11 +1,11 @@
 // Where the program keeps its files: installed (bin beside share/vyxvozeradavo)
 // or portable, on real folders in a temporary tree.
 
-#include "ui/AppFoldersU.h"
-#include "ui/IniFile.h"
+#include "files/AppFoldersU.h"
+#include "files/IniFile.h"
 #include "ui/LanguageU.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>

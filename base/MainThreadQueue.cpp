@@ -1,4 +1,4 @@
-#include "link/MainThreadQueue.h"
+#include "base/MainThreadQueue.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

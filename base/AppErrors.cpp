@@ -1,4 +1,4 @@
-#include "link/AppErrors.h"
+#include "base/AppErrors.h"
 
 #include <QtGlobal>
 

@@ -3,8 +3,8 @@
 // properties as register writes and, for a master reader, its serial number
 // (AppID) and the "+" and "-" master cards.
 
-#include "link/CommTypesU.h"
-#include "ui/CardNumbersU.h"
+#include "base/CommTypesU.h"
+#include "module/CardNumbersU.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "ui/IniFile.h"
+#include "files/IniFile.h"
 
-#include "ui/TextFileCodec.h"
+#include "files/TextFileCodec.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ui/CardNumbersU.h"
+#include "module/CardNumbersU.h"
 
 #include <QByteArrayView>
 

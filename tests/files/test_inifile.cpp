@@ -1,7 +1,7 @@
-#include "ui/IniFile.h"
-#include "ui/TextFileCodec.h"
+#include "files/IniFile.h"
+#include "files/TextFileCodec.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>

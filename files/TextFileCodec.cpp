@@ -1,4 +1,4 @@
-#include "ui/TextFileCodec.h"
+#include "files/TextFileCodec.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
