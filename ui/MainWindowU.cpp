@@ -416,7 +416,8 @@ void TMainWindow::SaveSettings()
 
 void TMainWindow::Start1Click()
 {
-    SetStatusText(QString());
+    FTransfer.Cleared();
+    ShowTransfer();
     if (FCommThread->IsActive()) {
         FCommThread->Close();
         SetLamp(clBtnFace);
@@ -518,9 +519,21 @@ void TMainWindow::SetCardLabelsColor(std::uint32_t color)
     SetTextColor(ui->Code, color);
 }
 
-void TMainWindow::SetStatusText(const QString& text)
+void TMainWindow::ShowTransfer()
 {
+    using TStatus = TTransferState::TStatus;
+    QString text;
+    switch (FTransfer.Status()) {
+    case TStatus::None: break;
+    case TStatus::Connected: text = FTexts.connected; break;
+    case TStatus::TimedOut: text = FTexts.timedOut; break;
+    case TStatus::Transferring: text = FTexts.dataTransfer; break;
+    case TStatus::Succeeded: text = FTexts.dataTransferOK; break;
+    case TStatus::Failed: text = FTexts.dataTransferFailed; break;
+    }
     ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, text);
+    ui->ProgressBar1->setMaximum(FTransfer.Maximum());
+    ui->ProgressBar1->setValue(FTransfer.Position());
 }
 
 void TMainWindow::SetCardFrameColor(std::uint32_t color)
@@ -567,14 +580,12 @@ void TMainWindow::SetDelCardBtnClick()
 
 void TMainWindow::WriteMIClick()
 {
-    SetStatusText(FTexts.dataTransfer);
     std::optional<TMasterConfiguration> master;
     if (MasterWrite())
         master = TMasterConfiguration{AppIDBytes(ui->AppIDED->text()), ui->AddCardED->text(), ui->DelCardED->text()};
     const QList<TByteString> batch = ConfigurationWrite(BusAddress(), ReaderConfiguration(), master);
-    // the last reply of the batch finds the bar at its end and reports success
-    ui->ProgressBar1->setMaximum(int(batch.size()) - 1);
-    ui->ProgressBar1->setValue(0);
+    FTransfer.BatchQueued(int(batch.size()));
+    ShowTransfer();
     for (const TByteString& request : batch)
         FCommThread->AddCommand(request);
     QString nextAppID;
@@ -631,7 +642,8 @@ QString TMainWindow::CertificateSerialNumber() const
 
 void TMainWindow::CommThreadOpen(TCommThread*)
 {
-    SetStatusText(QString());
+    FTransfer.Cleared();
+    ShowTransfer();
     ui->Start1->setText(FTexts.mainMenuStop);
     ui->Start1->setIcon(FStopIcon);
     UpdateControls();
@@ -653,7 +665,8 @@ void TMainWindow::CommThreadClose(TCommThread*)
 
 void TMainWindow::CommThreadTimeout(TCommThread*)
 {
-    SetStatusText(FTexts.timedOut);
+    FTransfer.LinkTimedOut();
+    ShowTransfer();
     Timer1->stop();
     SetLamp(clRed);
     GreyPreset();
@@ -673,37 +686,28 @@ void TMainWindow::CommThreadError(TCommThread*)
     SetLamp(clBtnShadow);
     GreyPreset();
     ui->FriendlyStatusBar1->SetPanelText(ProgressPanel, QString());
-    SetStatusText(QString());
+    FTransfer.Cleared();
+    ShowTransfer();
 }
 
 void TMainWindow::CommThreadCommandDone(TCommThread*)
 {
-    if (ui->ProgressBar1->value() < ui->ProgressBar1->maximum())
-        ui->ProgressBar1->setValue(ui->ProgressBar1->value() + 1);
+    FTransfer.CommandDone();
+    ShowTransfer();
 }
 
 void TMainWindow::CommThreadCommandTimeout(TCommThread*)
 {
-    EndTransfer(FTexts.dataTransferFailed);
-}
-
-void TMainWindow::EndTransfer(const QString& text)
-{
-    ui->ProgressBar1->setValue(0);
-    ui->ProgressBar1->setMaximum(0);
-    SetStatusText(text);
+    FTransfer.CommandFailed();
+    ShowTransfer();
 }
 
 // --- replies ------------------------------------------------------------------
 
 void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
 {
-    const TProgressBar* progress = ui->ProgressBar1;
-    if (progress->maximum() > 0 && progress->value() == progress->maximum())
-        EndTransfer(FTexts.dataTransferOK);
-    const QString status = ui->FriendlyStatusBar1->PanelText(StatusTextPanel);
-    if (status != FTexts.dataTransferOK && status != FTexts.dataTransferFailed && status != FTexts.dataTransfer)
-        SetStatusText(FTexts.connected);
+    FTransfer.ReplyArrived();
+    ShowTransfer();
     Timer1->stop();
     SetLamp(clLime);
     ui->S1->setToolTip(QString());

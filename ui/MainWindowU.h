@@ -5,8 +5,9 @@
 
 #include "base/CommTypesU.h"
 #include "files/AppFoldersU.h"
-#include "ui/LanguageU.h"
 #include "module/ModuleRepliesU.h"
+#include "module/TransferStateU.h"
+#include "ui/LanguageU.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -113,8 +114,7 @@ private:
     void ShowCard(const ModuleReplies::TModuleStatus& status);
     void SetLamp(std::uint32_t brush);
     void SetCardLabelsColor(std::uint32_t color);
-    void SetStatusText(const QString& text);
-    void EndTransfer(const QString& text);
+    void ShowTransfer();
     void SetCardFrameColor(std::uint32_t color);
 
     void FirmwareReply(const TByteString& payload);
@@ -152,5 +152,6 @@ private:
     QPointer<TSettingDlg> FSettingDlg;
 
     TKeptTexts FTexts;
+    TTransferState FTransfer;
     std::function<void(const char*)> FBeep;
 };

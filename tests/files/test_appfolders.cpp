@@ -3,7 +3,6 @@
 
 #include "files/AppFoldersU.h"
 #include "files/IniFile.h"
-#include "ui/LanguageU.h"
 
 #include "tests/support/TestFiles.h"
 
@@ -22,8 +21,6 @@ private slots:
     void installedUsesTheUsersFolders();
     void installedLanguage_data();
     void installedLanguage();
-    void shippedLanguageFilesHoldEveryKey_data();
-    void shippedLanguageFilesHoldEveryKey();
 
 private:
     QString Path(const QString& relative) const { return FRoot.filePath(relative); }
@@ -104,28 +101,6 @@ void TestAppFolders::installedLanguage()
         WriteFile(Path("config/VyxvozeRadavo/moje.lng"), "");
     }
     QCOMPARE(QDir::cleanPath(AppFolders(Path("prefix/bin"), locale).languageFile), Path(chosen));
-}
-
-void TestAppFolders::shippedLanguageFilesHoldEveryKey_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::newRow("English") << "en.lng";
-    QTest::newRow("Czech") << "cs.lng";
-}
-
-void TestAppFolders::shippedLanguageFilesHoldEveryKey()
-{
-    QFETCH(QString, file);
-    const TIniFile ini(QStringLiteral(VYX_LANGUAGE_DIR "/") + file);
-    for (const QList<TLanguageKey>* table : {&MainWindowLanguageKeys(), &SettingDialogLanguageKeys()}) {
-        for (const TLanguageKey& k : *table) {
-            const QString text = ini.ReadString(k.section, k.key, QStringLiteral("\x01missing"));
-            QVERIFY2(text != QStringLiteral("\x01missing"), k.key);
-            // the English file says what the program says without one
-            if (file == "en.lng")
-                QCOMPARE(text, QString::fromUtf8(k.defaultText));
-        }
-    }
 }
 
 QTEST_GUILESS_MAIN(TestAppFolders)

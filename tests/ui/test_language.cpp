@@ -51,6 +51,8 @@ private slots:
     void emptyTextIsKept();
     void readsWindows1250();
     void keptTexts();
+    void shippedLanguageFilesHoldEveryKey_data();
+    void shippedLanguageFilesHoldEveryKey();
 };
 
 void TestLanguage::noLanguageFileNamesDefault()
@@ -225,6 +227,28 @@ void TestLanguage::keptTexts()
     QCOMPARE(kept.dataTransfer, QStringLiteral("c"));
     QCOMPARE(kept.connected, QStringLiteral("d"));
     QCOMPARE(kept.timedOut, QStringLiteral("e"));
+}
+
+void TestLanguage::shippedLanguageFilesHoldEveryKey_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("English") << "en.lng";
+    QTest::newRow("Czech") << "cs.lng";
+}
+
+void TestLanguage::shippedLanguageFilesHoldEveryKey()
+{
+    QFETCH(QString, file);
+    const TIniFile ini(QStringLiteral(VYX_LANGUAGE_DIR "/") + file);
+    for (const QList<TLanguageKey>* table : {&MainWindowLanguageKeys(), &SettingDialogLanguageKeys()}) {
+        for (const TLanguageKey& k : *table) {
+            const QString text = ini.ReadString(k.section, k.key, QStringLiteral("\x01missing"));
+            QVERIFY2(text != QStringLiteral("\x01missing"), k.key);
+            // the English file says what the program says without one
+            if (file == "en.lng")
+                QCOMPARE(text, QString::fromUtf8(k.defaultText));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLanguage)

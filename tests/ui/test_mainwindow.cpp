@@ -61,6 +61,7 @@ private slots:
     void serialNumberOfAllFFStaysDotted();
     void shortRepliesUseOnlyWhatIsThere();
     void transferMessagesSurviveGoodReplies();
+    void statusWordingDoesNotDecideState();
     void timeOutAndCheckErrorShowOnLampAndIndicators();
     void lampToolTipNamesAPortWithoutPermission();
 
@@ -282,17 +283,30 @@ void TestMainWindow::transferMessagesSurviveGoodReplies()
 
     // the reply after the bar reached its end reports the transfer
     auto* progress = Control<QProgressBar>(window, "ProgressBar1");
-    progress->setMaximum(2);
-    progress->setValue(0);
+    window.WriteMIClick(); // queued on the closed link
+    const int last = progress->maximum();
+    QVERIFY(last > 0);
     window.CommThreadReply(nullptr, StatusReply(0));
+    for (int done = 0; done < last; ++done)
+        window.CommThreadCommandDone(nullptr);
+    QCOMPARE(progress->value(), last);
     window.CommThreadCommandDone(nullptr);
-    window.CommThreadCommandDone(nullptr);
-    QCOMPARE(progress->value(), 2);
-    window.CommThreadCommandDone(nullptr);
-    QCOMPARE(progress->value(), 2);
+    QCOMPARE(progress->value(), last);
     window.CommThreadReply(nullptr, StatusReply(0));
     QCOMPARE(StatusText(window), QStringLiteral("Data transfer OK."));
     QCOMPARE(progress->maximum(), 0);
+}
+
+void TestMainWindow::statusWordingDoesNotDecideState()
+{
+    // a translation that words a time-out like a finished transfer
+    TProgramFolder folder;
+    WriteFile(folder.Path() + "same.lng", "[Messages]\nTimedOut=Hotovo\nDataTransferOK=Hotovo\n");
+    TMainWindow window(folder.Path());
+    window.CommThreadTimeout(nullptr);
+    QCOMPARE(StatusText(window), QStringLiteral("Hotovo"));
+    window.CommThreadReply(nullptr, StatusReply(0));
+    QCOMPARE(StatusText(window), QStringLiteral("Connected."));
 }
 
 void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
