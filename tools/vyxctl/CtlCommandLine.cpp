@@ -18,13 +18,14 @@ const QList<TCommandSyntax>& Commands()
         {"watch", {"--seconds"}, {}, 0},
         {"write",
          {"--strike-time", "--door-ajar-delay", "--function", "--tamper-signal", "--forced-door-signal",
-          "--door-ajar-signal", "--beep", "--app-id", "--add-card", "--del-card"},
+          "--door-ajar-signal", "--beep", "--app-id", "--add-card", "--del-card", "--record"},
          {"--master"},
          0},
         {"assign", {}, {}, 1},
         {"assign-by-card", {"--card", "--wait"}, {}, 1},
         {"lightning", {}, {}, 0},
         {"certificate", {"--out", "--serial", "--product", "--date"}, {}, 0},
+        {"scan", {"--from", "--to"}, {}, 0},
     };
     return commands;
 }
@@ -76,6 +77,8 @@ TCtlCommandLine ParseCommandLine(const QStringList& args)
         const QString name = OptionName(args[i]);
         if (name == QLatin1String("--json"))
             cl.json = true;
+        else if (name == QLatin1String("--trace"))
+            cl.trace = true;
         else if (name == QLatin1String("--settings"))
             cl.settingsFile = TakeValue(args, i, name);
         else if (name == QLatin1String("--lan"))
@@ -125,19 +128,24 @@ TCtlCommandLine ParseCommandLine(const QStringList& args)
 QString UsageText()
 {
     return QStringLiteral(R"(Usage: vyxctl [--settings FILE] [--lan HOST:PORT | --serial COMn|DEVICE [--mode 8|9]]
-              [--address N] [--json] COMMAND [ARGS]
+              [--address N] [--json] [--trace] COMMAND [ARGS]
 
   status                      one status poll, decoded
   info                        firmware version and serial number
   watch [--seconds S]         polls and prints each change (card, code, inputs); Ctrl+C ends it
   write [--strike-time N] [--door-ajar-delay N] [--function handle|button] [--tamper-signal N]
         [--forced-door-signal N] [--door-ajar-signal N] [--beep on|off]
-        [--master --app-id HEX8|next --add-card HEX --del-card HEX]
+        [--master --app-id HEX8|next --add-card HEX --del-card HEX] [--record FILE]
+                              --record appends one JSON line per write to FILE
   assign NEW_ADDRESS          the address-assignment request and its follow-up
   assign-by-card NEW_ADDRESS [--card HEX] [--wait S]
                               set by service card; ends when the module answers at the new address
   lightning                   pulls the relay for the strike time
   certificate --out FILE.pdf [--serial HEX8] [--product TEXT] [--date YYYY-MM-DD]
+  scan [--from A] [--to B]     every address from A to B (1 to 16) that answers, with firmware
+                              and serial number
+
+--trace writes each frame sent and received to stderr, with what it means.
 
 Connection and the values write does not get come from the settings file (the window's unless
 --settings names one). Exit status: 0 done, 1 the module did not answer or a request timed out,

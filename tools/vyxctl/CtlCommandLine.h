@@ -23,6 +23,7 @@ struct TCtlCommandLine {
     std::optional<int> mode;   // 8 or 9
     std::optional<int> address; // 1..16
     bool json = false;
+    bool trace = false; // each frame on stderr
     QString command;
     QMap<QString, QString> options; // "--strike-time" -> "9"; a flag maps to ""
     QStringList arguments;          // the command's positional arguments

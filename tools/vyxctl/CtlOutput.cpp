@@ -31,10 +31,10 @@ void TCtlOutput::Note(const QString& text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-void TCtlOutput::Progress(int done, int total)
+void TCtlOutput::Progress(int done, int total, const char* doing)
 {
     if (!::isatty(STDERR_FILENO))
         return;
-    std::fprintf(stderr, "\rwriting %d/%d%s", done, total, done == total ? "\n" : "");
+    std::fprintf(stderr, "\r%s %d/%d%s", doing, done, total, done == total ? "\n" : "");
     FProgressShown = done != total;
 }

@@ -12,7 +12,7 @@ public:
     void Result(const QString& text, const QJsonObject& object);
     void Error(const QString& reason);
     void Note(const QString& text); // stderr, for the person at the terminal
-    void Progress(int done, int total);
+    void Progress(int done, int total, const char* doing = "writing");
 
 private:
     bool FJson;
