@@ -142,7 +142,7 @@ QString UsageText()
                               set by service card; ends when the module answers at the new address
   lightning                   pulls the relay for the strike time
   certificate --out FILE.pdf [--serial HEX8] [--product TEXT] [--date YYYY-MM-DD]
-  scan [--from A] [--to B]     every address from A to B (1 to 16) that answers, with firmware
+  scan [--from A] [--to B]    every address from A to B (1 to 16) that answers, with firmware
                               and serial number
 
 --trace writes each frame sent and received to stderr, with what it means.
@@ -150,6 +150,6 @@ QString UsageText()
 Connection and the values write does not get come from the settings file (the window's unless
 --settings names one). Exit status: 0 done, 1 the module did not answer or a request timed out,
 2 bad command line or value, 3 the port or connection could not be opened, 4 the settings file
-could not be written, 130 interrupted.
+(or write's record file) could not be written, 130 interrupted.
 )");
 }
