@@ -32,7 +32,7 @@ for page in vyxvozeradavo vyxctl vyx-module-sim; do
     [[ "$rendered" == *NAME*"$page"* ]] || fail "$page(1) renders without its name"
 done
 manual=$(MANWIDTH=200 man -l "$prefix/share/man/man1/vyxctl.1.gz")
-commands=$("$prefix/bin/vyxctl" --help | awk '/^Commands:/ { on = 1; next } on && NF == 0 { exit } on { print $1 }')
+commands=$("$prefix/bin/vyxctl" --help | awk '/^Commands:/ { on = 1; next } on && NF == 0 { exit } on && /^  [a-z]/ { print $1 }')
 [[ -n "$commands" ]] || fail "vyxctl --help lists no command"
 for command in $commands; do
     "$prefix/bin/vyxctl" "$command" --help >"$work/help" || fail "vyxctl $command --help ended with $?"

@@ -40,11 +40,11 @@ const QList<TCommandSyntax>& Commands()
          "  --add-card HEX           the \"+\" card, 1 to 16 hex digits\n"
          "  --del-card HEX           the \"-\" card, 1 to 16 hex digits\n"},
         {"assign", {}, {}, 1, "assign NEW_ADDRESS",
-         "The address-assignment request and its follow-up; ends when the module answers at NEW_ADDRESS\n"
-         "(1 to 16), which is then stored in the settings file.\n"},
+         "Gives the module a new bus address by the address-assignment request and its follow-up.\n"
+         "Ends when the module answers at NEW_ADDRESS (1 to 16), which is then stored in the settings file.\n"},
         {"assign-by-card", {"--card", "--wait"}, {}, 1, "assign-by-card NEW_ADDRESS [--card HEX] [--wait S]",
-         "Sets the address by service card: ends when the module answers at NEW_ADDRESS (1 to 16), which is\n"
-         "then stored in the settings file.\n\n"
+         "Gives the module a new bus address when the service card is presented to it.\n"
+         "Ends when the module answers at NEW_ADDRESS (1 to 16), which is then stored in the settings file.\n\n"
          "  --card HEX               the service card, else the settings file's\n"
          "  --wait S                 how long to wait for the card, 1 to 86400 (default 60)\n"},
         {"lightning", {}, {}, 0, "lightning", "Pulls the relay for the strike time.\n"},
@@ -170,7 +170,7 @@ TCtlCommandLine ParseCommandLine(const QStringList& args)
 }
 
 namespace {
-const char OptionsText[] = R"(Options, before or after the command:
+const char OptionsText[] = R"(Options, before or after the command (after it, the command's own come first):
   --settings FILE          the settings file (default: the window's)
   --lan HOST:PORT          TCP to a serial device server
   --serial COMn|DEVICE     a serial line: COM1..COM8 or a device path
@@ -196,7 +196,8 @@ QString UsageText(const QString& command)
                  QLatin1String(OptionsText), QLatin1String(ExitText));
     QString text = QStringLiteral("Usage: vyxctl [OPTIONS] COMMAND [ARGS]\n\nCommands:\n");
     for (const TCommandSyntax& c : Commands())
-        text += QStringLiteral("  %1\n").arg(QLatin1String(c.synopsis));
+        text += QStringLiteral("  %1\n      %2\n")
+                    .arg(QLatin1String(c.synopsis), QString::fromLatin1(c.description).section(u'\n', 0, 0));
     return text + QStringLiteral("\nConnection and the values write is not given come from the settings file.\n\n")
            + QLatin1String(OptionsText) + u'\n' + QLatin1String(ExitText);
 }
