@@ -23,7 +23,7 @@ for f in share/icons/hicolor/scalable/apps/$id.svg share/vyxvozeradavo/en.lng sh
 done
 
 # The manual pages render without a warning; every command vyxctl lists
-# answers --help and has its place in the manual.
+# answers --help, and the manual describes it and each option its help names.
 for page in vyxvozeradavo vyxctl vyx-module-sim; do
     file=$prefix/share/man/man1/$page.1.gz
     [[ -f "$file" ]] || fail "$page(1) not installed"
@@ -31,13 +31,16 @@ for page in vyxvozeradavo vyxctl vyx-module-sim; do
     [[ ! -s "$work/man-warnings" ]] || fail "$page(1): $(cat "$work/man-warnings")"
     [[ "$rendered" == *NAME*"$page"* ]] || fail "$page(1) renders without its name"
 done
-manual=$(MANWIDTH=200 man -l "$prefix/share/man/man1/vyxctl.1.gz")
+manual=$(LC_ALL=C.UTF-8 MANWIDTH=200 man --nh --nj -l "$prefix/share/man/man1/vyxctl.1.gz")
 commands=$("$prefix/bin/vyxctl" --help | awk '/^Commands:/ { on = 1; next } on && NF == 0 { exit } on && /^  [a-z]/ { print $1 }')
 [[ -n "$commands" ]] || fail "vyxctl --help lists no command"
 for command in $commands; do
     "$prefix/bin/vyxctl" "$command" --help >"$work/help" || fail "vyxctl $command --help ended with $?"
     grep -q "^Usage: vyxctl \[OPTIONS\] $command" "$work/help" || fail "vyxctl $command --help: $(head -1 "$work/help")"
     grep -qE "^ +$command( |$)" <<<"$manual" || fail "vyxctl(1) does not describe $command"
+    for option in $(grep -oE -- '--[a-z-]+' "$work/help" | sort -u); do
+        grep -qF -- "$option" <<<"$manual" || fail "vyxctl(1) does not describe $option"
+    done
 done
 
 # Runs the program with its own HOME until it catches SIGTERM, then ends it
