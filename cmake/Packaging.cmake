@@ -10,7 +10,7 @@ a serial line (19200 Bd, 8-bit framed or 9-bit mode) or over TCP to a serial
 device server: live state, configuration write, bus address, certificate.
 
 Serial ports need membership of the dialout group:
-sudo adduser $USER dialout (then log in again).
+adduser USER dialout, as root (then log in again).
 
 The package also holds vyx-module-sim, a simulator of the reader module.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -20,6 +20,25 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # draw the window's images and icons
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
-set(CPACK_STRIP_FILES ON)
+# stripped by our own script, as Debian strips: CPack's own strip keeps the
+# sections lintian finds unneeded
+set(CPACK_VYX_STRIP ${CMAKE_STRIP})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/StripPackage.cmake)
+
+# the machine-readable copyright file and, the package being native, the
+# changelog as changelog.gz
+set(VYX_DEBIAN_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)
+set(VYX_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+file(STRINGS ${VYX_DEBIAN_DIR}/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^${CPACK_PACKAGE_NAME} \\(${CPACK_PACKAGE_VERSION}\\) ")
+    message(FATAL_ERROR "cmake/debian/changelog: its first entry is not version ${CPACK_PACKAGE_VERSION}")
+endif()
+set(VYX_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${VYX_CHANGELOG}
+    COMMAND gzip -9nc ${VYX_DEBIAN_DIR}/changelog > ${VYX_CHANGELOG}
+    DEPENDS ${VYX_DEBIAN_DIR}/changelog
+    VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${VYX_CHANGELOG})
+install(FILES ${VYX_DEBIAN_DIR}/copyright ${VYX_CHANGELOG} DESTINATION ${VYX_DOC_DIR})
 set(CPACK_GENERATOR DEB)
 include(CPack)

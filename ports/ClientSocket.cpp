@@ -35,7 +35,7 @@ ESocketError MakeError(const QString& message)
 
 ESocketError CallFailed(const QString& errorText, int number, const QString& api)
 {
-    return MakeError(QStringLiteral("Windows socket error: %1 (%2), on API '%3'")
+    return MakeError(QStringLiteral("Socket error: %1 (%2), on '%3'")
                          .arg(errorText, QString::number(number), api));
 }
 
@@ -69,7 +69,7 @@ TLookupResult LookUp(const QByteArray& host)
 ESocketError LookupFailed(int code)
 {
     // getaddrinfo's codes are negative; the message carries the number as such.
-    return CallFailed(QString::fromLocal8Bit(::gai_strerror(code)), -code, QStringLiteral("ASync Lookup"));
+    return CallFailed(QString::fromLocal8Bit(::gai_strerror(code)), -code, QStringLiteral("getaddrinfo"));
 }
 
 // A device server that vanished without closing (power cut, cable pulled)

@@ -16,7 +16,7 @@
 class ESocketError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-    // "Windows socket error: %s (%d), on API '%s'" with strerror(errnoValue).
+    // "Socket error: %s (%d), on '%s'" with strerror(errnoValue).
     static ESocketError SystemCall(int errnoValue, const QString& api);
 };
 

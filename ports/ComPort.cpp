@@ -77,10 +77,9 @@ std::string FullMessage(int errorNumber, int systemError, const QString& detail)
     QString text = EComPort::MessageText(errorNumber);
     if (!detail.isEmpty())
         text += QStringLiteral(": ") + detail;
-    // The suffix keeps the Windows component's wording: it is what the user
-    // sees in the error box, and the number in it is the errno.
+    // the number is the errno, said with the system's own words for it
     if (systemError != kNoSystemError)
-        text += QStringLiteral(" (win error code: %1)").arg(systemError);
+        text += QStringLiteral(" (error %1: %2)").arg(systemError).arg(qt_error_string(systemError));
     return text.toStdString();
 }
 

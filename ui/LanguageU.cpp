@@ -43,6 +43,17 @@ const QList<TLanguageKey>& MainWindowLanguageKeys()
         {"Messages", "DataTransfer", "Transfering data...", ""},
         {"Messages", "Connected", "Connected.", ""},
         {"Messages", "TimedOut", "Timed out!", ""},
+        // the status symbols' tool tips: what each shows, then its state
+        {"Hints", "Tamper", "Tamper", ""},
+        {"Hints", "ForcedDoor", "Forced door", ""},
+        {"Hints", "DoorAjar", "Door ajar", ""},
+        {"Hints", "Input1", "Input 1", ""},
+        {"Hints", "Input2", "Input 2", ""},
+        {"Hints", "Relay", "Relay", ""},
+        {"Hints", "StateActive", "active", ""},
+        {"Hints", "StateIdle", "idle", ""},
+        {"Hints", "StateUnknown", "not known while the module does not answer", ""},
+        {"Hints", "Lightning", "Lightning: pulls the relay for the strike time", ""},
     };
     return keys;
 }
@@ -87,6 +98,28 @@ TKeptTexts KeptTexts(const QHash<QString, QString>& texts)
     take("Connected", kept.connected);
     take("TimedOut", kept.timedOut);
     return kept;
+}
+
+TIndicatorHints IndicatorHints(const QHash<QString, QString>& texts)
+{
+    TIndicatorHints hints;
+    const auto take = [&texts](const char* key, QString& text) { text = texts.value(QString::fromUtf8(key), text); };
+    take("Tamper", hints.tamper);
+    take("ForcedDoor", hints.forcedDoor);
+    take("DoorAjar", hints.doorAjar);
+    take("Input1", hints.input1);
+    take("Input2", hints.input2);
+    take("Relay", hints.relay);
+    take("StateActive", hints.active);
+    take("StateIdle", hints.idle);
+    take("StateUnknown", hints.unknown);
+    take("Lightning", hints.lightning);
+    return hints;
+}
+
+QString TIndicatorHints::Hint(const QString& symbol, std::optional<bool> active) const
+{
+    return QStringLiteral("%1: %2").arg(symbol, !active ? unknown : *active ? this->active : idle);
 }
 
 void SetCaption(QObject* control, const QString& text)

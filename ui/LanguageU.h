@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QString>
 
+#include <optional>
+
 class QObject;
 class TIniFile;
 
@@ -37,6 +39,23 @@ struct TKeptTexts {
     QString timedOut = "Timed out!";
 };
 TKeptTexts KeptTexts(const QHash<QString, QString>& texts);
+
+// The tool tips of the status symbols: "Tamper: active".
+struct TIndicatorHints {
+    QString tamper = "Tamper";
+    QString forcedDoor = "Forced door";
+    QString doorAjar = "Door ajar";
+    QString input1 = "Input 1";
+    QString input2 = "Input 2";
+    QString relay = "Relay";
+    QString active = "active";
+    QString idle = "idle";
+    QString unknown = "not known while the module does not answer";
+    QString lightning = "Lightning: pulls the relay for the strike time";
+    // a symbol's name and its state; no state while the module is not heard
+    QString Hint(const QString& symbol, std::optional<bool> active) const;
+};
+TIndicatorHints IndicatorHints(const QHash<QString, QString>& texts);
 
 // Puts a text into a control: an action's or a button's text, a menu's title,
 // a label's text, or the title of a window.

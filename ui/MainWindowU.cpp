@@ -207,10 +207,18 @@ void TMainWindow::SetUpControls()
     SetClientHeight(ClientHeight);
     setWindowIcon(QIcon(QStringLiteral(":/images/app-icon.svg")));
 
-    // white under any theme, so its headings cannot take the theme's text colour
+    // white under any theme, so its headings cannot take the theme's text colour,
+    // and its indicators' system colours fixed as a light theme has them: under
+    // a dark theme an idle symbol would be filled dark on white and look active
     QPalette panel = ui->Panel1->palette();
     panel.setColor(QPalette::Window, VclColor(clWhite));
     panel.setColor(QPalette::WindowText, VclColor(clBlack));
+    panel.setColor(QPalette::Button, QColor(0xF0, 0xF0, 0xF0));
+    panel.setColor(QPalette::ButtonText, VclColor(clBlack));
+    panel.setColor(QPalette::Light, VclColor(clWhite));
+    panel.setColor(QPalette::Midlight, QColor(0xE3, 0xE3, 0xE3));
+    panel.setColor(QPalette::Dark, QColor(0xA0, 0xA0, 0xA0));
+    panel.setColor(QPalette::Shadow, QColor(0x69, 0x69, 0x69));
     ui->Panel1->setPalette(panel);
 
     ui->Tamper->SetShape(TShape::TShapeType::stCircle);
@@ -333,6 +341,9 @@ void TMainWindow::LoadLanguage(const TIniFile& ini)
         }
     }
     FTexts = KeptTexts(texts);
+    FHints = IndicatorHints(texts);
+    ui->SpeedButton1->setToolTip(FHints.lightning);
+    ShowIndicatorHints(std::nullopt);
     setWindowTitle(QString::fromLatin1(WindowTitle));
 }
 
@@ -498,6 +509,22 @@ void TMainWindow::SetIndicators(std::uint32_t color)
         shape->SetBrush(color);
     for (TLMDTechnicalLine* line : {ui->Relay1, ui->Input1, ui->Input2})
         line->SetFillColor(color);
+    ShowIndicatorHints(std::nullopt);
+}
+
+// Each symbol says what it shows and in which state; no flags, no state.
+void TMainWindow::ShowIndicatorHints(std::optional<std::uint8_t> flags)
+{
+    using namespace ModuleReplies;
+    const auto hint = [&](QWidget* symbol, const QString& name, std::uint8_t mask) {
+        symbol->setToolTip(FHints.Hint(name, flags ? std::optional<bool>((*flags & mask) != 0) : std::nullopt));
+    };
+    hint(ui->Tamper, FHints.tamper, Flag::Tamper);
+    hint(ui->ForcedDoor, FHints.forcedDoor, Flag::ForcedDoor);
+    hint(ui->DoorAjar, FHints.doorAjar, Flag::DoorAjar);
+    hint(ui->Input1, FHints.input1, Flag::Input1);
+    hint(ui->Input2, FHints.input2, Flag::Input2);
+    hint(ui->Relay1, FHints.relay, Flag::Relay);
 }
 
 void TMainWindow::BlankPreset()
@@ -777,6 +804,7 @@ void TMainWindow::ShowStatusFlags(std::uint8_t flags)
     ui->Tamper->SetBrush(alarm(Flag::Tamper, clYellow));
     ui->DoorAjar->SetBrush(alarm(Flag::DoorAjar, clYellow));
     ui->ForcedDoor->SetBrush(alarm(Flag::ForcedDoor, clRed));
+    ShowIndicatorHints(flags);
 }
 
 void TMainWindow::ShowCard(const ModuleReplies::TModuleStatus& status)

@@ -115,6 +115,7 @@ private:
     void SetLamp(std::uint32_t brush);
     void SetCardLabelsColor(std::uint32_t color);
     void ShowTransfer();
+    void ShowIndicatorHints(std::optional<std::uint8_t> flags);
     void SetCardFrameColor(std::uint32_t color);
 
     void FirmwareReply(const TByteString& payload);
@@ -152,6 +153,7 @@ private:
     QPointer<TSettingDlg> FSettingDlg;
 
     TKeptTexts FTexts;
+    TIndicatorHints FHints;
     TTransferState FTransfer;
     std::function<void(const char*)> FBeep;
 };

@@ -26,7 +26,9 @@ void TShape::paintEvent(QPaintEvent*)
     painter.setPen(QPen(VclColor(FPen, palette()), 1));
     painter.setBrush(VclColor(FBrush, palette()));
     if (FShape == TShapeType::stRectangle) {
-        painter.drawRect(0, 0, width() - 1, height() - 1);
+        // the outline on the middle of the edge pixels, so that a scaled
+        // desktop widens it inwards instead of cutting off its far edges
+        painter.drawRect(QRectF(0.5, 0.5, width() - 1, height() - 1));
         return;
     }
     // a circle keeps to the centred square of the shorter side

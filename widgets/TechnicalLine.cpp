@@ -2,6 +2,7 @@
 
 #include "widgets/WidgetProperty.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPolygon>
 
@@ -155,6 +156,23 @@ void TLMDTechnicalLine::SetTransparent(bool transparent) { ChangeProperty(*this,
 void TLMDTechnicalLine::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    if (!painter.deviceTransform().isScaling()) {
+        Paint(painter);
+        return;
+    }
+    // On a scaled desktop the line is drawn at its design pixels and enlarged
+    // pixel for pixel: drawn at the scale, the pointed ends of its signs would
+    // lose edge rows and columns.
+    QImage design(size(), QImage::Format_ARGB32_Premultiplied);
+    design.fill(Qt::transparent);
+    QPainter designPainter(&design);
+    Paint(designPainter);
+    designPainter.end();
+    painter.drawImage(rect(), design);
+}
+
+void TLMDTechnicalLine::Paint(QPainter& painter)
+{
     if (!FTransparent)
         painter.fillRect(rect(), palette().color(backgroundRole()));
     if (FLineType != TLMDTechnicalLineTypes::lsStraightLeftToRight)

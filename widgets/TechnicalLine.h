@@ -76,6 +76,7 @@ protected:
 private:
     bool StartSignShown() const;
     bool EndSignShown() const;
+    void Paint(QPainter& painter);
     void PaintStraightLeftToRight(QPainter& painter, const QColor& penColor, const QBrush& fill, int offset);
 
     TLMDTechnicalLineTypes FLineType = TLMDTechnicalLineTypes::lsStraightLeftToRight;

@@ -3,7 +3,7 @@
 # user see: valid desktop entry and metainfo, the icon and language files, an
 # installed program that keeps its settings in the user's config folder and
 # writes nothing into the prefix, and a copy in a plain folder that keeps its
-# settings beside itself.
+# settings beside itself; the manual pages and vyxctl's help for each command.
 #   test_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -18,8 +18,29 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 desktop-file-validate "$prefix/share/applications/$id.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
 for f in share/icons/hicolor/scalable/apps/$id.svg share/vyxvozeradavo/en.lng share/vyxvozeradavo/cs.lng \
-         lib/vyxvozeradavo/libvyxwebview.so bin/vyxvozeradavo bin/vyx-module-sim bin/vyxctl; do
+         lib/vyxvozeradavo/plugins/libvyxwebview.so bin/vyxvozeradavo bin/vyx-module-sim bin/vyxctl; do
     [[ -f "$prefix/$f" ]] || fail "$f not installed"
+done
+
+# The manual pages render without a warning; every command vyxctl lists
+# answers --help, and the manual describes it and each option its help names.
+for page in vyxvozeradavo vyxctl vyx-module-sim; do
+    file=$prefix/share/man/man1/$page.1.gz
+    [[ -f "$file" ]] || fail "$page(1) not installed"
+    rendered=$(MANWIDTH=80 man --warnings -l "$file" 2>"$work/man-warnings") || fail "$page(1) does not render"
+    [[ ! -s "$work/man-warnings" ]] || fail "$page(1): $(cat "$work/man-warnings")"
+    [[ "$rendered" == *NAME*"$page"* ]] || fail "$page(1) renders without its name"
+done
+manual=$(LC_ALL=C.UTF-8 MANWIDTH=200 man --nh --nj -l "$prefix/share/man/man1/vyxctl.1.gz")
+commands=$("$prefix/bin/vyxctl" --help | awk '/^Commands:/ { on = 1; next } on && NF == 0 { exit } on && /^  [a-z]/ { print $1 }')
+[[ -n "$commands" ]] || fail "vyxctl --help lists no command"
+for command in $commands; do
+    "$prefix/bin/vyxctl" "$command" --help >"$work/help" || fail "vyxctl $command --help ended with $?"
+    grep -q "^Usage: vyxctl \[OPTIONS\] $command" "$work/help" || fail "vyxctl $command --help: $(head -1 "$work/help")"
+    grep -qE "^ +$command( |$)" <<<"$manual" || fail "vyxctl(1) does not describe $command"
+    for option in $(grep -oE -- '--[a-z-]+' "$work/help" | sort -u); do
+        grep -qF -- "$option" <<<"$manual" || fail "vyxctl(1) does not describe $option"
+    done
 done
 
 # Runs the program with its own HOME until it catches SIGTERM, then ends it

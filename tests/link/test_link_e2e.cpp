@@ -2,6 +2,7 @@
 // worker thread and the real clock: TCP (8-bit framed) and a pty in both
 // line forms, faults of the peer, and open/close stress.
 #include "LinkEventLog.h"
+#include "tests/support/DeadServer.h"
 #include "tests/support/SimProcess.h"
 
 #include "link/CommThreadU.h"
@@ -11,11 +12,6 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -43,40 +39,6 @@ struct TTcpRig {
         link.Open();
         return true;
     }
-};
-
-// A loopback listener that never completes a handshake: its accept queue
-// (backlog 0) is full with one connection, so the kernel drops every further
-// SYN, as on a dead network.
-class TDeadServer {
-public:
-    TDeadServer()
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::bind(FListener, reinterpret_cast<sockaddr*>(&address), size);
-        ::listen(FListener, 0);
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &size);
-        FPort = ntohs(address.sin_port);
-        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        FFilled = ::connect(FFiller, reinterpret_cast<sockaddr*>(&address), size) == 0;
-    }
-    ~TDeadServer()
-    {
-        ::close(FFiller);
-        ::close(FListener);
-    }
-    bool Filled() const { return FFilled; }
-    int Port() const { return FPort; }
-
-private:
-    int FListener = -1;
-    int FFiller = -1;
-    bool FFilled = false;
-    int FPort = 0;
 };
 
 } // namespace

@@ -376,8 +376,8 @@ void TestComPort::systemErrorSuffix_data()
     QTest::addColumn<int>("systemError");
     QTest::addColumn<QString>("what");
     QTest::addColumn<int>("keptSystemError");
-    QTest::newRow("open") << 1 << 2 << "Unable to open com port (win error code: 2)" << 2;
-    QTest::newRow("line") << 7 << 5 << "SetCommState function failed (win error code: 5)" << 5;
+    QTest::newRow("open") << 1 << 2 << "Unable to open com port (error 2: No such file or directory)" << 2;
+    QTest::newRow("line") << 7 << 5 << "SetCommState function failed (error 5: Input/output error)" << 5;
     // 14 never carries a system error, whatever is passed.
     QTest::newRow("while connected") << 14 << 5 << "Cannot set property while connected" << -1;
 }
@@ -745,7 +745,7 @@ void TestComPort::portThatDoesNotExist()
     } catch (const EComPort& e) {
         QCOMPARE(e.ErrorNumber(), 1);
         QCOMPARE(e.SystemError(), 2);
-        QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Unable to open com port (win error code: 2)"));
+        QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Unable to open com port (error 2: No such file or directory)"));
     }
     QVERIFY(!port.Connected());
     QCOMPARE(log.opened.load(), 0);

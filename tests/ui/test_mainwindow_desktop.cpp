@@ -26,10 +26,12 @@ TCanonicalFrame FirmwareReply()
     return BytesOf({0x01, 0x02, 0xFF, 0x02, 0x05, 0x00, 0x00});
 }
 
-TCanonicalFrame StatusReply()
+TCanonicalFrame StatusReply(std::uint8_t flags = 0x80)
 {
-    return BytesOf({0x01, 0x0B, 0xB5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x0C, 0x00, 0x00});
+    return BytesOf({0x01, 0x0B, 0xB5, 0, 0, 0, 0, 0, 0, 0, 0, 0, flags, 0x0C, 0x00, 0x00});
 }
+
+const char* const StatusSymbols[] = {"Tamper", "ForcedDoor", "DoorAjar", "Input1", "Input2", "Relay1"};
 
 // WCAG relative luminance and contrast ratio
 double Luminance(const QColor& color)
@@ -96,6 +98,9 @@ private slots:
     void captionsFitTheirBoxes();
     void panelReadsUnderLightAndDarkThemes_data();
     void panelReadsUnderLightAndDarkThemes();
+    void symbolsLookAlikeUnderAnyTheme();
+    void symbolsSayWhatTheyShow_data();
+    void symbolsSayWhatTheyShow();
 
     void returnInAddressFieldQueuesNothingMore_data();
     void returnInAddressFieldQueuesNothingMore();
@@ -192,6 +197,60 @@ void TestMainWindowDesktop::panelReadsUnderLightAndDarkThemes()
     checkTexts("live");
     // greyed and live must look different
     QVERIFY(Contrast(greyed, TextColor(window, "CardLB")) > 2.0);
+}
+
+// Idle must look idle on the white panel: no symbol takes the theme's colours.
+void TestMainWindowDesktop::symbolsLookAlikeUnderAnyTheme()
+{
+    const auto symbols = [](const QPalette& palette, std::uint8_t flags) {
+        QApplication::setPalette(palette);
+        TProgramFolder folder;
+        TMainWindow window(folder.Path());
+        window.CommThreadReply(nullptr, StatusReply(flags));
+        QList<QImage> images;
+        for (const char* name : StatusSymbols)
+            images << Control<QWidget>(window, name)->grab().toImage();
+        return images;
+    };
+    for (std::uint8_t flags : {0x00, 0x3F})
+        QVERIFY(symbols(DarkPalette(), flags) == symbols(QApplication::style()->standardPalette(), flags));
+}
+
+void TestMainWindowDesktop::symbolsSayWhatTheyShow_data()
+{
+    QTest::addColumn<bool>("czech");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QStringList>("hints");
+    QTest::newRow("English, no answer yet")
+        << false << false
+        << QStringList{"Tamper: not known while the module does not answer", "Forced door: not known while the module does not answer",
+                       "Door ajar: not known while the module does not answer", "Input 1: not known while the module does not answer",
+                       "Input 2: not known while the module does not answer", "Relay: not known while the module does not answer"};
+    // flags 0x0D: relay, input 1 and tamper
+    QTest::newRow("English, answered")
+        << false << true
+        << QStringList{"Tamper: active", "Forced door: idle", "Door ajar: idle", "Input 1: active", "Input 2: idle", "Relay: active"};
+    QTest::newRow("Czech, answered")
+        << true << true
+        << QStringList{"Sabotáž: aktivní", "Vylomené dveře: klid", "Otevřené dveře: klid", "Vstup 1: aktivní", "Vstup 2: klid", "Relé: aktivní"};
+}
+
+void TestMainWindowDesktop::symbolsSayWhatTheyShow()
+{
+    QFETCH(bool, czech);
+    QFETCH(bool, answered);
+    QFETCH(QStringList, hints);
+    TProgramFolder folder;
+    if (czech)
+        QVERIFY(QFile::copy(QStringLiteral(VYX_LANGUAGE_DIR "/cs.lng"), folder.Path() + "cs.lng"));
+    TMainWindow window(folder.Path());
+    if (answered)
+        window.CommThreadReply(nullptr, StatusReply(0x0D));
+    QStringList shown;
+    for (const char* name : StatusSymbols)
+        shown << Control<QWidget>(window, name)->toolTip();
+    QCOMPARE(shown, hints);
+    QVERIFY(!Control<QWidget>(window, "SpeedButton1")->toolTip().isEmpty());
 }
 
 void TestMainWindowDesktop::returnInAddressFieldQueuesNothingMore_data()

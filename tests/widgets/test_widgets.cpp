@@ -9,6 +9,9 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include <cmath>
+#include <memory>
+
 namespace {
 const QColor Background(0x12, 0x34, 0x56);
 
@@ -20,6 +23,27 @@ QImage Render(QWidget& widget)
     image.fill(Background);
     widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
+}
+
+// The same at a device pixel ratio, as on a scaled desktop.
+QImage Render(QWidget& widget, qreal scale)
+{
+    QImage image((QSizeF(widget.size()) * scale).toSize(), QImage::Format_ARGB32);
+    image.setDevicePixelRatio(scale);
+    image.fill(Background);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+// The device pixels painted over the background.
+QRect PaintedBounds(const QImage& image)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) != Background)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
 }
 
 // Counts the paint events a widget receives.
@@ -95,6 +119,8 @@ private slots:
     void arrowedTurnsSignsWithTheLineType();
 
     void shapeRepaintsOnlyOnChange();
+    void indicatorEdgesSurviveScaling_data();
+    void indicatorEdgesSurviveScaling();
 
     void statusBarPanelsAndTexts();
     void statusBarChildrenStayOverPanels();
@@ -451,6 +477,49 @@ void TestWidgets::grabForReview()
     QVERIFY(image.scaled(image.size() * 4).save(folder + "/widgets_review.png"));
     const QImage lines = image.copy(136, 0, 64, 24);
     QVERIFY(lines.scaled(lines.size() * 16).save(folder + "/widgets_review_lines.png"));
+}
+
+void TestWidgets::indicatorEdgesSurviveScaling_data()
+{
+    QTest::addColumn<QString>("indicator");
+    QTest::addColumn<qreal>("scale");
+    for (const char* indicator : {"tamper circle", "door rectangle", "input arrow", "relay arrow"})
+        for (qreal scale : {1.0, 1.25, 1.5, 2.0})
+            QTest::addRow("%s at %g", indicator, scale) << QString::fromLatin1(indicator) << scale;
+}
+
+// Every edge row and column that an indicator paints at its design size is
+// painted, whole, at any scale: the outline ends where the scaled one would.
+void TestWidgets::indicatorEdgesSurviveScaling()
+{
+    QFETCH(QString, indicator);
+    QFETCH(qreal, scale);
+    std::unique_ptr<QWidget> widget;
+    if (indicator.endsWith("arrow")) {
+        auto line = std::make_unique<TLMDTechnicalLine>();
+        Configure(*line, indicator.startsWith("input") ? InputLayout : RelayLayout);
+        widget = std::move(line);
+    } else {
+        auto shape = std::make_unique<TShape>();
+        const bool circle = indicator.endsWith("circle");
+        shape->resize(circle ? QSize(15, 15) : QSize(11, 15));
+        shape->SetShape(circle ? TShape::TShapeType::stCircle : TShape::TShapeType::stRectangle);
+        shape->SetBrush(clYellow);
+        shape->SetPen(clBlack);
+        widget = std::move(shape);
+    }
+    const QRect design = PaintedBounds(Render(*widget, 1.0));
+    const QRect scaled = PaintedBounds(Render(*widget, scale));
+    // the device pixels whose centres lie in the design pixel: all of them
+    // painted at the edges, and at most one more around
+    const auto first = [&](int pixel) { return int(std::floor(pixel * scale - 0.5)) + 1; };
+    const auto last = [&](int pixel) { return int(std::floor((pixel + 1) * scale - 0.5)); };
+    const QRect expected(QPoint(first(design.left()), first(design.top())),
+                         QPoint(last(design.right()), last(design.bottom())));
+    QVERIFY2(scaled.contains(expected) && expected.adjusted(-1, -1, 1, 1).contains(scaled),
+             qPrintable(QStringLiteral("painted %1,%2 to %3,%4; the design's edges scale to %5,%6 to %7,%8")
+                            .arg(scaled.left()).arg(scaled.top()).arg(scaled.right()).arg(scaled.bottom())
+                            .arg(expected.left()).arg(expected.top()).arg(expected.right()).arg(expected.bottom())));
 }
 
 QTEST_MAIN(TestWidgets)

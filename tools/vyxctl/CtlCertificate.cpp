@@ -70,8 +70,12 @@ int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
     const QString outFile = cl.options.value("--out");
     if (outFile.isEmpty())
         throw EUsage(QStringLiteral("certificate needs --out FILE.pdf"));
+    if (!outFile.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        throw EUsage(QStringLiteral("--out: \"%1\" does not end in .pdf, and a PDF is what is written").arg(outFile));
     const QString product = cl.options.value("--product", QString::fromLatin1(DefaultProduct));
     const QString serial = cl.Has("--serial") ? cl.options["--serial"] : LastWrittenSerial(cl);
+    if (!IsValidAppID(serial))
+        throw EUsage(QStringLiteral("--serial: \"%1\" is not 8 hex digits").arg(serial));
     // the date as the certificate window shows it: the user's short format
     const QString date = QLocale::system().toString(DateOption(cl), QLocale::ShortFormat);
 

@@ -138,9 +138,14 @@ int Info(TCtlSession& s, TCtlOutput& out)
     return CtlExit::Done;
 }
 
-int Watch(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl)
+// -1: until interrupted
+int WatchSeconds(const TCtlCommandLine& cl)
 {
-    const int seconds = cl.Has("--seconds") ? WholeNumber("--seconds", cl.options["--seconds"], 1, 86400 * 365) : -1;
+    return cl.Has("--seconds") ? WholeNumber("--seconds", cl.options["--seconds"], 1, 86400 * 365) : -1;
+}
+
+int Watch(TCtlSession& s, TCtlOutput& out, int seconds)
+{
     std::optional<std::uint8_t> shownFlags;
     bool silent = false;
     qsizetype seen = 0;
@@ -161,15 +166,21 @@ int Watch(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl)
             }
         }
         if (s.timeouts != timeouts && !silent) {
-            out.Result(NoAnswerAt(s), {{"address", s.Address()}, {"noAnswer", true}});
+            out.Error(NoAnswerAt(s));
             silent = true;
         }
         timeouts = s.timeouts;
         return false;
     };
     const TWait wait = s.WaitFor(report, seconds < 0 ? -1 : seconds * 1000);
-    // the end of the watch is its normal end, Ctrl+C included
-    return wait == TWait::Interrupted && seconds >= 0 ? CtlExit::Interrupted : CtlExit::Done;
+    if (wait == TWait::Interrupted)
+        return Failed(wait, out, {});
+    // a watch that never saw the module failed, as a status poll would
+    if (shownFlags)
+        return CtlExit::Done;
+    if (!silent)
+        out.Error(NoAnswerAt(s));
+    return CtlExit::NoAnswer;
 }
 
 std::uint8_t ByteOption(const TCtlCommandLine& cl, const char* name, int stored)
@@ -250,40 +261,53 @@ int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfigurat
     return CtlExit::Done;
 }
 
-// Ends when a status reply comes from the new address.
-int Assign(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl, bool byCard)
+struct TAssignment {
+    bool byCard = false;
+    int target = 1;
+    int waitS = DefaultAssignWaitS;
+    QString card; // by card only
+};
+
+TAssignment AssignOptions(const TCtlCommandLine& cl, const TStoredSettings& stored)
 {
-    const int target = WholeNumber("NEW_ADDRESS", cl.arguments.value(0), 1, 16);
-    const int waitS = cl.Has("--wait") ? WholeNumber("--wait", cl.options["--wait"], 1, 86400)
-                                       : (byCard ? DefaultCardWaitS : DefaultAssignWaitS);
-    QString card = s.Settings().serviceCard;
-    if (byCard && cl.Has("--card")) {
-        card = cl.options["--card"];
-        if (!IsValidCardNumber(card))
-            throw EUsage(QStringLiteral("--card: \"%1\" is not 1 to 16 hex digits").arg(card));
-    }
+    TAssignment a;
+    a.byCard = cl.command == QLatin1String("assign-by-card");
+    a.target = WholeNumber("NEW_ADDRESS", cl.arguments.value(0), 1, 16);
+    a.waitS = cl.Has("--wait") ? WholeNumber("--wait", cl.options["--wait"], 1, 86400)
+                               : (a.byCard ? DefaultCardWaitS : DefaultAssignWaitS);
+    a.card = cl.options.value("--card", stored.serviceCard);
+    if (!IsValidCardNumber(a.card))
+        throw EUsage(QStringLiteral("--card: \"%1\" is not 1 to 16 hex digits").arg(a.card));
+    return a;
+}
+
+// Ends when a status reply comes from the new address.
+int Assign(TCtlSession& s, TCtlOutput& out, const TAssignment& a)
+{
     // from now on the link polls the new address
-    s.Link().HWAddress = std::uint8_t(target);
+    s.Link().HWAddress = std::uint8_t(a.target);
     const qsizetype from = s.replies.size();
     const int timeoutsBefore = s.timeouts;
     QTimer repeat;
-    if (byCard) {
-        auto queue = [&] { s.Link().AddCommand(ModuleRequests::SetByCard(target, card)); };
+    if (a.byCard) {
+        auto queue = [&] { s.Link().AddCommand(ModuleRequests::SetByCard(a.target, a.card)); };
         QObject::connect(&repeat, &QTimer::timeout, queue);
         queue();
         repeat.start(SetByCardRepeatMs);
-        out.Note(QStringLiteral("present the service card %1 to the reader").arg(NormalizeCardNumber(card)));
+        out.Note(QStringLiteral("present the service card %1 to the reader").arg(NormalizeCardNumber(a.card)));
     } else {
-        s.Link().AssignHWAddress(ModuleRequests::AssignedAddress(target));
+        s.Link().AssignHWAddress(ModuleRequests::AssignedAddress(a.target));
     }
     // the direct assignment's follow-up goes out at its time-out, and its own
     // time-out comes before the first poll to the new address
     const TWait wait = s.WaitFor([&] {
-        return LastStatus(s, from, std::uint8_t(target)) && (byCard || s.timeouts > timeoutsBefore);
-    }, waitS * 1000);
+        return LastStatus(s, from, std::uint8_t(a.target)) && (a.byCard || s.timeouts > timeoutsBefore);
+    }, a.waitS * 1000);
     if (wait != TWait::Done)
-        return Failed(wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(target).arg(waitS));
-    out.Result(QStringLiteral("module answers at address %1").arg(target), {{"address", target}});
+        return Failed(wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(a.target).arg(a.waitS));
+    out.Result(QStringLiteral("module answers at address %1").arg(a.target), {{"address", a.target}});
+    // later runs find the module where it is now, as the window's next start does
+    s.SaveAddress(a.target);
     return CtlExit::Done;
 }
 
@@ -305,6 +329,12 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
     // values are checked before anything goes to the module
     std::optional<TMasterConfiguration> master;
     TReaderConfiguration reader;
+    int watchSeconds = -1;
+    std::optional<TAssignment> assignment;
+    if (cl.command == QLatin1String("watch"))
+        watchSeconds = WatchSeconds(cl);
+    if (cl.command.startsWith(QLatin1String("assign")))
+        assignment = AssignOptions(cl, session.Settings());
     TCtlRecord record;
     QString why;
     if (cl.command == QLatin1String("write")) {
@@ -324,14 +354,14 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
     }
     if (!session.Open(why)) {
         out.Error(why);
-        return CtlExit::CannotOpen;
+        return session.Interrupted() ? CtlExit::Interrupted : CtlExit::CannotOpen;
     }
     if (cl.command == QLatin1String("status"))
         return Status(session, out);
     if (cl.command == QLatin1String("info"))
         return Info(session, out);
     if (cl.command == QLatin1String("watch"))
-        return Watch(session, out, cl);
+        return Watch(session, out, watchSeconds);
     if (cl.command == QLatin1String("write")) {
         // the next module gets the next serial number, stored before any reply
         // as the window does; a settings file that cannot take it stops the write
@@ -339,9 +369,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
             SaveLastAppID(session.SettingsIni(), AppIDText(IncrementAppID(master->appID)));
         return Write(session, out, master, reader, record);
     }
-    if (cl.command == QLatin1String("assign"))
-        return Assign(session, out, cl, false);
-    if (cl.command == QLatin1String("assign-by-card"))
-        return Assign(session, out, cl, true);
+    if (assignment)
+        return Assign(session, out, *assignment);
     return Lightning(session, out);
 }

@@ -98,7 +98,7 @@ int RunScan(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl)
     QString why;
     if (!s.Open(why)) {
         out.Error(why);
-        return CtlExit::CannotOpen;
+        return s.Interrupted() ? CtlExit::Interrupted : CtlExit::CannotOpen;
     }
     int shown = -1;
     const TCtlSession::TWait wait = s.WaitFor([&] {

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -127,10 +128,32 @@ bool TCtlSession::Open(QString& why)
     if (wait == TWait::Interrupted)
         why = QStringLiteral("interrupted while opening %1").arg(Where());
     else if (!FLink->LastError().isEmpty())
-        why = FLink->LastError();
+        why = QStringLiteral("%1 (%2)").arg(FLink->LastError(), Origin());
     else
-        why = QStringLiteral("cannot open %1").arg(Where());
+        why = QStringLiteral("cannot open %1 (%2)").arg(Where(), Origin());
     return false;
+}
+
+QString TCtlSession::Origin() const
+{
+    const QString file = FIni.FileName();
+    QString origin = QFileInfo::exists(file)
+                         ? QStringLiteral("settings: %1").arg(file)
+                         : QStringLiteral("settings: built-in defaults, no file %1").arg(file);
+    const QString port = FLink->ComPort().Port();
+    if (!FLink->LANMode() && !port.startsWith(u'/'))
+        origin.prepend(QStringLiteral("%1; ").arg(port));
+    return origin;
+}
+
+void TCtlSession::SaveAddress(int address)
+{
+    if (!QFileInfo::exists(FIni.FileName()))
+        return;
+    // read again: only the address changes, whatever the file holds now
+    TStoredSettings stored = ReadSettings(FIni, TSettingsDefaults{FSettings.comPort, FSettings.hwAddress});
+    stored.hwAddress = address;
+    WriteSettings(FIni, stored);
 }
 
 TCtlSession::TWait TCtlSession::WaitFor(const std::function<bool()>& done, int timeoutMs)

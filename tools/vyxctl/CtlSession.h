@@ -36,6 +36,12 @@ public:
 
     // Opens the link; false with the reason when it cannot be opened.
     bool Open(QString& why);
+    // SIGINT, SIGTERM or SIGHUP came.
+    bool Interrupted() const { return FInterrupted; }
+
+    // Stores the module's new bus address in the settings file, when there
+    // is one, as the window saves it. Raises EIniFileError.
+    void SaveAddress(int address);
 
     enum class TWait { Done, TimedOut, Interrupted };
     // Runs the event loop until done() holds, timeoutMs passes (< 0: never)
@@ -53,6 +59,8 @@ public:
 
 private:
     void Apply(const TCtlCommandLine& commandLine);
+    // "COM2; settings: FILE": where the values of a failed open came from
+    QString Origin() const;
     void Close();
 
     TIniFile FIni;
