@@ -60,6 +60,7 @@ struct TCommThread::TImpl {
     TCommThread* q;
     TClock clock;
     TSleep sleep;
+    TTrace trace;
     bool manualCycles;
 
     // Worker: paused at the start of a cycle, never inside one.
@@ -106,6 +107,7 @@ struct TCommThread::TImpl {
         : q(owner)
         , clock(options.clock)
         , sleep(options.sleep)
+        , trace(options.trace)
         , manualCycles(options.manualCycles)
     {
         if (!clock)
@@ -168,6 +170,12 @@ struct TCommThread::TImpl {
             return PortFailure(PortNames::DevicePath(port->Port()), portError->SystemError(),
                                QString::fromLocal8Bit(e.what()));
         return QString::fromLocal8Bit(e.what());
+    }
+
+    void Trace(TTraceEntry::TKind kind, const TByteString& line, const TCanonicalFrame& frame = {})
+    {
+        if (trace)
+            trace({kind, line, frame});
     }
 
     // --- worker -----------------------------------------------------------
@@ -255,12 +263,17 @@ struct TCommThread::TImpl {
     {
         if (q->LANMode()) {
             // The TCP stream carries only the 8-bit framed form.
-            socket->Socket()->SendString(EncodeFramed8(request));
+            const TByteString line = EncodeFramed8(request);
+            Trace(TTraceEntry::TKind::Sent, line, request);
+            socket->Socket()->SendString(line);
         } else if (q->DataBits.load() == 8) {
             SetLineParity(TParityBits::prEven);
-            port->WriteBytes(EncodeFramed8(request));
+            const TByteString line = EncodeFramed8(request);
+            Trace(TTraceEntry::TKind::Sent, line, request);
+            port->WriteBytes(line);
         } else {
             const TNineBitLineForm line = EncodeNineBit(request);
+            Trace(TTraceEntry::TKind::Sent, line.markPart + line.spacePart, request);
             SetLineParity(TParityBits::prMark);
             port->WriteBytes(line.markPart);
             sleep(NineBitAddressPause);
@@ -331,6 +344,7 @@ struct TCommThread::TImpl {
         }
         {
             std::lock_guard lock(linkLock);
+            Trace(TTraceEntry::TKind::Timeout, {}, outstanding);
             ClearLine();
         }
         RaiseEvent(fromQueue.load() == 1 ? &TCommThread::OnCommandTimeout : &TCommThread::OnTimeout);
@@ -352,6 +366,7 @@ struct TCommThread::TImpl {
         bool queued;
         {
             std::lock_guard lock(linkLock);
+            Trace(TTraceEntry::TKind::Received, bytes);
             for (;;) {
                 qsizetype used = bytes.size();
                 judged = framed8 ? framed8Rx.Feed(bytes, &used) : nineBitRx.Feed(bytes);
@@ -362,10 +377,15 @@ struct TCommThread::TImpl {
                     break;
                 // A late answer to an earlier request: the outstanding one
                 // still waits for its own, which may follow in the same chunk.
+                Trace(TTraceEntry::TKind::LateReply, {}, good->frame);
                 bytes = framed8 ? bytes.mid(used) : good->frame.mid(ByteAt(good->frame, FrameOffset::Length) + 5);
             }
             // read before the request is cleared: the worker may send the next one
             queued = fromQueue.load() == 1;
+            if (const auto* good = std::get_if<TGoodReply>(&*judged))
+                Trace(TTraceEntry::TKind::Reply, {}, good->frame);
+            else
+                Trace(TTraceEntry::TKind::BadCheck, {});
             ClearLine();
         }
         WakeWorker();

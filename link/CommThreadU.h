@@ -25,10 +25,30 @@ public:
     using TClock = std::function<std::chrono::nanoseconds()>;
     // Waits the given span (the 9-bit address pause); a test's own advances its clock.
     using TSleep = std::function<void(std::chrono::nanoseconds)>;
+    // What the link saw on the line, for a trace of its traffic.
+    struct TTraceEntry {
+        enum class TKind {
+            Sent,      // line: the line form as written; frame: the request
+            Received,  // line: bytes as they were read, before they are judged
+            Reply,     // frame: a good reply
+            LateReply, // frame: a good reply to an earlier request, dropped
+            BadCheck,  // a reply that failed its check
+            Timeout,   // frame: the request that got no reply
+        };
+        TKind kind;
+        TByteString line;
+        TCanonicalFrame frame;
+    };
+    // Called at once on the thread that saw it (worker, the port's event
+    // thread or the main thread), so it must be thread-safe and must not call
+    // the link. Replies, checks and time-outs are reported under the link's
+    // lock, in the order the link saw them.
+    using TTrace = std::function<void(const TTraceEntry&)>;
     struct TOptions {
         TClock clock;              // empty: steady_clock
         bool manualCycles = false; // no worker thread: the caller runs RunCycle
         TSleep sleep;              // empty: std::this_thread::sleep_for
+        TTrace trace;              // empty: none
     };
 
     explicit TCommThread(QObject* parent = nullptr);

@@ -9,6 +9,19 @@
 #include <cstdint>
 
 namespace ModuleRequests {
+// The request codes. Status (the link's poll) and the two assignment frames
+// are built by the link itself; they are here so that the frames can be read.
+namespace Code {
+constexpr std::uint8_t MasterCard = 0x00; // to address 0: the address assignment
+constexpr std::uint8_t AssignmentFollowUp = 0x01;
+constexpr std::uint8_t SetByCard = 0x02;
+constexpr std::uint8_t Status = 0x51;
+constexpr std::uint8_t RegisterWrite = 0x52;
+constexpr std::uint8_t RegisterRead = 0x53;
+constexpr std::uint8_t Lightning = 0x54;
+constexpr std::uint8_t Firmware = 0xFF;
+}
+
 // address: the bus address 1..16, sent unchanged (16 goes out as 0x10)
 TByteString FirmwareVersion(std::uint8_t address);
 TByteString RegisterRead(std::uint8_t address, std::uint8_t reg);
@@ -22,6 +35,7 @@ TByteString MasterCard(std::uint8_t address, TMasterCardOperation operation, con
 
 // The address that the two assignment frames carry: 16 becomes 0.
 std::uint8_t AssignedAddress(int busAddress);
+int BusAddressOfAssigned(std::uint8_t carried); // 0 is 16
 // To address 0: the new address and the card's four least significant bytes,
 // least significant first. serviceCard: 16 hexadecimal digits.
 TByteString SetByCard(int busAddress, const QString& serviceCard);

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -202,8 +203,11 @@ private slots:
     void stuckAdapterEndsInWriteErrorAndCloseReturns();
     void transportSettings();
     void settingsRefusedWhileActive();
+    void traceFollowsTheLine();
 
 private:
+    // A link with the test's clock, opened on the pty.
+    void OpenLink(const TCommThread::TTrace& trace = {});
     // Advances the test clock by dt and runs one cycle.
     void Step(nanoseconds dt);
     int FMasterFd() const { return FPeer->MasterFd(); }
@@ -219,10 +223,17 @@ void TestCommThread::init()
 {
     FNow = 100s; // well past the clock's zero, like a real monotonic clock
     FPeer = std::make_unique<TPtyPeer>();
+    OpenLink();
+}
+
+void TestCommThread::OpenLink(const TCommThread::TTrace& trace)
+{
+    FLink.reset();
     TCommThread::TOptions options;
     options.clock = [this] { return FNow; };
     options.sleep = [this](nanoseconds span) { FNow += span; };
     options.manualCycles = true;
+    options.trace = trace;
     FLink = std::make_unique<TTestLink>(options);
     FLog = {};
     FLog.Attach(*FLink);
@@ -598,7 +609,7 @@ void TestCommThread::stuckAdapterEndsInWriteErrorAndCloseReturns()
 
 void TestCommThread::transportSettings()
 {
-    TCommThread link(TCommThread::TOptions{{}, true, {}});
+    TCommThread link(TCommThread::TOptions{{}, true, {}, {}});
     QCOMPARE(link.GetComPort(), 2);
     link.SetComPort(9);
     QCOMPARE(link.GetComPort(), 1);
@@ -640,6 +651,51 @@ void TestCommThread::settingsRefusedWhileActive()
     FLink->SetIPAddress(FLink->GetIPAddress());
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, FLink->SetIPAddress("10.0.0.1"));
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, FLink->SetIPPort(FLink->GetIPPort() + 1));
+}
+
+// The trace follows the line: each request's line form, the reply's bytes as
+// read and then the reply, a bad check, a time-out naming its request.
+void TestCommThread::traceFollowsTheLine()
+{
+    using TKind = TCommThread::TTraceEntry::TKind;
+    std::mutex lock; // the port's event thread reports what it reads
+    QList<TCommThread::TTraceEntry> trace;
+    OpenLink([&](const TCommThread::TTraceEntry& e) {
+        const std::lock_guard held(lock);
+        trace << e;
+    });
+    auto kinds = [&] {
+        const std::lock_guard held(lock);
+        QList<TKind> k;
+        for (const auto& e : trace)
+            if (k.isEmpty() || e.kind != TKind::Received || k.last() != TKind::Received)
+                k << e.kind;
+        return k;
+    };
+    const TCanonicalFrame poll = BuildFrame(Requests::Poll(1));
+    const TByteString reply = EncodeFramed8(BuildFrame(StatusReplyBody));
+    Step(0ms);
+    FPeer->Requests();
+    FPeer->Write(reply.left(5));
+    QTRY_COMPARE(kinds(), (QList<TKind>{TKind::Sent, TKind::Received}));
+    FPeer->Write(reply.mid(5));
+    QTRY_COMPARE(FLog.Count("reply"), 1);
+    Run(252ms);
+    TByteString spoilt = reply;
+    spoilt[spoilt.size() - 1] = char(spoilt.back() ^ 0x01);
+    FPeer->Write(spoilt);
+    QTRY_COMPARE(FLog.Count("checksum"), 1);
+    Run(252ms + 752ms);
+    QCOMPARE(kinds(), (QList<TKind>{TKind::Sent, TKind::Received, TKind::Reply, TKind::Sent, TKind::Received,
+                                    TKind::BadCheck, TKind::Sent, TKind::Timeout}));
+    const std::lock_guard held(lock);
+    QCOMPARE(trace.first().line, EncodeFramed8(poll));
+    QCOMPARE(trace.first().frame, poll);
+    TByteString read;
+    for (qsizetype i = 1; trace[i].kind == TKind::Received; ++i)
+        read += trace[i].line;
+    QCOMPARE(read, reply);
+    QCOMPARE(trace.last().frame, poll);
 }
 
 QTEST_GUILESS_MAIN(TestCommThread)

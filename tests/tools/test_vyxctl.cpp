@@ -6,8 +6,12 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "module/ConfigurationWriteU.h"
+#include "module/FrameDescriptionU.h"
 
 #include <QDate>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
@@ -59,6 +63,11 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void certificateIsOnePdfPage();
+    void scanFindsEveryModule_data();
+    void scanFindsEveryModule();
+    void scanOfASilentBusEndsInTime();
+    void traceReadsAsTheWireLog();
+    void recordHasALinePerWrite();
 
 private:
     void StartSimulator(const QString& line, const QStringList& extra = {});
@@ -398,6 +407,107 @@ void TestVyxctl::certificateIsOnePdfPage()
     QVERIFY(page.contains("Quor 51"));
     QVERIFY(page.contains("24 měsíců"));
     QVERIFY(page.contains(QLocale::system().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
+}
+
+void TestVyxctl::scanFindsEveryModule_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("from");
+    // the first address asked is the one the link polls by itself
+    QTest::newRow("tcp, first address answers") << "tcp" << "3";
+    QTest::newRow("pty, 9-bit, first address silent") << "pty9" << "2";
+}
+
+void TestVyxctl::scanFindsEveryModule()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, from);
+    StartSimulator(line, {"--address", "3", "--address", "7", "--address", "12"});
+    const TRun run = Run(Line() + QStringList{"--json", "scan", "--from", from, "--to", "12"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(run.out, QStringLiteral("{\"address\":3,\"firmware\":\"2.5\",\"serialNumber\":\"0012A3FF\"}\n"
+                                     "{\"address\":7,\"firmware\":\"2.5\",\"serialNumber\":\"0112A3FF\"}\n"
+                                     "{\"address\":12,\"firmware\":\"2.5\",\"serialNumber\":\"0212A3FF\"}\n"));
+}
+
+// one time-out per address and no more
+void TestVyxctl::scanOfASilentBusEndsInTime()
+{
+    StartSimulator("tcp", {"--silent"});
+    QElapsedTimer took;
+    took.start();
+    const TRun run = Run(Line() + QStringList{"scan"});
+    QVERIFY2(took.elapsed() < 14000, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QVERIFY2(run.err.contains("no module answered at addresses 1 to 16"), qPrintable(run.err));
+}
+
+// What vyxctl sends the simulator receives, and the other way round, with the
+// same bytes and the same meaning.
+void TestVyxctl::traceReadsAsTheWireLog()
+{
+    QProcess sim;
+    const QString portFile = FDir.filePath("trace-port");
+    sim.start(QStringLiteral(VYX_MODULE_SIM), {"--tcp", "127.0.0.1:0", "--port-file", portFile});
+    QVERIFY(QTest::qWaitFor([&] { return !ReadFile(portFile).isEmpty(); }, 5000));
+    const QString port = QString::fromLatin1(ReadFile(portFile)).trimmed();
+    const TRun run = Run({"--settings", FDir.filePath("settings.ini"), "--lan", "127.0.0.1:" + port, "--trace", "info"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished());
+
+    // "  433 rx  AA 01 ...  meaning" without the time, the other side's direction
+    auto frames = [](const QString& log, bool swap) {
+        QStringList lines;
+        static const QRegularExpression line("^ *\\d+ (rx|tx)  (.*)$", QRegularExpression::MultilineOption);
+        for (auto m = line.globalMatch(log); m.hasNext();) {
+            const auto match = m.next();
+            lines << ((match.captured(1) == "rx") != swap ? "request " : "reply ") + match.captured(2);
+        }
+        return lines;
+    };
+    const QStringList traced = frames(run.err, true);
+    QCOMPARE(traced.size(), 10);
+    QCOMPARE(traced, frames(QString::fromLocal8Bit(sim.readAllStandardOutput()), false));
+}
+
+// One good write and one that the module stops answering halfway.
+void TestVyxctl::recordHasALinePerWrite()
+{
+    StartSimulator("tcp");
+    const QString record = FDir.filePath("record.jsonl");
+    const TRun good = Run(Line() + QStringList{"write", "--master", "--app-id", "next", "--add-card", "1234",
+                                               "--del-card", "5678", "--record", record});
+    QVERIFY2(good.exitCode == 0, qPrintable(good.err));
+    QProcess failing;
+    Start(failing, Line() + QStringList{"--trace", "write", "--record", record});
+    QByteArray trace;
+    QVERIFY(QTest::qWaitFor([&] { return (trace += failing.readAllStandardError()).contains("reg write addr 1 0x02"); },
+                            5000));
+    FSimulator->Command("silent on");
+    QVERIFY(failing.waitForFinished(RunWaitMs));
+    QCOMPARE(failing.exitCode(), 1);
+
+    const QList<QByteArray> lines = ReadFile(record).split('\n');
+    QCOMPARE(lines.size(), 3); // the last one ends with its newline
+    QJsonParseError error;
+    const QJsonObject done = QJsonDocument::fromJson(lines[0], &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(done["result"].toString(), "done");
+    QCOMPARE(done["serialNumber"].toString(), "000000FF");
+    QCOMPARE(done["appId"].toString(), "000000ff");
+    QCOMPARE(done["registers"].toObject().size(), 11);
+    QVERIFY(QDateTime::fromString(done["time"].toString(), Qt::ISODateWithMs).isValid());
+    const QJsonObject failed = QJsonDocument::fromJson(lines[1], &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(failed["result"].toString(), "failed");
+    QVERIFY(failed["serialNumber"].isNull());
+    const QJsonObject request = failed["failedRequest"].toObject();
+    const int number = request["number"].toInt();
+    QVERIFY2(number >= 3 && number <= 7, qPrintable(lines[1]));
+    QCOMPARE(request["request"].toString(),
+             DescribeRequest(BuildFrame(ConfigurationWrite(1, TReaderConfiguration{})[number - 1])));
 }
 
 QTEST_GUILESS_MAIN(TestVyxctl)

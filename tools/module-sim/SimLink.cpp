@@ -1,6 +1,6 @@
 #include "tools/module-sim/SimLink.h"
 
-#include "tools/module-sim/FrameDescription.h"
+#include "module/FrameDescriptionU.h"
 
 #include <algorithm>
 #include <utility>

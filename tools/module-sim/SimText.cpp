@@ -37,16 +37,6 @@ QString HexOfBytes(const std::array<std::uint8_t, Size>& bytes)
 
 namespace SimText {
 
-QString HexBytes(const TByteString& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-QString HexByte(std::uint8_t value)
-{
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
-}
-
 std::optional<TCardNumber> ParseCardNumber(const QString& text)
 {
     if (text.isEmpty() || text.size() > 16 || !IsHexDigits(text))

@@ -3,26 +3,18 @@
 // numbers, on/off switches. Parsers return nothing for bad text.
 
 #include "base/CommTypesU.h"
+#include "module/FrameDescriptionU.h"
 #include "tools/module-sim/SimTypes.h"
 
 #include <QString>
 
-#include <iterator>
 #include <optional>
 
 namespace SimText {
-QString HexBytes(const TByteString& bytes); // "AA 01 51"
-QString HexByte(std::uint8_t value);        // "0C"
-// Bytes kept or carried lowest first, as digits most significant first:
-// 78 56 34 12 gives "12345678".
-template <typename Bytes>
-QString HexLowFirst(const Bytes& bytes)
-{
-    QString text;
-    for (auto b = std::rbegin(bytes); b != std::rend(bytes); ++b)
-        text += HexByte(static_cast<std::uint8_t>(*b));
-    return text;
-}
+// hex as the wire log prints it
+using FrameText::HexByte;
+using FrameText::HexBytes;
+using FrameText::HexLowFirst;
 
 // 1..16 hex digits, left-padded with zeros.
 std::optional<TCardNumber> ParseCardNumber(const QString& text);

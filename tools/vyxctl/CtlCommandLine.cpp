@@ -23,9 +23,9 @@ const QList<TCommandSyntax>& Commands()
          "  --seconds S           ends the watch after S seconds (1 to 31536000)\n"},
         {"write",
          {"--strike-time", "--door-ajar-delay", "--function", "--tamper-signal", "--forced-door-signal",
-          "--door-ajar-signal", "--beep", "--app-id", "--add-card", "--del-card"},
+          "--door-ajar-signal", "--beep", "--app-id", "--add-card", "--del-card", "--record"},
          {"--master"},
-         0, "write [VALUES] [--master --app-id HEX8|next --add-card HEX --del-card HEX]",
+         0, "write [VALUES] [--master --app-id HEX8|next --add-card HEX --del-card HEX] [--record FILE]",
          "Writes the configuration; a value not given comes from the settings file.\n\n"
          "  --strike-time N          relay time, 0 to 255\n"
          "  --door-ajar-delay N      0 to 255\n"
@@ -38,7 +38,9 @@ const QList<TCommandSyntax>& Commands()
          "  --app-id HEX8|next       the serial number; next: the settings file's LastAppID, which is then\n"
          "                           advanced and stored before the write (a failed write uses it up)\n"
          "  --add-card HEX           the \"+\" card, 1 to 16 hex digits\n"
-         "  --del-card HEX           the \"-\" card, 1 to 16 hex digits\n"},
+         "  --del-card HEX           the \"-\" card, 1 to 16 hex digits\n"
+         "  --record FILE            appends one JSON line on the write to FILE, a failed one too: time, host,\n"
+         "                           link, address, the values, the serial number read back, the result\n"},
         {"assign", {}, {}, 1, "assign NEW_ADDRESS",
          "Gives the module a new bus address by the address-assignment request and its follow-up.\n"
          "Ends when the module answers at NEW_ADDRESS (1 to 16), which is then stored in the settings file.\n"},
@@ -55,6 +57,11 @@ const QList<TCommandSyntax>& Commands()
          "  --serial HEX8            the module's serial number, else the one the last master write used\n"
          "  --product TEXT           default Quor 51\n"
          "  --date YYYY-MM-DD        default today\n"},
+        {"scan", {"--from", "--to"}, {}, 0, "scan [--from A] [--to B]",
+         "Lists the modules at bus addresses A to B with their firmware version and serial number.\n"
+         "Each address is asked once; the list is in address order, and the exit status 1 when none answers.\n\n"
+         "  --from A                 the first address, 1 to 16 (default 1)\n"
+         "  --to B                   the last address, A to 16 (default 16)\n"},
     };
     return commands;
 }
@@ -95,6 +102,8 @@ bool TakeGlobalOption(TCtlCommandLine& cl, const QStringList& args, int& i)
         cl.verbose = true;
     else if (args[i] == QLatin1String("--json"))
         cl.json = true;
+    else if (args[i] == QLatin1String("--trace"))
+        cl.trace = true;
     else if (name == QLatin1String("--settings"))
         cl.settingsFile = TakeValue(args, i, name);
     else if (name == QLatin1String("--lan"))
@@ -177,6 +186,7 @@ const char OptionsText[] = R"(Options, before or after the command (after it, th
   --mode 8|9               the serial line form: 8-bit framed or 9-bit
   --address N              the module's bus address, 1 to 16
   --json                   each result as one JSON object
+  --trace                  each frame sent and received on stderr, with what it means
   --verbose                also the libraries' own diagnostics on stderr
   -h, --help               this help; COMMAND --help: the command's own
   --version                the program's version

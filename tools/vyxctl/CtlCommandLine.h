@@ -26,6 +26,7 @@ struct TCtlCommandLine {
     bool verbose = false;      // the libraries' own logging on stderr too
     bool help = false;         // with a command: that command's help
     bool version = false;
+    bool trace = false;        // each frame on stderr
     QString command;
     QMap<QString, QString> options; // "--strike-time" -> "9"; a flag maps to ""
     QStringList arguments;          // the command's positional arguments

@@ -2,9 +2,12 @@
 
 #include "link/CommThreadU.h"
 #include "tools/vyxctl/CtlOutput.h"
+#include "tools/vyxctl/CtlRecord.h"
+#include "tools/vyxctl/CtlScan.h"
 #include "tools/vyxctl/CtlSession.h"
 #include "module/CardNumbersU.h"
 #include "module/ConfigurationWriteU.h"
+#include "module/ModuleInfoU.h"
 #include "module/ModuleRepliesU.h"
 #include "module/ModuleRequestsU.h"
 
@@ -24,8 +27,6 @@ constexpr int ReplyWaitMs = 5000;
 constexpr int SetByCardRepeatMs = 12000;
 constexpr int DefaultAssignWaitS = 5;
 constexpr int DefaultCardWaitS = 60;
-constexpr int SerialRegisterCount = 4;
-constexpr std::uint8_t FirstSerialRegister = 6;
 
 QString Hex(const QByteArray& bytes)
 {
@@ -124,27 +125,16 @@ int Status(TCtlSession& s, TCtlOutput& out)
 
 int Info(TCtlSession& s, TCtlOutput& out)
 {
-    QList<TByteString> requests{ModuleRequests::FirmwareVersion(s.Address())};
-    for (int i = 0; i < SerialRegisterCount; ++i)
-        requests << ModuleRequests::RegisterRead(s.Address(), std::uint8_t(FirstSerialRegister + i));
-    const TWait wait = RunBatch(s, requests);
+    const TWait wait = RunBatch(s, ModuleInfo::Requests(s.Address()));
     if (wait != TWait::Done || s.commandTimeouts > 0)
         return Failed(wait, out, NoAnswerAt(s));
-
-    QString firmware;
-    QByteArray serial(SerialRegisterCount, '\0');
-    for (const TCanonicalFrame& reply : s.replies) {
-        const TByteString payload = ModuleReplies::PayloadOf(reply);
-        if (payload.size() < 2)
-            continue;
-        if (CodeOf(reply) == ModuleReplies::FirmwareCode)
-            firmware = QStringLiteral("%1.%2").arg(ByteAt(payload, 0)).arg(ByteAt(payload, 1));
-        const int reg = ByteAt(payload, 0) - FirstSerialRegister;
-        if (CodeOf(reply) == ModuleReplies::RegisterCode && reg >= 0 && reg < SerialRegisterCount)
-            serial[reg] = payload[1];
-    }
-    out.Result(QStringLiteral("address %1: firmware %2, serial number %3").arg(s.Address()).arg(firmware, Hex(serial)),
-               {{"address", s.Address()}, {"firmware", firmware}, {"serialNumber", Hex(serial)}});
+    TModuleInfo info(s.Address());
+    for (const TCanonicalFrame& reply : s.replies)
+        info.Take(reply);
+    const QString firmware = info.Firmware().value_or(QStringLiteral("NA"));
+    const QString serial = info.SerialNumber().value_or(QStringLiteral("NA"));
+    out.Result(QStringLiteral("address %1: firmware %2, serial number %3").arg(s.Address()).arg(firmware, serial),
+               {{"address", s.Address()}, {"firmware", firmware}, {"serialNumber", serial}});
     return CtlExit::Done;
 }
 
@@ -239,14 +229,28 @@ std::optional<TMasterConfiguration> MasterOptions(const TCtlCommandLine& cl, con
 }
 
 int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfiguration>& master,
-          const TReaderConfiguration& reader)
+          const TReaderConfiguration& reader, TCtlRecord& record)
 {
     const QList<TByteString> batch = ConfigurationWrite(s.Address(), reader, master);
     const int start = s.commandsDone;
     const TWait wait = RunBatch(s, batch, &out);
-    if (wait != TWait::Done || s.commandTimeouts > 0)
+    const bool failed = wait != TWait::Done || s.commandTimeouts > 0;
+    const int failedAt = s.commandsDone - start + 1;
+    QString why;
+    if (record.IsOpen()
+        && !record.Add(s, batch, master,
+                       failed ? std::optional<TFailedRequest>({failedAt, wait == TWait::Interrupted
+                                                                             ? QStringLiteral("interrupted")
+                                                                             : QStringLiteral("no reply in time")})
+                              : std::nullopt,
+                       why)) {
+        out.Error(why);
+        if (!failed)
+            return CtlExit::CannotStore;
+    }
+    if (failed)
         return Failed(wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
-                                     .arg(s.commandsDone - start + 1).arg(batch.size()).arg(s.Address()));
+                                     .arg(failedAt).arg(batch.size()).arg(s.Address()));
     QJsonObject result{{"address", s.Address()}, {"requests", int(batch.size())}};
     QString text = QStringLiteral("address %1: configuration written (%2 requests)").arg(s.Address()).arg(batch.size());
     if (master) {
@@ -320,6 +324,8 @@ int Lightning(TCtlSession& s, TCtlOutput& out)
 int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
 {
     TCtlSession session(cl);
+    if (cl.command == QLatin1String("scan"))
+        return RunScan(session, out, cl);
     // values are checked before anything goes to the module
     std::optional<TMasterConfiguration> master;
     TReaderConfiguration reader;
@@ -329,6 +335,8 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
         watchSeconds = WatchSeconds(cl);
     if (cl.command.startsWith(QLatin1String("assign")))
         assignment = AssignOptions(cl, session.Settings());
+    TCtlRecord record;
+    QString why;
     if (cl.command == QLatin1String("write")) {
         const TStoredSettings& st = session.Settings();
         master = MasterOptions(cl, st);
@@ -339,8 +347,11 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
                   ByteOption(cl, "--forced-door-signal", st.forcedDoorSignal),
                   ByteOption(cl, "--door-ajar-signal", st.doorAjarSignal),
                   Choice(cl, "--beep", "on", "off", st.beep)};
+        if (cl.Has("--record") && !record.Open(cl.options["--record"], why)) {
+            out.Error(why);
+            return CtlExit::CannotStore;
+        }
     }
-    QString why;
     if (!session.Open(why)) {
         out.Error(why);
         return session.Interrupted() ? CtlExit::Interrupted : CtlExit::CannotOpen;
@@ -356,7 +367,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
         // as the window does; a settings file that cannot take it stops the write
         if (master)
             SaveLastAppID(session.SettingsIni(), AppIDText(IncrementAppID(master->appID)));
-        return Write(session, out, master, reader);
+        return Write(session, out, master, reader, record);
     }
     if (assignment)
         return Assign(session, out, *assignment);

@@ -37,11 +37,11 @@ void TCtlOutput::Note(const QString& text)
     std::fprintf(OwnStderr, "vyxctl: %s\n", qPrintable(text));
 }
 
-void TCtlOutput::Progress(int done, int total)
+void TCtlOutput::Progress(int done, int total, const char* doing)
 {
     if (!::isatty(::fileno(OwnStderr)))
         return;
-    std::fprintf(OwnStderr, "\rwriting %d/%d%s", done, total, done == total ? "\n" : "");
+    std::fprintf(OwnStderr, "\r%s %d/%d%s", doing, done, total, done == total ? "\n" : "");
     FProgressShown = done != total;
 }
 

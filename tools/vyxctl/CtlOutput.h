@@ -13,7 +13,7 @@ public:
     void Result(const QString& text, const QJsonObject& object);
     void Error(const QString& reason);
     void Note(const QString& text); // for the person at the terminal
-    void Progress(int done, int total);
+    void Progress(int done, int total, const char* doing = "writing");
 
     // Drops Qt's log messages.
     static void HideLibraryLogging();

@@ -1,5 +1,6 @@
 #include "tools/vyxctl/CtlSession.h"
 
+#include "tools/vyxctl/CtlTrace.h"
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
 #include "ports/PortNames.h"
@@ -17,6 +18,14 @@ namespace {
 // keeps vyxctl from waiting for ever.
 constexpr int OpenWaitMs = 15000;
 constexpr int CloseWaitMs = 3000;
+
+TCommThread::TOptions LinkOptions(const TCtlCommandLine& cl)
+{
+    TCommThread::TOptions options;
+    if (cl.trace)
+        options.trace = TraceTo(stderr);
+    return options;
+}
 }
 
 QString SettingsFilePath(const TCtlCommandLine& cl)
@@ -28,7 +37,7 @@ QString SettingsFilePath(const TCtlCommandLine& cl)
 
 TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
     : FIni(SettingsFilePath(commandLine))
-    , FLink(std::make_unique<TCommThread>())
+    , FLink(std::make_unique<TCommThread>(LinkOptions(commandLine)))
     , FSignals(std::make_unique<TTerminationSignals>())
 {
     FSettings = ReadSettings(FIni, TSettingsDefaults{FLink->GetComPort(), 1});
@@ -92,13 +101,21 @@ std::uint8_t TCtlSession::Address() const
     return FLink->HWAddress.load();
 }
 
-QString TCtlSession::Where() const
+QString TCtlSession::Endpoint() const
 {
     if (FLink->LANMode())
         return QStringLiteral("%1:%2").arg(FLink->GetIPAddress()).arg(FLink->GetIPPort());
-    return QStringLiteral("%1 (%2)").arg(PortNames::DevicePath(FLink->ComPort().Port()),
-                                         FLink->DataBits.load() == 8 ? QStringLiteral("8-bit framed")
-                                                                     : QStringLiteral("9-bit"));
+    return PortNames::DevicePath(FLink->ComPort().Port());
+}
+
+QString TCtlSession::LineForm() const
+{
+    return FLink->DataBits.load() == 8 ? QStringLiteral("8-bit framed") : QStringLiteral("9-bit");
+}
+
+QString TCtlSession::Where() const
+{
+    return FLink->LANMode() ? Endpoint() : QStringLiteral("%1 (%2)").arg(Endpoint(), LineForm());
 }
 
 bool TCtlSession::Open(QString& why)

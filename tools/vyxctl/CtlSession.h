@@ -31,6 +31,8 @@ public:
     std::uint8_t Address() const;
     // "127.0.0.1:10000" or "/dev/ttyUSB0 (9-bit)"
     QString Where() const;
+    QString Endpoint() const; // "127.0.0.1:10000" or "/dev/ttyUSB0"
+    QString LineForm() const; // "8-bit framed" or "9-bit"
 
     // Opens the link; false with the reason when it cannot be opened.
     bool Open(QString& why);

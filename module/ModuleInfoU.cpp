@@ -1,0 +1,59 @@
+#include "module/ModuleInfoU.h"
+
+#include "module/FrameDescriptionU.h"
+#include "module/ModuleRepliesU.h"
+#include "module/ModuleRequestsU.h"
+
+#include <algorithm>
+
+namespace {
+constexpr std::uint8_t FirstSerialRegister = 6;
+constexpr int SerialRegisterCount = 4;
+}
+
+namespace ModuleInfo {
+QList<TByteString> SerialRequests(std::uint8_t address)
+{
+    QList<TByteString> requests;
+    for (int i = 0; i < SerialRegisterCount; ++i)
+        requests << ModuleRequests::RegisterRead(address, std::uint8_t(FirstSerialRegister + i));
+    return requests;
+}
+
+QList<TByteString> Requests(std::uint8_t address)
+{
+    return QList<TByteString>{ModuleRequests::FirmwareVersion(address)} + SerialRequests(address);
+}
+}
+
+TModuleInfo::TModuleInfo(std::uint8_t address)
+    : FAddress(address)
+{
+}
+
+void TModuleInfo::Take(const TCanonicalFrame& reply)
+{
+    const TByteString payload = ModuleReplies::PayloadOf(reply);
+    if (payload.size() < 2 || ByteAt(reply, FrameOffset::Address) != FAddress)
+        return;
+    const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
+    if (code == ModuleReplies::FirmwareCode)
+        FFirmware = QStringLiteral("%1.%2").arg(ByteAt(payload, 0)).arg(ByteAt(payload, 1));
+    const int i = ByteAt(payload, 0) - FirstSerialRegister;
+    if (code == ModuleReplies::RegisterCode && i >= 0 && i < SerialRegisterCount) {
+        FSerial[i] = ByteAt(payload, 1);
+        FReceived[i] = true;
+    }
+}
+
+std::optional<QString> TModuleInfo::SerialNumber() const
+{
+    const bool complete = std::all_of(FReceived.begin(), FReceived.end(), [](bool b) { return b; });
+    const bool blank = std::all_of(FSerial.begin(), FSerial.end(), [](std::uint8_t b) { return b == 0xFF; });
+    if (!complete || blank)
+        return std::nullopt;
+    QString text;
+    for (std::uint8_t b : FSerial)
+        text += FrameText::HexByte(b);
+    return text;
+}

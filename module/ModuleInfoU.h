@@ -1,0 +1,36 @@
+#pragma once
+// The module's firmware version and serial number, read as the window reads
+// them: the firmware-version request and the register reads 6 to 9, and the
+// replies to them.
+
+#include "base/CommTypesU.h"
+
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace ModuleInfo {
+QList<TByteString> SerialRequests(std::uint8_t address); // registers 6 to 9
+QList<TByteString> Requests(std::uint8_t address);       // firmware version, then the serial number
+}
+
+// What the replies of the module at one address said; replies from other
+// addresses and of other kinds are passed over.
+class TModuleInfo {
+public:
+    explicit TModuleInfo(std::uint8_t address);
+    void Take(const TCanonicalFrame& reply);
+    std::optional<QString> Firmware() const { return FFirmware; } // "2.5"
+    // 8 hex digits, register 6 first, once all four have come, unless all
+    // four are 0xFF (no serial number given).
+    std::optional<QString> SerialNumber() const;
+
+private:
+    std::uint8_t FAddress;
+    std::optional<QString> FFirmware;
+    std::array<std::uint8_t, 4> FSerial{};
+    std::array<bool, 4> FReceived{};
+};
