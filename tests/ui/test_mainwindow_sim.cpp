@@ -8,6 +8,7 @@
 #include "tests/support/SimProcess.h"
 #include "ui/ApplicationU.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,6 +46,8 @@ private slots:
     void terminationClosesLinkThenSavesSettings();
     void lampToolTipSaysWhyTheLinkFailed();
     void addressChangeRequeuesInformationRequests();
+    void typedAddressIsUsedAtOnce_data();
+    void typedAddressIsUsedAtOnce();
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
     void writeGuardInMasterMode();
@@ -225,6 +228,62 @@ void TestMainWindowSim::addressChangeRequeuesInformationRequests()
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
     QCOMPARE(int(window.CommThread().HWAddress), 2);
+}
+
+void TestMainWindowSim::typedAddressIsUsedAtOnce_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("action"); // a control to click, or the Return key
+    QTest::addColumn<QString>("sent");   // the action's frame in the wire log, %1 its address
+    QTest::newRow("Set") << "5" << "SetAddressBtn" << "assign address %1\n";
+    QTest::newRow("Set by card") << "6" << "Button1" << "set address %1 by card ending";
+    QTest::newRow("Write") << "12" << "WriteMI" << "reg write addr %1 0x00=";
+    QTest::newRow("lightning") << "3" << "SpeedButton1" << "lightning addr %1 ";
+    QTest::newRow("Return") << "4" << "Return" << "firmware request addr %1\n";
+}
+
+// Digits typed into the address field and, with no Return, the next action at
+// once: its frame carries the typed address, exactly once, and nothing goes to
+// the old one. Return after typing queues nothing more.
+void TestMainWindowSim::typedAddressIsUsedAtOnce()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, action);
+    QFETCH(QString, sent);
+    FWindow.reset();
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0"}, true));
+    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->TcpPort()));
+    StartWindow();
+    TMainWindow& window = *FWindow;
+    Connect();
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    FSimulator->Command("address 1 " + typed.toLatin1());
+    const qsizetype before = FSimulator->Output().size();
+    auto logSince = [&] { return FSimulator->Output().mid(before); };
+
+    auto* field = Control<QSpinBox>(window, "SetAddressSE");
+    field->selectAll();
+    QTest::keyClicks(field, typed);
+    if (action == "Return")
+        QTest::keyClick(field, Qt::Key_Return);
+    else if (action == "WriteMI")
+        Control<QAction>(window, "WriteMI")->trigger();
+    else
+        QTest::mouseClick(Control<QAbstractButton>(window, action.toLatin1()), Qt::LeftButton);
+
+    const QByteArray frame = sent.arg(typed).toLatin1();
+    // a poll after the frame: the queue ran empty, so a second one would be there
+    const QByteArray poll = "poll addr " + typed.toLatin1() + '\n';
+    QTRY_VERIFY_WITH_TIMEOUT(logSince().contains(frame) && logSince().indexOf(poll, logSince().indexOf(frame)) > 0,
+                             LinkWaitMs);
+    const QByteArray log = logSince();
+    QCOMPARE(log.count(frame), 1);
+    QVERIFY2(!log.contains(sent.arg(1).toLatin1()), log);
+    window.close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), LinkWaitMs);
+    FWindow.reset();
+    QVERIFY(FFolder->Settings().contains("HWAddress=" + typed.toLatin1()));
 }
 
 void TestMainWindowSim::setByCardEndsWithOneBeepOnModuleAnswer()
