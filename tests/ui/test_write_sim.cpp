@@ -43,8 +43,8 @@ private slots:
 
     void writeReachesModule_data();
     void writeReachesModule();
-    void moduleSilentMidBatchFails();
-    void badCheckWordFailsTheWrite();
+    void replyFaultMidBatchFails_data();
+    void replyFaultMidBatchFails();
     void batchEndsWithItsSession_data();
     void batchEndsWithItsSession();
     void secondWriteReportsWhenBothAreIn();
@@ -52,7 +52,6 @@ private slots:
 
 private:
     void Start(const QString& line, bool wireLog = false);
-    void FillCards();
 
     QTemporaryDir FStateDir;
     std::unique_ptr<TSimProcess> FSimulator;
@@ -129,8 +128,16 @@ void TestWriteSim::writeReachesModule()
     QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000ff"));
 }
 
-void TestWriteSim::moduleSilentMidBatchFails()
+void TestWriteSim::replyFaultMidBatchFails_data()
 {
+    QTest::addColumn<QByteArray>("fault"); // a simulator fault, switched on and off
+    QTest::newRow("no replies") << QByteArray("silent");
+    QTest::newRow("every check word bad") << QByteArray("corrupt");
+}
+
+void TestWriteSim::replyFaultMidBatchFails()
+{
+    QFETCH(QByteArray, fault);
     Start("tcp");
     if (QTest::currentTestFailed())
         return;
@@ -140,36 +147,15 @@ void TestWriteSim::moduleSilentMidBatchFails()
     Control<QAction>(window, "WriteMI")->trigger();
     auto* progress = Control<TProgressBar>(window, "ProgressBar1");
     QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 2, WriteWaitMs);
-    FSimulator->Command("silent on");
+    FSimulator->Command(fault + " on");
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
     QCOMPARE(progress->value(), 0);
     QCOMPARE(progress->maximum(), 0);
     // the rest of the batch, answered late, does not turn the failure into success
-    FSimulator->Command("silent off");
+    FSimulator->Command(fault + " off");
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 000000FF"),
                               WriteWaitMs);
     QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
-}
-
-void TestWriteSim::FillCards()
-{
-    Control<QLineEdit>(*FWindow, "AddCardED")->setText("1");
-    Control<QLineEdit>(*FWindow, "DelCardED")->setText("2");
-}
-
-void TestWriteSim::badCheckWordFailsTheWrite()
-{
-    FSimulator = std::make_unique<TSimProcess>();
-    QVERIFY(FSimulator->Start({"--corrupt", "1", "--tcp", "127.0.0.1:0"}));
-    FFolder = std::make_unique<TProgramFolder>(LineSettings("tcp", *FSimulator));
-    FWindow = std::make_unique<TMainWindow>(FFolder->Path());
-    auto* write = Control<QAction>(*FWindow, "WriteMI");
-    Control<QAction>(*FWindow, "Start1")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled(), LinkWaitMs);
-    write->trigger();
-    QCOMPARE(StatusText(*FWindow), QStringLiteral("Transfering data..."));
-    QTRY_COMPARE_WITH_TIMEOUT(StatusText(*FWindow), QStringLiteral("Data transfer failed!"), WriteWaitMs);
-    QCOMPARE(LampBrush(*FWindow), clYellow);
 }
 
 void TestWriteSim::batchEndsWithItsSession_data()
@@ -188,7 +174,8 @@ void TestWriteSim::batchEndsWithItsSession()
     if (QTest::currentTestFailed())
         return;
     TMainWindow& window = *FWindow;
-    FillCards();
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
     auto* start = Control<QAction>(window, "Start1");
     if (!fault.isEmpty())
         FSimulator->Command(fault);
@@ -198,7 +185,6 @@ void TestWriteSim::batchEndsWithItsSession()
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
     QCOMPARE(Control<TProgressBar>(window, "ProgressBar1")->maximum(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!window.CommThread().IsActive(), LinkWaitMs);
-
     const qsizetype before = FSimulator->Output().size();
     start->trigger();
     // the information requests of the open went out behind anything still queued
@@ -216,7 +202,8 @@ void TestWriteSim::secondWriteReportsWhenBothAreIn()
     if (QTest::currentTestFailed())
         return;
     TMainWindow& window = *FWindow;
-    FillCards();
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
     const qsizetype before = FSimulator->Output().size();
     auto* write = Control<QAction>(window, "WriteMI");
     write->trigger();
