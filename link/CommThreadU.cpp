@@ -49,6 +49,18 @@ QString PortFailure(const QString& device, int errnoValue, const QString& otherw
     return device + QStringLiteral(": ") + (errnoValue > 0 ? SystemErrorText(errnoValue) : otherwise);
 }
 
+QString NoReplyText()
+{
+    return QStringLiteral("No reply from the module within %1 ms")
+        .arg(std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout).count());
+}
+
+QString BadCheckWordText(const TBadReply& bad)
+{
+    const auto word = [](std::uint16_t w) { return QString::number(w, 16).toUpper().rightJustified(4, u'0'); };
+    return QStringLiteral("Reply with a bad check word %1 (expected %2)").arg(word(bad.received), word(bad.expected));
+}
+
 // Releases the command queue's lock when it goes, also on an error.
 struct TQueueLockHeld {
     std::atomic_flag& lock;
@@ -78,6 +90,7 @@ struct TCommThread::TImpl {
     // The outstanding request and the receive buffers share one lock.
     std::mutex linkLock;
     TCanonicalFrame outstanding;
+    TBatchMark outstandingMark; // where the outstanding request was queued from
     TFramed8Receiver framed8Rx;
     TNineBitReceiver nineBitRx;
 
@@ -90,12 +103,21 @@ struct TCommThread::TImpl {
     std::atomic<int> assignState{AssignIdle};
     std::atomic<int> fromQueue{0};
 
+    // One queued request; a batch's requests keep the session they were
+    // queued in, and go out only while it lasts.
+    struct TQueued {
+        TCanonicalFrame frame;
+        TBatchMark mark;
+        std::uint64_t session = 0;
+    };
     // The worker only tries the queue lock; the main thread waits for it.
     std::atomic_flag queueLock = ATOMIC_FLAG_INIT;
-    std::deque<TCanonicalFrame> queue;
+    std::deque<TQueued> queue;
+    std::uint64_t lastBatch = 0; // main thread
 
-    // Main thread only: the reason behind the last OnCommError or failed OnClose.
+    // Main thread only: the reason behind the last failure event.
     QString lastError;
+    TBatchMark commandBatch;
     bool closeAsked = false;
     bool socketConnected = false; // main thread
 
@@ -149,6 +171,21 @@ struct TCommThread::TImpl {
         Raise([self, event, args...] {
             if (self->*event)
                 (self->*event)(self, args...);
+        });
+    }
+
+    // The end of a queued request: its mark, and for a failure the reason,
+    // are set on the main thread just before the event.
+    void RaiseCommandEnd(std::function<void(TCommThread*)> TCommThread::*event, TBatchMark mark,
+                         const QString& failure = {})
+    {
+        TCommThread* self = q;
+        Raise([self, event, mark, failure] {
+            self->d->commandBatch = mark;
+            if (!failure.isEmpty())
+                self->d->lastError = failure;
+            if (self->*event)
+                (self->*event)(self);
         });
     }
 
@@ -247,11 +284,15 @@ struct TCommThread::TImpl {
 
     // --- sending ----------------------------------------------------------
 
-    bool TryTakeQueued(TCanonicalFrame& request)
+    bool TryTakeQueued(TQueued& request)
     {
         if (queueLock.test_and_set(std::memory_order_acquire))
             return false;
         const TQueueLockHeld held{queueLock};
+        // a batch of a link session that has ended would reach whatever
+        // module the next session finds
+        while (!queue.empty() && queue.front().mark.batch != 0 && queue.front().session != session.load())
+            queue.pop_front();
         if (queue.empty())
             return false;
         request = std::move(queue.front());
@@ -296,7 +337,7 @@ struct TCommThread::TImpl {
         }
     }
 
-    void SendOutstanding(const TCanonicalFrame& request, nanoseconds now)
+    void SendOutstanding(const TCanonicalFrame& request, nanoseconds now, TBatchMark mark = {})
     {
         {
             // A buffer of its own rather than one shared through Qt's reference
@@ -304,6 +345,7 @@ struct TCommThread::TImpl {
             // another thread, and the thread checker cannot see into Qt.
             std::lock_guard lock(linkLock);
             outstanding = TByteString(request.constData(), request.size());
+            outstandingMark = mark;
         }
         try {
             Send(request);
@@ -322,17 +364,17 @@ struct TCommThread::TImpl {
     void SendSlot(nanoseconds now)
     {
         fromQueue = 0;
-        TCanonicalFrame request;
+        TQueued request;
         int pending = assignState.load();
         if (pending >= 0 && assignState.compare_exchange_strong(pending, AssignFollowUpDue)) {
-            request = BuildFrame(Requests::AddressAssignment(static_cast<std::uint8_t>(pending)));
+            request.frame = BuildFrame(Requests::AddressAssignment(static_cast<std::uint8_t>(pending)));
         } else if (TryTakeQueued(request)) {
-            if (ByteAt(request, FrameOffset::Address) != 0)
+            if (ByteAt(request.frame, FrameOffset::Address) != 0)
                 fromQueue = 1;
         } else {
-            request = BuildFrame(Requests::Poll(q->HWAddress.load()));
+            request.frame = BuildFrame(Requests::Poll(q->HWAddress.load()));
         }
-        SendOutstanding(request, now);
+        SendOutstanding(request.frame, now, request.mark);
     }
 
     void Timeout(nanoseconds now)
@@ -342,12 +384,17 @@ struct TCommThread::TImpl {
             SendOutstanding(BuildFrame(Requests::AssignmentFollowUp()), now);
             return;
         }
+        TBatchMark mark;
         {
             std::lock_guard lock(linkLock);
             Trace(TTraceEntry::TKind::Timeout, {}, outstanding);
+            mark = outstandingMark;
             ClearLine();
         }
-        RaiseEvent(fromQueue.load() == 1 ? &TCommThread::OnCommandTimeout : &TCommThread::OnTimeout);
+        if (fromQueue.load() == 1)
+            RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, NoReplyText());
+        else
+            RaiseEvent(&TCommThread::OnTimeout);
     }
 
     // --- receiving --------------------------------------------------------
@@ -364,6 +411,7 @@ struct TCommThread::TImpl {
     {
         std::optional<TJudgedReply> judged;
         bool queued;
+        TBatchMark mark;
         {
             std::lock_guard lock(linkLock);
             Trace(TTraceEntry::TKind::Received, bytes);
@@ -386,15 +434,19 @@ struct TCommThread::TImpl {
                 Trace(TTraceEntry::TKind::Reply, {}, good->frame);
             else
                 Trace(TTraceEntry::TKind::BadCheck, {});
+            mark = outstandingMark;
             ClearLine();
         }
         WakeWorker();
         if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
             RaiseEvent(&TCommThread::OnReply, good->frame);
             if (queued)
-                RaiseEvent(&TCommThread::OnCommandDone);
+                RaiseCommandEnd(&TCommThread::OnCommandDone, mark);
         } else {
             RaiseEvent(&TCommThread::OnChecksumError);
+            // the request was answered, but with nothing it can count on
+            if (queued)
+                RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, BadCheckWordText(std::get<TBadReply>(*judged)));
         }
     }
 
@@ -550,6 +602,7 @@ void TCommThread::Close()
 {
     d->Pause();
     d->EndSession();
+    d->lastError.clear();
     const bool nested = std::exchange(d->closeAsked, true);
     try {
         if (LANMode()) {
@@ -584,7 +637,28 @@ void TCommThread::AddCommand(const TByteString& body)
         QCoreApplication::processEvents();
     const TQueueLockHeld held{d->queueLock};
     // The bare 00 00 00 goes out as it is, without a check word.
-    d->queue.push_back(body == BytesOf({0, 0, 0}) ? body : BuildFrame(body));
+    d->queue.push_back({body == BytesOf({0, 0, 0}) ? body : BuildFrame(body), {}, 0});
+}
+
+std::uint64_t TCommThread::AddCommands(const QList<TByteString>& bodies)
+{
+    QList<TCanonicalFrame> frames;
+    for (const TByteString& body : bodies)
+        frames << BuildFrame(body);
+    if (frames.isEmpty() || !IsActive())
+        return 0;
+    const std::uint64_t batch = ++d->lastBatch;
+    HoldQueueLock();
+    const TQueueLockHeld held{d->queueLock};
+    const std::uint64_t session = d->session.load();
+    for (qsizetype i = 0; i < frames.size(); ++i)
+        d->queue.push_back({frames[i], {batch, i == frames.size() - 1}, session});
+    return batch;
+}
+
+TCommThread::TBatchMark TCommThread::CommandBatch() const
+{
+    return d->commandBatch;
 }
 
 void TCommThread::AssignHWAddress(std::uint8_t address)

@@ -7,11 +7,13 @@
 #include "base/CommTypesU.h"
 #include "link/FrameCodec.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -55,19 +57,38 @@ public:
     TCommThread(const TOptions& options, QObject* parent = nullptr);
     ~TCommThread() override;
 
+    // Where the request behind an OnCommandDone or OnCommandTimeout came from:
+    // the batch number AddCommands gave (0: queued by AddCommand), and whether
+    // it was that batch's last request.
+    struct TBatchMark {
+        std::uint64_t batch = 0;
+        bool last = false;
+    };
+
     // Open and Close never raise; errors become OnCommError.
     void Open();
     void Close();
     bool IsActive() const;
-    // Why the link last failed (an open or close that failed, a socket error,
-    // a lost line, the device server closing the connection), for the user;
-    // empty since Open when nothing failed. Set on the main thread just before
-    // OnCommError or OnClose runs.
+    // Why the link or the last queued request last failed (an open or close
+    // that failed, a socket error, a lost line, the device server closing the
+    // connection, no reply, a reply with a bad check word), for the user;
+    // empty since Open or Close when nothing failed. Set on the main thread
+    // just before OnCommError, OnClose or OnCommandTimeout runs.
     QString LastError() const;
     // Queues a request body framed by BuildFrame (00 00 00 unframed). Pumps
     // pending events while the worker holds the queue. A body shorter than its
     // length byte raises EFrameError and queues nothing.
     void AddCommand(const TByteString& body);
+    // Queues the bodies as one batch, in one hold of the queue and without
+    // pumping events, only while the link is open: its number (from 1), or 0
+    // when the link is not open and nothing was queued. A batch belongs to the
+    // session it was queued in: what of it is still queued when the link
+    // closes or fails never goes out. A body shorter than its length byte
+    // raises EFrameError and queues nothing of the batch.
+    std::uint64_t AddCommands(const QList<TByteString>& bodies);
+    // The mark of the request behind the OnCommandDone or OnCommandTimeout
+    // that runs (set on the main thread just before it).
+    TBatchMark CommandBatch() const;
     // The next send slot carries the address-assignment request for a.
     void AssignHWAddress(std::uint8_t address);
 

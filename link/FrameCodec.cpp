@@ -151,7 +151,8 @@ std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk, qsi
 
         // B[1] .. B[4+N] plus the word B[5+N], B[6+N] must sum to 0.
         const std::uint16_t expected = CheckWord(FBuffer, 1, n + 5);
-        const bool good = WordAt(FBuffer, n + 5) == expected;
+        const std::uint16_t received = WordAt(FBuffer, n + 5);
+        const bool good = received == expected;
         std::optional<TJudgedReply> judged;
         if (good) {
             TByteString body;
@@ -162,7 +163,7 @@ std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk, qsi
             body.append(FBuffer.mid(5, n));
             judged = TGoodReply{BuildFrame(body)};
         } else {
-            judged = TBadReply{};
+            judged = TBadReply{received, expected};
         }
         // Bytes after the frame in this chunk go with it.
         FBuffer.clear();
@@ -187,7 +188,7 @@ std::optional<TJudgedReply> TNineBitReceiver::Feed(const TByteString& chunk)
     if (CheckFrame(FBuffer))
         judged = TGoodReply{FBuffer};
     else
-        judged = TBadReply{};
+        judged = TBadReply{WordAt(FBuffer, n + 3), CheckWord(FBuffer, 0, n + 3)};
     FBuffer.clear();
     return judged;
 }

@@ -69,7 +69,11 @@ bool AnswersAnotherRequest(const TCanonicalFrame& reply, const TCanonicalFrame& 
 struct TGoodReply {
     TCanonicalFrame frame;
 };
-struct TBadReply {};
+// The check word as it came, and the one the bytes before it call for.
+struct TBadReply {
+    std::uint16_t received = 0;
+    std::uint16_t expected = 0;
+};
 using TJudgedReply = std::variant<TGoodReply, TBadReply>;
 
 // Receive assembler of the 8-bit framed form. Bytes are unescaped into the

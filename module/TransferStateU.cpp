@@ -1,16 +1,26 @@
 #include "module/TransferStateU.h"
 
-void TTransferState::BatchQueued(int requests)
+#include <algorithm>
+
+void TTransferState::BatchQueued(std::uint64_t batch, int requests)
 {
+    if (!BatchRunning()) {
+        FFirstBatch = batch;
+        FAnswered = 0;
+    }
+    FRequests += requests;
+    FLastBatch = batch;
     FStatus = TStatus::Transferring;
-    FMaximum = requests - 1;
-    FPosition = 0;
 }
 
-void TTransferState::CommandDone()
+void TTransferState::CommandDone(std::uint64_t batch, bool lastOfBatch)
 {
-    if (FPosition < FMaximum)
-        ++FPosition;
+    // the information requests, and what is left of a batch that failed, do not count
+    if (!BatchRunning() || batch < FFirstBatch)
+        return;
+    ++FAnswered;
+    if (lastOfBatch && batch == FLastBatch)
+        EndBatch(TStatus::Succeeded);
 }
 
 void TTransferState::CommandFailed()
@@ -20,8 +30,6 @@ void TTransferState::CommandFailed()
 
 void TTransferState::ReplyArrived()
 {
-    if (FMaximum > 0 && FPosition == FMaximum)
-        EndBatch(TStatus::Succeeded);
     // a transfer's outcome stays on show until the next one or the next Start
     if (FStatus != TStatus::Succeeded && FStatus != TStatus::Failed && FStatus != TStatus::Transferring)
         FStatus = TStatus::Connected;
@@ -32,14 +40,30 @@ void TTransferState::LinkTimedOut()
     FStatus = TStatus::TimedOut;
 }
 
+void TTransferState::LinkEnded()
+{
+    if (BatchRunning())
+        EndBatch(TStatus::Failed);
+}
+
 void TTransferState::Cleared()
 {
     FStatus = TStatus::None;
 }
 
+int TTransferState::Position() const
+{
+    return std::min(FAnswered, Maximum());
+}
+
+int TTransferState::Maximum() const
+{
+    return BatchRunning() ? FRequests - 1 : 0;
+}
+
 void TTransferState::EndBatch(TStatus status)
 {
-    FPosition = 0;
-    FMaximum = 0;
+    FRequests = 0;
+    FAnswered = 0;
     FStatus = status;
 }

@@ -4,6 +4,8 @@
 // the status text only display it, so the window never reads its state back
 // from a widget or compares translated texts.
 
+#include <cstdint>
+
 class TTransferState {
 public:
     enum class TStatus {
@@ -15,24 +17,33 @@ public:
         Failed,       // one of its requests got no good reply
     };
 
-    // A batch of `requests` requests was queued: the bar counts the replies
-    // before the last one, whose arrival reports success.
-    void BatchQueued(int requests);
-    void CommandDone();
+    // Batch number `batch` of `requests` requests was queued. The bar counts
+    // the replies before the last one, whose arrival reports success; a batch
+    // queued while another runs extends the bar, and success waits for the
+    // last batch's last reply.
+    void BatchQueued(std::uint64_t batch, int requests);
+    // A queued request was answered: the batch it belonged to (0: none) and
+    // whether it was that batch's last request.
+    void CommandDone(std::uint64_t batch, bool lastOfBatch);
     void CommandFailed();
     void ReplyArrived();
     void LinkTimedOut();
+    // The link closed or failed: the rest of a batch under way never goes out.
+    void LinkEnded();
     // Start, Stop, an open or an error: the status text is emptied, the bar kept.
     void Cleared();
 
     TStatus Status() const { return FStatus; }
-    int Position() const { return FPosition; }
-    int Maximum() const { return FMaximum; }
+    int Position() const;
+    int Maximum() const;
 
 private:
+    bool BatchRunning() const { return FRequests > 0; }
     void EndBatch(TStatus status);
 
     TStatus FStatus = TStatus::None;
-    int FPosition = 0;
-    int FMaximum = 0;
+    int FRequests = 0; // of the batches under way
+    int FAnswered = 0;
+    std::uint64_t FFirstBatch = 0; // the batches under way
+    std::uint64_t FLastBatch = 0;
 };

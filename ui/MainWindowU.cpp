@@ -283,7 +283,12 @@ void TMainWindow::ConnectControls()
     connect(SetAddressTimer, &QTimer::timeout, this, &TMainWindow::SetAddressTimerTimer);
     connect(SlowTimer, &QTimer::timeout, this, &TMainWindow::SlowTimerTimer);
     connect(ui->SpeedButton1, &QToolButton::clicked, this, &TMainWindow::SpeedButton1Click);
-    connect(ui->SetAddressSE, &QSpinBox::valueChanged, this, &TMainWindow::SetAddressSEChange);
+    // Typed digits apply at once; Return and focus loss hand on the value
+    // again, which changes nothing and so queues nothing.
+    connect(ui->SetAddressSE, &QSpinBox::valueChanged, this, [this](int address) {
+        if (address != FCommThread->HWAddress.load())
+            SetAddressSEChange();
+    });
     connect(ui->SetAddressBtn, &QPushButton::clicked, this, &TMainWindow::SetAddressBtnClick);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
     connect(ui->SetAddCardBtn, &QPushButton::clicked, this, &TMainWindow::SetAddCardBtnClick);
@@ -611,10 +616,15 @@ void TMainWindow::WriteMIClick()
     if (MasterWrite())
         master = TMasterConfiguration{AppIDBytes(ui->AppIDED->text()), ui->AddCardED->text(), ui->DelCardED->text()};
     const QList<TByteString> batch = ConfigurationWrite(BusAddress(), ReaderConfiguration(), master);
-    FTransfer.BatchQueued(int(batch.size()));
+    const std::uint64_t queued = FCommThread->AddCommands(batch);
+    if (!queued) {
+        // the link is not open: nothing went out, and no serial number is used
+        FTransfer.CommandFailed();
+        ShowTransfer();
+        return;
+    }
+    FTransfer.BatchQueued(queued, int(batch.size()));
     ShowTransfer();
-    for (const TByteString& request : batch)
-        FCommThread->AddCommand(request);
     QString nextAppID;
     if (master) {
         // the next module gets the next serial number, whatever this one answers
@@ -681,13 +691,16 @@ void TMainWindow::CommThreadOpen(TCommThread*)
 
 void TMainWindow::CommThreadClose(TCommThread*)
 {
-    // the status text stays as the designs have it; the lamp says why
+    // the status text stays as the designs have it, unless a Write was cut
+    // off; the lamp says why
     ui->S1->setToolTip(FCommThread->LastError());
     BlankPreset();
     ui->Start1->setText(FTexts.mainMenuStart);
     ui->Start1->setIcon(FStartIcon);
     UpdateControls();
     ResetInformationLabels();
+    FTransfer.LinkEnded();
+    ShowTransfer();
 }
 
 void TMainWindow::CommThreadTimeout(TCommThread*)
@@ -714,12 +727,14 @@ void TMainWindow::CommThreadError(TCommThread*)
     GreyPreset();
     ui->FriendlyStatusBar1->SetPanelText(ProgressPanel, QString());
     FTransfer.Cleared();
+    FTransfer.LinkEnded();
     ShowTransfer();
 }
 
 void TMainWindow::CommThreadCommandDone(TCommThread*)
 {
-    FTransfer.CommandDone();
+    const TCommThread::TBatchMark mark = FCommThread->CommandBatch();
+    FTransfer.CommandDone(mark.batch, mark.last);
     ShowTransfer();
 }
 

@@ -454,15 +454,20 @@ void TestCommThread::assignTwiceReplacesPendingAddress()
 
 void TestCommThread::badReplyRaisesChecksumError()
 {
-    Step(0ms);
-    FPeer->Requests();
     TByteString line = EncodeFramed8(BuildFrame(StatusReplyBody));
     line[line.size() - 1] = char(line[line.size() - 1] ^ 0x40);
+    Step(0ms);
+    FPeer->Requests();
     FPeer->Write(line);
     QTRY_COMPARE(FLog.events, QStringList{"checksum"});
-    // the line is free again at once: the next slot comes after the interval
+    // the line is free again at once: the next slot comes after the interval;
+    // a queued request answered so has failed
+    FLink->AddCommand(QByteArray::fromHex("0100ff"));
     Run(252ms);
-    QCOMPARE(FPeer->Requests().size(), 1);
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(QByteArray::fromHex("0100ff"))});
+    FPeer->Write(line);
+    QTRY_COMPARE(FLog.events, (QStringList{"checksum", "checksum", "commandtimeout"}));
+    QCOMPARE(FLink->LastError(), QStringLiteral("Reply with a bad check word BD4C (expected FD4C)"));
 }
 
 void TestCommThread::replyToAnotherRequestIsDropped_data()

@@ -22,12 +22,15 @@ public:
     ~TSimProcess() { Stop(); }
 
     // Starts it and waits for its "listening ..." line; false on failure.
-    bool Start(const QStringList& args)
+    // wireLog: it prints every frame it receives and sends (see Output).
+    bool Start(const QStringList& args, bool wireLog = false)
     {
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             return false;
-        QByteArrayList storage{QByteArray(VYX_MODULE_SIM), "--quiet"};
+        QByteArrayList storage{QByteArray(VYX_MODULE_SIM)};
+        if (!wireLog)
+            storage << "--quiet";
         for (const QString& a : args)
             storage << a.toLocal8Bit();
         std::vector<char*> argv;
@@ -79,6 +82,9 @@ public:
             return QTest::qWaitFor([&] { return ReadOutput().contains(text); }, 100);
         }, timeoutMs);
     }
+
+    // Everything it printed so far.
+    QByteArray Output() { return ReadOutput(); }
 
     void Stop() { End(SIGTERM); }
     void Kill() { End(SIGKILL); }

@@ -45,6 +45,8 @@ private slots:
     void terminationClosesLinkThenSavesSettings();
     void lampToolTipSaysWhyTheLinkFailed();
     void addressChangeRequeuesInformationRequests();
+    void typedAddressIsUsedAtOnce_data();
+    void typedAddressIsUsedAtOnce();
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
     void writeGuardInMasterMode();
@@ -225,6 +227,50 @@ void TestMainWindowSim::addressChangeRequeuesInformationRequests()
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
     QCOMPARE(int(window.CommThread().HWAddress), 2);
+}
+
+void TestMainWindowSim::typedAddressIsUsedAtOnce_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("action"); // a control to click, or the Return key
+    QTest::addColumn<QString>("sent");   // its frame in the wire log, %1 the address
+    QTest::newRow("Set") << "5" << "SetAddressBtn" << "assign address %1\n";
+    QTest::newRow("Set by card") << "6" << "Button1" << "set address %1 by card";
+    QTest::newRow("Write") << "12" << "WriteMI" << "reg write addr %1 0x00=";
+    QTest::newRow("Return") << "4" << "Return" << "firmware request addr %1\n";
+}
+
+// Digits typed and, with no Return, the action at once: its frame goes to the
+// typed address once, none to the old one; Return queues nothing more.
+void TestMainWindowSim::typedAddressIsUsedAtOnce()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, action);
+    QFETCH(QString, sent);
+    FWindow.reset();
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0"}, true));
+    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->TcpPort()));
+    StartWindow();
+    Connect();
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FWindow, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    FSimulator->Command("address 1 " + typed.toLatin1());
+    const qsizetype before = FSimulator->Output().size();
+    auto* field = Control<QSpinBox>(*FWindow, "SetAddressSE");
+    field->selectAll();
+    QTest::keyClicks(field, typed);
+    if (action == "Return")
+        QTest::keyClick(field, Qt::Key_Return);
+    else if (action == "WriteMI")
+        Control<QAction>(*FWindow, "WriteMI")->trigger();
+    else
+        QTest::mouseClick(Control<QPushButton>(*FWindow, action.toLatin1()), Qt::LeftButton);
+    // up to a poll after the frame: the queue ran empty, so a second one would be in
+    const QByteArray frame = sent.arg(typed).toLatin1();
+    auto log = [&] { return FSimulator->Output().mid(before); };
+    QTRY_VERIFY_WITH_TIMEOUT(log().indexOf("poll addr " + typed.toLatin1() + '\n', log().indexOf(frame)) > 0, LinkWaitMs);
+    QCOMPARE(log().count(frame), 1);
+    QVERIFY2(!log().contains(sent.arg(1).toLatin1()), log());
 }
 
 void TestMainWindowSim::setByCardEndsWithOneBeepOnModuleAnswer()

@@ -43,11 +43,15 @@ private slots:
 
     void writeReachesModule_data();
     void writeReachesModule();
-    void moduleSilentMidBatchFails();
+    void replyFaultMidBatchFails_data();
+    void replyFaultMidBatchFails();
+    void batchEndsWithItsSession_data();
+    void batchEndsWithItsSession();
+    void secondWriteReportsWhenBothAreIn();
     void storedAppIDTooLongStaysWhole();
 
 private:
-    void Start(const QString& line);
+    void Start(const QString& line, bool wireLog = false);
 
     QTemporaryDir FStateDir;
     std::unique_ptr<TSimProcess> FSimulator;
@@ -65,10 +69,11 @@ void TestWriteSim::cleanup()
 
 // The simulator and the window on the given line ("tcp", "pty8", "pty9"), the
 // link open and the module's serial number read.
-void TestWriteSim::Start(const QString& line)
+void TestWriteSim::Start(const QString& line, bool wireLog)
 {
     FSimulator = std::make_unique<TSimProcess>();
-    QVERIFY(FSimulator->Start(QStringList{"--state", FStateDir.filePath("module.ini")} + SimLineArguments(line)));
+    QVERIFY(FSimulator->Start(QStringList{"--state", FStateDir.filePath("module.ini")} + SimLineArguments(line),
+                              wireLog));
     FFolder = std::make_unique<TProgramFolder>(LineSettings(line, *FSimulator) + ReaderSettings);
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
     FWindow->show();
@@ -123,8 +128,16 @@ void TestWriteSim::writeReachesModule()
     QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000ff"));
 }
 
-void TestWriteSim::moduleSilentMidBatchFails()
+void TestWriteSim::replyFaultMidBatchFails_data()
 {
+    QTest::addColumn<QByteArray>("fault"); // a simulator fault, switched on and off
+    QTest::newRow("no replies") << QByteArray("silent");
+    QTest::newRow("every check word bad") << QByteArray("corrupt");
+}
+
+void TestWriteSim::replyFaultMidBatchFails()
+{
+    QFETCH(QByteArray, fault);
     Start("tcp");
     if (QTest::currentTestFailed())
         return;
@@ -134,15 +147,71 @@ void TestWriteSim::moduleSilentMidBatchFails()
     Control<QAction>(window, "WriteMI")->trigger();
     auto* progress = Control<TProgressBar>(window, "ProgressBar1");
     QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 2, WriteWaitMs);
-    FSimulator->Command("silent on");
+    FSimulator->Command(fault + " on");
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
     QCOMPARE(progress->value(), 0);
     QCOMPARE(progress->maximum(), 0);
     // the rest of the batch, answered late, does not turn the failure into success
-    FSimulator->Command("silent off");
+    FSimulator->Command(fault + " off");
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 000000FF"),
                               WriteWaitMs);
     QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
+}
+
+void TestWriteSim::batchEndsWithItsSession_data()
+{
+    QTest::addColumn<QByteArray>("fault"); // simulator command; none: Stop right after Write
+    QTest::newRow("Stop chosen right after Write") << QByteArray();
+    QTest::newRow("device server closes the connection") << QByteArray("drop next");
+}
+
+// A Write batch that its link session cut off is a failed transfer, and after
+// the next Start, perhaps at the next module, nothing of it goes out.
+void TestWriteSim::batchEndsWithItsSession()
+{
+    QFETCH(QByteArray, fault);
+    Start("tcp", true);
+    if (QTest::currentTestFailed())
+        return;
+    TMainWindow& window = *FWindow;
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
+    auto* start = Control<QAction>(window, "Start1");
+    if (!fault.isEmpty())
+        FSimulator->Command(fault);
+    Control<QAction>(window, "WriteMI")->trigger();
+    if (fault.isEmpty())
+        start->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
+    QCOMPARE(Control<TProgressBar>(window, "ProgressBar1")->maximum(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.CommThread().IsActive(), LinkWaitMs);
+    const qsizetype before = FSimulator->Output().size();
+    start->trigger();
+    // the information requests of the open went out behind anything still queued
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"),
+                              WriteWaitMs);
+    const QByteArray log = FSimulator->Output().mid(before);
+    QVERIFY2(!log.contains("reg write") && !log.contains("master card"), log);
+}
+
+// A second Write while the first runs: one bar over both, and success only
+// with the second batch's last reply (the "-" card).
+void TestWriteSim::secondWriteReportsWhenBothAreIn()
+{
+    Start("tcp", true);
+    if (QTest::currentTestFailed())
+        return;
+    TMainWindow& window = *FWindow;
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
+    const qsizetype before = FSimulator->Output().size();
+    auto* write = Control<QAction>(window, "WriteMI");
+    write->trigger();
+    write->trigger();
+    QCOMPARE(Control<TProgressBar>(window, "ProgressBar1")->maximum(), 25);
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer OK."), 2 * WriteWaitMs);
+    QTest::qWait(300); // more than the time to the next request, had one been left
+    QCOMPARE(FSimulator->Output().mid(before).count("master card addr 1 -"), 2);
 }
 
 void TestWriteSim::storedAppIDTooLongStaysWhole()
