@@ -4,9 +4,11 @@
 #include "link/FrameCodec.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/VyxctlRun.h"
 #include "module/ConfigurationWriteU.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
@@ -17,11 +19,7 @@
 namespace {
 constexpr int RunWaitMs = 30000;
 
-struct TRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using TRun = TCtlRun;
 
 }
 
@@ -37,6 +35,8 @@ private slots:
     void infoAndLightning_data();
     void infoAndLightning();
     void interruptEndsCleanly();
+    void lostModuleEndsTheWrite_data();
+    void lostModuleEndsTheWrite();
     void assignMovesTheModule_data();
     void assignMovesTheModule();
     void assignByCardWaitsForTheCard_data();
@@ -95,13 +95,7 @@ void TestVyxctl::Start(QProcess& process, const QStringList& args)
 
 TRun TestVyxctl::Run(const QStringList& args)
 {
-    QProcess process;
-    process.start(QStringLiteral(VYX_CTL), args);
-    if (!process.waitForFinished(RunWaitMs))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
+    return RunVyxctl(args, RunWaitMs);
 }
 
 void TestVyxctl::writeReachesModule_data()
@@ -183,6 +177,35 @@ void TestVyxctl::interruptEndsCleanly()
     QCOMPARE(watch.exitCode(), 0);
 }
 
+void TestVyxctl::lostModuleEndsTheWrite_data()
+{
+    AddSimLineRows();
+}
+
+// The simulator killed half way through a write: the link closes or fails,
+// its queue is emptied, and nothing else would end vyxctl's wait.
+void TestVyxctl::lostModuleEndsTheWrite()
+{
+    QFETCH(QString, line);
+    StartSimulator(line);
+    QProcess write;
+    Start(write, Line() + QStringList{"write", "--strike-time", "9", "--master", "--app-id", "next", "--add-card",
+                                      "1", "--del-card", "2"});
+    // the first of its 13 requests has reached the module
+    QVERIFY(QTest::qWaitFor([&] {
+        return SimStateValue(ReadFile(FDir.filePath("module.ini")), "registers").startsWith("09");
+    }, 5000));
+    QElapsedTimer sinceKill;
+    sinceKill.start();
+    FSimulator->Kill();
+    QTRY_COMPARE_WITH_TIMEOUT(write.state(), QProcess::NotRunning, RunWaitMs);
+    // at most one reply time-out (0.75 s) and its pacing
+    QVERIFY2(sinceKill.elapsed() < 2000, qPrintable(QString::number(sinceKill.elapsed())));
+    QCOMPARE(write.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(write.readAllStandardError());
+    QVERIFY2(err.contains("was lost: "), qPrintable(err));
+}
+
 void TestVyxctl::assignMovesTheModule_data()
 {
     AddSimLineRows();
@@ -257,6 +280,10 @@ void TestVyxctl::exitStatus_data()
                                                 "--del-card", "12"}
                                  << 2 << "the same";
     QTest::newRow("refused connection") << QStringList{} << QStringList{"status"} << 3 << "Connection refused: 127.0.0.1:";
+    // the later --settings wins; nothing is written with the built-in defaults
+    QTest::newRow("misspelt settings file") << QStringList{""}
+                                            << QStringList{"--settings", FDir.filePath("lin.ini"), "write"} << 2
+                                            << FDir.filePath("lin.ini") + " does not exist";
 }
 
 void TestVyxctl::exitStatus()

@@ -79,14 +79,15 @@ QJsonObject StatusObject(int address, const ModuleReplies::TModuleStatus& s)
             {"code", Hex(QByteArray(1, char(s.code.value_or(0))))}};
 }
 
-// What a wait that did not end in Done means for the exit status.
-int Failed(TWait wait, TCtlOutput& out, const QString& noAnswer)
+// What a wait that did not end in Done, or a request that failed, means for
+// the exit status, with the link's reason when it gave one.
+int Failed(const TCtlSession& s, TWait wait, TCtlOutput& out, const QString& noAnswer)
 {
     if (wait == TWait::Interrupted) {
         out.Error(QStringLiteral("interrupted"));
         return CtlExit::Interrupted;
     }
-    out.Error(noAnswer);
+    out.Error(wait == TWait::LinkLost ? s.LostReason() : s.WithLinkReason(noAnswer));
     return CtlExit::NoAnswer;
 }
 
@@ -117,7 +118,7 @@ int Status(TCtlSession& s, TCtlOutput& out)
     const TWait wait = s.WaitFor([&] { return LastStatus(s, 0) || s.timeouts > 0; }, ReplyWaitMs);
     const auto status = LastStatus(s, 0);
     if (!status)
-        return Failed(wait == TWait::Done ? TWait::TimedOut : wait, out, NoAnswerAt(s));
+        return Failed(s, wait == TWait::Done ? TWait::TimedOut : wait, out, NoAnswerAt(s));
     out.Result(StatusText(s.Address(), *status), StatusObject(s.Address(), *status));
     return CtlExit::Done;
 }
@@ -129,7 +130,7 @@ int Info(TCtlSession& s, TCtlOutput& out)
         requests << ModuleRequests::RegisterRead(s.Address(), std::uint8_t(FirstSerialRegister + i));
     const TWait wait = RunBatch(s, requests);
     if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(wait, out, NoAnswerAt(s));
+        return Failed(s, wait, out, NoAnswerAt(s));
 
     QString firmware;
     QByteArray serial(SerialRegisterCount, '\0');
@@ -178,6 +179,8 @@ int Watch(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl)
         return false;
     };
     const TWait wait = s.WaitFor(report, seconds < 0 ? -1 : seconds * 1000);
+    if (wait == TWait::LinkLost)
+        return Failed(s, wait, out, QString());
     // the end of the watch is its normal end, Ctrl+C included
     return wait == TWait::Interrupted && seconds >= 0 ? CtlExit::Interrupted : CtlExit::Done;
 }
@@ -234,7 +237,7 @@ int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfigurat
     const int start = s.commandsDone;
     const TWait wait = RunBatch(s, batch, &out);
     if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
+        return Failed(s, wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
                                      .arg(s.commandsDone - start + 1).arg(batch.size()).arg(s.Address()));
     QJsonObject result{{"address", s.Address()}, {"requests", int(batch.size())}};
     QString text = QStringLiteral("address %1: configuration written (%2 requests)").arg(s.Address()).arg(batch.size());
@@ -278,7 +281,7 @@ int Assign(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl, bool byCa
         return LastStatus(s, from, std::uint8_t(target)) && (byCard || s.timeouts > timeoutsBefore);
     }, waitS * 1000);
     if (wait != TWait::Done)
-        return Failed(wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(target).arg(waitS));
+        return Failed(s, wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(target).arg(waitS));
     out.Result(QStringLiteral("module answers at address %1").arg(target), {{"address", target}});
     return CtlExit::Done;
 }
@@ -287,7 +290,7 @@ int Lightning(TCtlSession& s, TCtlOutput& out)
 {
     const TWait wait = RunBatch(s, {ModuleRequests::Lightning(s.Address())});
     if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(wait, out, NoAnswerAt(s));
+        return Failed(s, wait, out, NoAnswerAt(s));
     out.Result(QStringLiteral("address %1: relay pulled").arg(s.Address()), {{"address", s.Address()}});
     return CtlExit::Done;
 }
