@@ -13,7 +13,9 @@
 #include "files/SettingsU.h"
 #include "link/CommThreadU.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QTcpServer>
 
@@ -37,6 +39,7 @@ private slots:
     void windowAndVyxctlNeverShareASerialNumber();
     void lockOfAKilledVyxctlIsTakenOver();
     void fileThatIsNoTextIsNeverSavedOver();
+    void typedHostIsStoredInWindows1250();
 };
 
 void TestSettingsFile::windowAndVyxctlNeverShareASerialNumber()
@@ -108,6 +111,28 @@ void TestSettingsFile::fileThatIsNoTextIsNeverSavedOver()
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports[0].contains("cannot be read as text"), qPrintable(reports[0]));
     QCOMPARE(folder.Settings(), utf16);
+}
+
+// Typed as a person types, letter by letter: what windows-1250 lacks is refused
+// at once, the rest reaches the file as windows-1250 bytes, not as UTF-8.
+void TestSettingsFile::typedHostIsStoredInWindows1250()
+{
+    TProgramFolder folder("[Communication]\nCommunicationMode=LAN\n");
+    {
+        TMainWindow window(folder.Path());
+        AddSettingDialog(window);
+        WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+            auto* host = Control<QLineEdit>(dialog, "Edit2");
+            host->setFocus();
+            for (const QChar c : QString::fromUtf8("převodník日.local")) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+                QApplication::sendEvent(host, &press);
+            }
+            QCOMPARE(host->text(), QString::fromUtf8("převodník.local"));
+            Control<QPushButton>(dialog, "OKBtn")->click();
+        });
+    }
+    QVERIFY2(folder.Settings().contains("\nIPAddress=p\xF8\x65vodn\xEDk.local\n"), folder.Settings().constData());
 }
 
 QTEST_MAIN(TestSettingsFile)
