@@ -4,8 +4,10 @@
 #include "link/FrameCodec.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/VyxctlRun.h"
 #include "module/ConfigurationWriteU.h"
+#include "files/SettingsLockU.h"
+#include "files/SettingsU.h"
+#include "ui/MainWindowU.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -19,7 +21,11 @@
 namespace {
 constexpr int RunWaitMs = 30000;
 
-using TRun = TCtlRun;
+struct TRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
 
 }
 
@@ -37,6 +43,7 @@ private slots:
     void interruptEndsCleanly();
     void lostModuleEndsTheWrite_data();
     void lostModuleEndsTheWrite();
+    void settingsFileHasOneHolder();
     void assignMovesTheModule_data();
     void assignMovesTheModule();
     void assignByCardWaitsForTheCard_data();
@@ -95,7 +102,13 @@ void TestVyxctl::Start(QProcess& process, const QStringList& args)
 
 TRun TestVyxctl::Run(const QStringList& args)
 {
-    return RunVyxctl(args, RunWaitMs);
+    QProcess process;
+    process.start(QStringLiteral(VYX_CTL), args);
+    if (!process.waitForFinished(RunWaitMs))
+        process.kill();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
 void TestVyxctl::writeReachesModule_data()
@@ -182,16 +195,14 @@ void TestVyxctl::lostModuleEndsTheWrite_data()
     AddSimLineRows();
 }
 
-// The simulator killed half way through a write: the link closes or fails,
-// its queue is emptied, and nothing else would end vyxctl's wait.
+// The simulator killed mid-write: the link ends, and with it vyxctl's wait.
 void TestVyxctl::lostModuleEndsTheWrite()
 {
     QFETCH(QString, line);
     StartSimulator(line);
     QProcess write;
-    Start(write, Line() + QStringList{"write", "--strike-time", "9", "--master", "--app-id", "next", "--add-card",
-                                      "1", "--del-card", "2"});
-    // the first of its 13 requests has reached the module
+    Start(write, Line() + QStringList{"write", "--strike-time", "9"});
+    // the first of its 7 requests has reached the module
     QVERIFY(QTest::qWaitFor([&] {
         return SimStateValue(ReadFile(FDir.filePath("module.ini")), "registers").startsWith("09");
     }, 5000));
@@ -199,11 +210,43 @@ void TestVyxctl::lostModuleEndsTheWrite()
     sinceKill.start();
     FSimulator->Kill();
     QTRY_COMPARE_WITH_TIMEOUT(write.state(), QProcess::NotRunning, RunWaitMs);
-    // at most one reply time-out (0.75 s) and its pacing
-    QVERIFY2(sinceKill.elapsed() < 2000, qPrintable(QString::number(sinceKill.elapsed())));
+    QVERIFY(sinceKill.elapsed() < 2000); // a reply time-out (0.75 s) and pacing at most
     QCOMPARE(write.exitCode(), 1);
-    const QString err = QString::fromLocal8Bit(write.readAllStandardError());
-    QVERIFY2(err.contains("was lost: "), qPrintable(err));
+    QVERIFY(write.readAllStandardError().contains("was lost: "));
+}
+
+// The settings file hands out the serial numbers: one program holds it at a
+// time, a holder that was killed leaves a lock the next one takes over.
+void TestVyxctl::settingsFileHasOneHolder()
+{
+    const QString settings = FDir.filePath(SettingsFileName);
+    WriteFile(settings, "[ReaderData]\nLastAppID=000000FF\n");
+    QTcpServer silentModule;
+    QVERIFY(silentModule.listen(QHostAddress::LocalHost));
+    const auto masterWrite = [&](const QString& where) {
+        return QStringList{"--settings", settings, "--lan", where, "--json", "write", "--master", "--app-id=next",
+                           "--add-card=1", "--del-card=2"};
+    };
+    QProcess killed;
+    Start(killed, masterWrite(QStringLiteral("127.0.0.1:%1").arg(silentModule.serverPort())));
+    QVERIFY(silentModule.waitForNewConnection(5000)); // past the lock, waiting for a reply
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    QVERIFY(killed.waitForFinished());
+    auto window = std::make_unique<TMainWindow>(FDir.path());
+
+    StartSimulator("tcp");
+    const QByteArray stored = ReadFile(settings);
+    const TRun refused = Run(masterWrite(FSimulator->Where()));
+    QCOMPARE(refused.exitCode, 5);
+    QVERIFY(refused.err.contains(QStringLiteral("in use by test_vyxctl (process %1 ").arg(::getpid())));
+    QCOMPARE(ReadFile(settings), stored);
+    QVERIFY_THROWS_EXCEPTION(ESettingsLocked, TMainWindow(FDir.path()));
+
+    window.reset();
+    const TRun next = Run(masterWrite(FSimulator->Where()));
+    QVERIFY2(next.exitCode == 0, qPrintable(next.err));
+    // the number the killed write left for the next module, whether it got to store one or not
+    QVERIFY(next.out.contains("\"serialNumber\":\"" + SimStateValue(stored, "LastAppID").toLower() + "\""));
 }
 
 void TestVyxctl::assignMovesTheModule_data()
@@ -280,8 +323,7 @@ void TestVyxctl::exitStatus_data()
                                                 "--del-card", "12"}
                                  << 2 << "the same";
     QTest::newRow("refused connection") << QStringList{} << QStringList{"status"} << 3 << "Connection refused: 127.0.0.1:";
-    // the later --settings wins; nothing is written with the built-in defaults
-    QTest::newRow("misspelt settings file") << QStringList{""}
+    QTest::newRow("misspelt settings file (the later wins)") << QStringList{""}
                                             << QStringList{"--settings", FDir.filePath("lin.ini"), "write"} << 2
                                             << FDir.filePath("lin.ini") + " does not exist";
 }
@@ -331,5 +373,5 @@ void TestVyxctl::certificateIsOnePdfPage()
     QVERIFY(page.contains(QLocale::system().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
 }
 
-QTEST_GUILESS_MAIN(TestVyxctl)
+QTEST_MAIN(TestVyxctl)
 #include "test_vyxctl.moc"
