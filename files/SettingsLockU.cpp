@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 namespace {
-// the lock file of a settings file found through a link is the target's
+// One name for one file however it is reached, also before it exists: a
+// settings file that is a link locks its target.
 QString SettingsFilePath(const QString& settingsFile)
 {
     const QFileInfo file(settingsFile);
-    return file.exists() ? file.canonicalFilePath() : file.absoluteFilePath();
+    if (file.exists())
+        return file.canonicalFilePath();
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? file.absoluteFilePath() : QDir(folder).filePath(file.fileName());
 }
 
 bool CanCreateFilesIn(const QString& folder)
