@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
-#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>

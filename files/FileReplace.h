@@ -1,5 +1,5 @@
 #pragma once
-// Saving a file the user owns: its bytes are replaced whole, while the file
+// Saving a file of the user's: its bytes are replaced whole, while the file
 // keeps its owner, group and mode, and nothing else in its folder is touched.
 
 #include <QByteArray>
