@@ -1,13 +1,10 @@
 #include "files/IniFile.h"
 
+#include "files/FileReplace.h"
 #include "files/TextFileCodec.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <limits>
@@ -110,7 +107,8 @@ struct TIniDocument {
         return document;
     }
 
-    QByteArray ToBytes() const
+    // Nothing when a line holds a character the file's encoding cannot store.
+    std::optional<QByteArray> ToBytes() const
     {
         TDecodedText text = Format;
         text.Text = Lines.isEmpty() ? QString() : Lines.join(LineBreak) + LineBreak;
@@ -164,39 +162,24 @@ struct TIniDocument {
     }
 };
 
-enum class TReadResult { Read, Missing, Unreadable };
-
-TReadResult ReadBytes(const QString& fileName, QByteArray& bytes)
+TIniFileState ReadBytes(const QString& fileName, QByteArray& bytes)
 {
     QFile file(fileName);
     if (!file.exists())
-        return TReadResult::Missing;
+        return TIniFileState::Missing;
     if (!file.open(QIODevice::ReadOnly))
-        return TReadResult::Unreadable;
+        return TIniFileState::Unreadable;
     bytes = file.readAll();
-    return file.error() == QFileDevice::NoError ? TReadResult::Read : TReadResult::Unreadable;
+    if (file.error() != QFileDevice::NoError)
+        return TIniFileState::Unreadable;
+    return IsEightBitText(bytes) ? TIniFileState::Text : TIniFileState::NotText;
 }
 
+// A file that is no text reads as empty, as a missing one does.
 TIniDocument ReadDocument(const QString& fileName)
 {
     QByteArray bytes;
-    return ReadBytes(fileName, bytes) == TReadResult::Read ? TIniDocument::FromBytes(bytes) : TIniDocument();
-}
-
-// A save that was killed leaves QSaveFile's temporary file, the file's name
-// and six letters or digits. One older than this is no longer being written.
-constexpr qint64 StaleTemporarySeconds = 60;
-
-void RemoveStaleTemporaries(const QString& fileName)
-{
-    const QFileInfo file(fileName);
-    const QRegularExpression ours(QRegularExpression::anchoredPattern(
-        QRegularExpression::escape(file.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
-    const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-StaleTemporarySeconds);
-    const QFileInfoList candidates = file.dir().entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo& candidate : candidates)
-        if (ours.match(candidate.fileName()).hasMatch() && candidate.lastModified().toUTC() < staleBefore)
-            QFile::remove(candidate.filePath());
+    return ReadBytes(fileName, bytes) == TIniFileState::Text ? TIniDocument::FromBytes(bytes) : TIniDocument();
 }
 
 void SetLine(TIniDocument& document, const TIniEntry& entry)
@@ -229,9 +212,27 @@ EIniFileError EIniFileError::UnableToWrite(const QString& fileName)
     return EIniFileError(QStringLiteral("Unable to write to %1").arg(fileName).toStdString());
 }
 
+EIniFileError EIniFileError::NotText(const QString& fileName)
+{
+    return EIniFileError(
+        QStringLiteral("%1 cannot be read as text (binary data or UTF-16); it is left as it is").arg(fileName).toStdString());
+}
+
+EIniFileError EIniFileError::NotInCodePage(const QString& fileName)
+{
+    return EIniFileError(
+        QStringLiteral("Unable to write to %1: a value holds characters that windows-1250 cannot store").arg(fileName).toStdString());
+}
+
 TIniFile::TIniFile(const QString& fileName)
     : FFileName(fileName)
 {
+}
+
+TIniFileState TIniFile::State() const
+{
+    QByteArray bytes;
+    return ReadBytes(FFileName, bytes);
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
@@ -262,7 +263,10 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
 void TIniFile::WriteStrings(const QList<TIniEntry>& entries)
 {
     QByteArray bytes;
-    if (ReadBytes(FFileName, bytes) == TReadResult::Unreadable || MarkedReadOnly(FFileName))
+    const TIniFileState state = ReadBytes(FFileName, bytes);
+    if (state == TIniFileState::NotText)
+        throw EIniFileError::NotText(FFileName);
+    if (state == TIniFileState::Unreadable || MarkedReadOnly(FFileName))
         throw EIniFileError::UnableToWrite(FFileName);
     TIniDocument document = TIniDocument::FromBytes(bytes);
     for (qsizetype i = 0; i < entries.size(); ++i) {
@@ -271,9 +275,10 @@ void TIniFile::WriteStrings(const QList<TIniEntry>& entries)
             FEntryHook(i + 1);
     }
 
-    const QByteArray updated = document.ToBytes();
-    QSaveFile file(FFileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(updated) != updated.size() || !file.commit())
+    const std::optional<QByteArray> updated = document.ToBytes();
+    if (!updated)
+        throw EIniFileError::NotInCodePage(FFileName);
+    if (!ReplaceFileContents(FFileName, *updated))
         throw EIniFileError::UnableToWrite(FFileName);
     RemoveStaleTemporaries(FFileName);
 }

@@ -15,7 +15,12 @@ class EIniFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
     static EIniFileError UnableToWrite(const QString& fileName);
+    // The file is binary or UTF-16: saving over it would destroy it.
+    static EIniFileError NotText(const QString& fileName);
+    static EIniFileError NotInCodePage(const QString& fileName);
 };
+
+enum class TIniFileState { Missing, Text, NotText, Unreadable };
 
 // One key to write: section, key, value.
 struct TIniEntry {
@@ -29,8 +34,10 @@ public:
     explicit TIniFile(const QString& fileName);
 
     QString FileName() const { return FFileName; }
+    TIniFileState State() const;
 
-    // A missing or unreadable file reads as empty: every key gives its default.
+    // A missing or unreadable file, or one that is no text, reads as empty:
+    // every key gives its default.
     // The value is the text after the first '=' without surrounding blanks,
     // at most 2047 characters; a key present with an empty value gives "".
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
@@ -42,11 +49,12 @@ public:
 
     // Replaces the key's line, or adds the key at the end of its section, or
     // the section at the end of the file; every other line stays as it was.
-    // The file is replaced as a whole through a temporary file, so it is never
-    // left half written. Line breaks in the value become spaces (they would
+    // The file is replaced as a whole (ReplaceFileContents), in the encoding
+    // it was read in. Line breaks in the value become spaces (they would
     // start new lines). Raises EIniFileError when the file or its folder
-    // cannot be written, or when an existing file cannot be read (writing it
-    // then would lose its other lines).
+    // cannot be written, when a value holds a character the file's encoding
+    // cannot store, or when an existing file cannot be read or is no text
+    // (writing it then would lose its other lines).
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
     // Writes the entries in order, as WriteString would, in one replacement of

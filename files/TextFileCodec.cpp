@@ -30,31 +30,43 @@ std::optional<QByteArray> EncodeWindows1250(const QString& text)
     return encoder.hasError() ? std::nullopt : std::optional(bytes);
 }
 
+bool IsEightBitText(QByteArrayView bytes)
+{
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return false;
+    // tab, line and page breaks and the old end-of-file mark are text; other
+    // control bytes, NUL first, are not
+    const auto control = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 && u != '\t' && u != '\n' && u != '\v' && u != '\f' && u != '\r' && u != 0x1A;
+    };
+    return std::none_of(bytes.begin(), bytes.end(), control);
+}
+
 TDecodedText DecodeTextFile(const QByteArray& bytes)
 {
     TDecodedText result;
     result.HasBom = bytes.startsWith(Utf8Bom);
     const QByteArrayView body = result.HasBom ? QByteArrayView(bytes).sliced(Utf8Bom.size()) : bytes;
+    const bool ascii = std::all_of(body.begin(), body.end(), [](char c) { return (c & 0x80) == 0; });
 
     // stateless: a sequence cut off at the end of the file counts as an error
     QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8.decode(body);
-    if (!utf8.hasError()) {
+    if (!utf8.hasError() && (result.HasBom || !ascii)) {
         result.Text = std::move(text);
+        result.Encoding = TTextEncoding::teUtf8;
         return result;
     }
     result.Text = DecodeWindows1250(body);
-    result.Encoding = TTextEncoding::teWindows1250;
     result.HasBom = false;
     return result;
 }
 
-QByteArray EncodeTextFile(const TDecodedText& text)
+std::optional<QByteArray> EncodeTextFile(const TDecodedText& text)
 {
-    if (text.Encoding == TTextEncoding::teWindows1250) {
-        if (auto bytes = EncodeWindows1250(text.Text))
-            return *bytes;
-    }
+    if (text.Encoding == TTextEncoding::teWindows1250)
+        return EncodeWindows1250(text.Text);
     const QByteArray utf8 = text.Text.toUtf8();
     return text.HasBom ? Utf8Bom + utf8 : utf8;
 }

@@ -1,9 +1,11 @@
 #pragma once
-// Settings and language files are 8-bit text: UTF-8 when the bytes are valid
-// UTF-8, otherwise windows-1250, the code page of the Czech texts. A file is
-// written back in the encoding it was read in.
+// Settings and language files are 8-bit text in windows-1250, the code page of
+// the Czech texts. A file that is evidently UTF-8 (a byte-order mark, or bytes
+// beyond ASCII that are valid UTF-8) is read and written as UTF-8, so that a
+// file the user keeps in UTF-8 stays whole; plain ASCII is windows-1250.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <optional>
@@ -12,16 +14,20 @@ enum class TTextEncoding { teUtf8, teWindows1250 };
 
 struct TDecodedText {
     QString Text;
-    TTextEncoding Encoding = TTextEncoding::teUtf8;
+    TTextEncoding Encoding = TTextEncoding::teWindows1250;
     bool HasBom = false; // a UTF-8 byte-order mark opened the file
 };
 
+// False for what no editor would have saved as 8-bit text: bytes of UTF-16
+// or UTF-32 (a byte-order mark, or NUL bytes) and other binary data.
+bool IsEightBitText(QByteArrayView bytes);
+
 TDecodedText DecodeTextFile(const QByteArray& bytes);
 
-// Text in windows-1250 that holds a character the code page lacks is written
-// as UTF-8 instead, whole, so that nothing is lost; the next read then sees
-// valid UTF-8. A BOM is written only for UTF-8.
-QByteArray EncodeTextFile(const TDecodedText& text);
+// In the encoding the text was read in; nothing when it holds a character
+// that encoding cannot store, which is never replaced by another one. A BOM
+// is written only for UTF-8.
+std::optional<QByteArray> EncodeTextFile(const TDecodedText& text);
 
 // Nothing when the text holds a character the code page lacks.
 std::optional<QByteArray> EncodeWindows1250(const QString& text);

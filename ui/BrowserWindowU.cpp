@@ -5,6 +5,7 @@
 #include "files/CertificateTemplateU.h"
 #include "ui/PageViewU.h"
 #include "files/TextFileCodec.h"
+#include "ui/TypingLimitU.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +17,6 @@
 #include <QPluginLoader>
 #include <QScopeGuard>
 #include <QSignalBlocker>
-#include <QValidator>
 
 #include <optional>
 #include <stdexcept>
@@ -30,17 +30,6 @@ constexpr char PageViewPlugin[] = "vyxwebview";
 {
     throw std::runtime_error(message.toLocal8Bit().toStdString());
 }
-
-// The page is stored in windows-1250: a character the code page lacks is
-// refused as it is typed, never replaced in the file.
-class TCodePageValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        return EncodeWindows1250(input) ? Acceptable : Invalid;
-    }
-};
 
 // Created or truncated, written, flushed and closed; each step that fails
 // raises with the system's reason.
@@ -99,9 +88,9 @@ TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent)
     , FPageFolder(QDir::cleanPath(pageFolder) + '/')
 {
     ui->setupUi(this);
-    auto* validator = new TCodePageValidator(this);
-    ui->Edit1->setValidator(validator);
-    ui->Edit3->setValidator(validator);
+    // the page is stored in windows-1250
+    LimitToCodePage(ui->Edit1);
+    LimitToCodePage(ui->Edit3);
     ui->DateTimePicker1->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
 
     connect(ui->Edit1, &QLineEdit::textChanged, this, &TBrowserWindow::Edit1Change);

@@ -14,6 +14,7 @@
 #include "module/ModuleRepliesU.h"
 #include "module/ModuleRequestsU.h"
 #include "ui/SettingDlgU.h"
+#include "files/SettingsLockU.h"
 #include "files/SettingsU.h"
 #include "ui/TypingLimitU.h"
 #include "ui/WheelFocusU.h"
@@ -163,6 +164,8 @@ TMainWindow::~TMainWindow()
 
 void TMainWindow::FormCreate()
 {
+    // first: a window that may not have the settings file is not built at all
+    FSettingsLock = std::make_unique<TSettingsLock>(FFolders.settingsFile);
     Q_INIT_RESOURCE(MainWindow);
     ui->setupUi(this);
     SetUpControls();
@@ -172,6 +175,11 @@ void TMainWindow::FormCreate()
     ConnectControls();
 
     FSettingsIni = std::make_unique<TIniFile>(FFolders.settingsFile);
+    if (FSettingsIni->State() == TIniFileState::NotText) {
+        FSettingsSavable = false;
+        AppErrors::Report(QString::fromLocal8Bit(EIniFileError::NotText(FFolders.settingsFile).what())
+                          + QStringLiteral("; the program runs on its defaults."));
+    }
     FLanguageIni = std::make_unique<TIniFile>(FFolders.languageFile);
     LoadLanguage(*FLanguageIni);
     LoadSettings();
@@ -182,11 +190,13 @@ void TMainWindow::FormCreate()
 void TMainWindow::FormDestroy()
 {
     try {
-        SaveSettings();
+        if (FSettingsSavable)
+            SaveSettings();
     } catch (const std::exception& e) {
         AppErrors::Report(QString::fromLocal8Bit(e.what()));
     }
     FSettingsIni.reset();
+    FSettingsLock.reset();
     FLanguageIni.reset();
     // the controls the handlers touch go with this window: no event may reach them
     DetachLinkEvents();

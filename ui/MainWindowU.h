@@ -25,6 +25,7 @@ class TBrowserWindow;
 class TCommThread;
 class TIniFile;
 class TSettingDlg;
+class TSettingsLock;
 struct TReaderConfiguration;
 struct TStoredSettings;
 
@@ -35,6 +36,7 @@ class MainWindow;
 class TMainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // Raises ESettingsLocked when another program holds the settings file.
     explicit TMainWindow(const TAppFolders& folders, QWidget* parent = nullptr);
     // A portable program in appDir, with or without its trailing separator.
     explicit TMainWindow(const QString& appDir, QWidget* parent = nullptr);
@@ -148,7 +150,9 @@ private:
     bool FSerialRequestPending = false;
     std::array<std::uint8_t, 4> FSerialBytes{};
     std::array<bool, 4> FSerialReceived{};
+    std::unique_ptr<TSettingsLock> FSettingsLock;
     std::unique_ptr<TIniFile> FSettingsIni;
+    bool FSettingsSavable = true; // false: the file is no text and stays as it is
     std::unique_ptr<TIniFile> FLanguageIni;
     QPointer<TSettingDlg> FSettingDlg;
 

@@ -6,6 +6,7 @@
 #include "module/CardNumbersU.h"
 #include "files/IniFile.h"
 #include "ui/LanguageU.h"
+#include "ui/TypingLimitU.h"
 #include "widgets/Colors.h"
 
 #include <QFile>
@@ -66,6 +67,8 @@ void TSettingDlg::FormCreate(const TIniFile& languageIni)
     connect(ui->ComboBox2, &QComboBox::currentIndexChanged, this, &TSettingDlg::UpdateDialogControls);
     for (QLineEdit* edit : {ui->Edit1, ui->Edit3})
         connect(edit, &QLineEdit::textChanged, this, &TSettingDlg::UpdateDialogControls);
+    // the host is stored in the settings file, which is windows-1250
+    LimitToCodePage(ui->Edit2);
     LoadDialogLanguage(languageIni);
     UpdateDialogControls();
 }

@@ -1,5 +1,7 @@
 #include "ui/TypingLimitU.h"
 
+#include "files/TextFileCodec.h"
+
 #include <QLineEdit>
 
 TTypingLimit::TTypingLimit(int maxLength, QObject* parent)
@@ -18,4 +20,14 @@ QValidator::State TTypingLimit::validate(QString& input, int&) const
 void LimitTyping(QLineEdit* edit, int maxLength)
 {
     edit->setValidator(new TTypingLimit(maxLength, edit));
+}
+
+QValidator::State TCodePageLimit::validate(QString& input, int&) const
+{
+    return EncodeWindows1250(input) ? Acceptable : Invalid;
+}
+
+void LimitToCodePage(QLineEdit* edit)
+{
+    edit->setValidator(new TCodePageLimit(edit));
 }

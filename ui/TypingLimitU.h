@@ -20,3 +20,15 @@ private:
 
 // Installs a limit owned by the edit.
 void LimitTyping(QLineEdit* edit, int maxLength);
+
+// What is stored in windows-1250 (the settings file, the certificate page): a
+// character the code page lacks is refused as it is typed, never replaced in
+// the file.
+class TCodePageLimit : public QValidator {
+    Q_OBJECT
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
+};
+
+void LimitToCodePage(QLineEdit* edit);

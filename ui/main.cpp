@@ -1,9 +1,13 @@
+#include "base/AppErrors.h"
 #include "ports/TerminationSignals.h"
 #include "files/AppFoldersU.h"
+#include "files/SettingsLockU.h"
 #include "ui/ApplicationU.h"
 #include "ui/BrowserWindowU.h"
 #include "ui/MainWindowU.h"
 #include "ui/SettingDlgU.h"
+
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -24,7 +28,15 @@ int main(int argc, char** argv)
 
     // In this order: the settings dialog reads its texts through the main
     // window's language file, and the certificate window follows the dialog.
-    TMainWindow mainWindow(AppFolders(QCoreApplication::applicationDirPath()));
+    std::optional<TMainWindow> window;
+    try {
+        window.emplace(AppFolders(QCoreApplication::applicationDirPath()));
+    } catch (const ESettingsLocked& e) {
+        // another window or vyxctl hands out serial numbers from that file
+        AppErrors::Report(QString::fromLocal8Bit(e.what()));
+        return 1;
+    }
+    TMainWindow& mainWindow = *window;
     auto* settingDlg = new TSettingDlg(mainWindow.LanguageIni(), &mainWindow);
     mainWindow.SetSettingDialog(settingDlg);
     TBrowserWindow browserWindow(mainWindow.Folders().pageFolder, &mainWindow);

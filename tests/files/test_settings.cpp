@@ -1,6 +1,7 @@
 #include "files/IniFile.h"
 #include "files/SettingsU.h"
 
+#include "tests/support/AsNobody.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
@@ -9,7 +10,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <grp.h>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,7 +53,8 @@ private slots:
     void saveLastAppIDWritesAtOnce();
     void failedWriteNamesTheFile();
     void killedSaveKeepsAllOldOrAllNew();
-    void saveRemovesStaleTemporaries();
+    void saveSparesTheUsersFiles();
+    void savesInPlaceInAFolderNotTheUsers();
 
 private:
     TStoredSettings ReadText(const QByteArray& text);
@@ -354,22 +358,48 @@ void TestSettings::killedSaveKeepsAllOldOrAllNew()
     }
 }
 
-void TestSettings::saveRemovesStaleTemporaries()
+// Only what a save killed half way left behind goes, and the file keeps its
+// group and mode (a save run as root once gave it root's group).
+void TestSettings::saveSparesTheUsersFiles()
 {
     const QString name = SettingsFileName;
-    const QStringList leftovers{name + ".Ab3dEf", name + ".x9Y8z7"};
-    for (const QString& file : leftovers + QStringList{name + ".bak", name + ".Fresh1"})
+    const QString ours = u'.' + name + ".vyxsave-";
+    // the user's copy is as old as a stale temporary, a save under way is not
+    for (const QString& file : {ours + "Ab3dEf", name + ".backup", ours + "Fresh1", name}) {
         WriteFile(FDir.filePath(file), "[Window]\nTop=1\n");
-    for (const QString& file : leftovers) {
         QFile old(FDir.filePath(file));
         QVERIFY(old.open(QIODevice::ReadWrite));
-        QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+        if (!file.endsWith("Fresh1"))
+            QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
     }
+    const QByteArray path = QFile::encodeName(Path());
+    const gid_t group = getgrnam("nogroup") ? getgrnam("nogroup")->gr_gid : getegid();
+    QCOMPARE(::chown(path.constData(), geteuid(), group), 0);
+    QCOMPARE(::chmod(path.constData(), 0640), 0);
+
     TIniFile ini(Path());
     WriteSettings(ini, TStoredSettings());
-    // the user's copy and a save still under way stay
-    QCOMPARE(QDir(FDir.path()).entryList(QDir::Files, QDir::Name),
-             QStringList({name, name + ".Fresh1", name + ".bak"}));
+    QCOMPARE(QDir(FDir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({ours + "Fresh1", name, name + ".backup"}));
+    struct stat saved {};
+    QCOMPARE(::stat(path.constData(), &saved), 0);
+    QCOMPARE(saved.st_gid, group);
+    QCOMPARE(saved.st_mode & 07777, mode_t(0640));
+}
+
+// A shared install: the file is everyone's to write, its folder is not.
+void TestSettings::savesInPlaceInAFolderNotTheUsers()
+{
+    const QString path = FDir.filePath("shared/") + SettingsFileName;
+    QVERIFY(QDir(FDir.path()).mkdir("shared"));
+    for (const QString& folder : {FDir.path(), FDir.filePath("shared")})
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0705), 0);
+    WriteFile(path, "[Window]\nTop=1\n");
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0606), 0);
+    TAsNobody asNobody(::geteuid() == 0);
+    TIniFile ini(path);
+    WriteSettings(ini, TStoredSettings());
+    QVERIFY(ReadFile(path).contains("StrikeTime=7"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -6,7 +6,10 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
 #include "module/ConfigurationWriteU.h"
+#include "files/SettingsLockU.h"
+#include "files/SettingsU.h"
 #include "module/FrameDescriptionU.h"
+#include "ui/MainWindowU.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -54,6 +57,9 @@ private slots:
     void writeSendsTheWindowsRequests();
     void infoAndLightning_data();
     void infoAndLightning();
+    void lostModuleEndsTheWrite_data();
+    void lostModuleEndsTheWrite();
+    void settingsFileHasOneHolder();
     void assignMovesTheModule_data();
     void assignMovesTheModule();
     void assignByCardWaitsForTheCard_data();
@@ -198,6 +204,65 @@ void TestVyxctl::infoAndLightning()
     QCOMPARE(lightning.out, QStringLiteral("{\"address\":1}\n"));
 }
 
+void TestVyxctl::lostModuleEndsTheWrite_data()
+{
+    AddSimLineRows();
+}
+
+// The simulator killed mid-write: the link ends, and with it vyxctl's wait.
+void TestVyxctl::lostModuleEndsTheWrite()
+{
+    QFETCH(QString, line);
+    StartSimulator(line);
+    QProcess write;
+    Start(write, Line() + QStringList{"write", "--strike-time", "9"});
+    // the first of its 7 requests has reached the module
+    QVERIFY(QTest::qWaitFor([&] {
+        return SimStateValue(ReadFile(FDir.filePath("module.ini")), "registers").startsWith("09");
+    }, 5000));
+    QElapsedTimer sinceKill;
+    sinceKill.start();
+    FSimulator->Kill();
+    QTRY_COMPARE_WITH_TIMEOUT(write.state(), QProcess::NotRunning, RunWaitMs);
+    QVERIFY(sinceKill.elapsed() < 2000); // a reply time-out (0.75 s) and pacing at most
+    QCOMPARE(write.exitCode(), 1);
+    QVERIFY(write.readAllStandardError().contains("was lost: "));
+}
+
+// The settings file hands out the serial numbers: one program holds it at a
+// time, a holder that was killed leaves a lock the next one takes over.
+void TestVyxctl::settingsFileHasOneHolder()
+{
+    const QString settings = FDir.filePath(SettingsFileName);
+    WriteFile(settings, "[ReaderData]\nLastAppID=000000FF\n");
+    QTcpServer silentModule;
+    QVERIFY(silentModule.listen(QHostAddress::LocalHost));
+    const auto masterWrite = [&](const QString& where) {
+        return QStringList{"--settings", settings, "--lan", where, "--json", "write", "--master", "--app-id=next",
+                           "--add-card=1", "--del-card=2"};
+    };
+    QProcess killed;
+    Start(killed, masterWrite(QStringLiteral("127.0.0.1:%1").arg(silentModule.serverPort())));
+    QVERIFY(silentModule.waitForNewConnection(5000)); // past the lock, waiting for a reply
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    QVERIFY(killed.waitForFinished());
+    auto window = std::make_unique<TMainWindow>(FDir.path());
+
+    StartSimulator("tcp");
+    const QByteArray stored = ReadFile(settings);
+    const TRun refused = Run(masterWrite(FSimulator->Where()));
+    QCOMPARE(refused.exitCode, 5);
+    QVERIFY(refused.err.contains(QStringLiteral("in use by test_vyxctl (process %1 ").arg(::getpid())));
+    QCOMPARE(ReadFile(settings), stored);
+    QVERIFY_THROWS_EXCEPTION(ESettingsLocked, TMainWindow(FDir.path()));
+
+    window.reset();
+    const TRun next = Run(masterWrite(FSimulator->Where()));
+    QVERIFY2(next.exitCode == 0, qPrintable(next.err));
+    // the number the killed write left for the next module, whether it got to store one or not
+    QVERIFY(next.out.contains("\"serialNumber\":\"" + SimStateValue(stored, "LastAppID").toLower() + "\""));
+}
+
 void TestVyxctl::assignMovesTheModule_data()
 {
     AddSimLineRows();
@@ -327,6 +392,9 @@ void TestVyxctl::exitStatus_data()
     QTest::newRow("assign, bad address") << "none" << QStringList{"assign", "17"} << "" << 2 << "NEW_ADDRESS";
     QTest::newRow("assign-by-card, bad card") << "none" << QStringList{"assign-by-card", "5", "--card", "zz"} << ""
                                               << 2 << "--card: \"zz\"";
+    QTest::newRow("misspelt settings file, the later wins")
+        << "none" << QStringList{"--settings", FDir.filePath("lin.ini"), "write"} << "" << 2
+        << FDir.filePath("lin.ini") + " does not exist";
     QTest::newRow("lightning, bad host") << "none" << QStringList{"lightning", "--lan", "nohost"} << "" << 2
                                          << "is not HOST:PORT";
     QTest::newRow("certificate, serial not hex")
@@ -510,5 +578,5 @@ void TestVyxctl::recordHasALinePerWrite()
              DescribeRequest(BuildFrame(ConfigurationWrite(1, TReaderConfiguration{})[number - 1])));
 }
 
-QTEST_GUILESS_MAIN(TestVyxctl)
+QTEST_MAIN(TestVyxctl)
 #include "test_vyxctl.moc"

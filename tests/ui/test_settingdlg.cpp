@@ -56,6 +56,7 @@ private slots:
     void okAppliesToLink();
     void serviceCardIsNormalisedAndShownNextTime();
     void cancelChangesNothing();
+    void hostRefusesWhatTheFileCannotHold();
     void okNeedsValidCardAndIPPort_data();
     void okNeedsValidCardAndIPPort();
     void languageKeysSetOnlyTheirCaptions_data();
@@ -152,6 +153,22 @@ void TestSettingDlg::cancelChangesNothing()
     });
     QCOMPARE(LinkState(window), before);
     QCOMPARE(ShownServiceCard(window), QStringLiteral("00000000000000AB"));
+}
+
+// The host is stored in the windows-1250 settings file: typed letter by letter,
+// a character the code page lacks is refused at once.
+void TestSettingDlg::hostRefusesWhatTheFileCannotHold()
+{
+    TProgramFolder folder(LanSettings);
+    TMainWindow window(folder.Path());
+    AddSettingDialog(window);
+    WhileSettingDialogOpen(window, [&](TSettingDlg& dialog) {
+        auto* host = Control<QLineEdit>(dialog, "Edit2");
+        host->clear();
+        for (const QChar c : QString::fromUtf8("řeka日.cz"))
+            QTest::sendKeyEvent(QTest::Click, host, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QCOMPARE(host->text(), QString::fromUtf8("řeka.cz"));
+    });
 }
 
 void TestSettingDlg::okNeedsValidCardAndIPPort_data()

@@ -80,14 +80,15 @@ QJsonObject StatusObject(int address, const ModuleReplies::TModuleStatus& s)
             {"code", Hex(QByteArray(1, char(s.code.value_or(0))))}};
 }
 
-// What a wait that did not end in Done means for the exit status.
-int Failed(TWait wait, TCtlOutput& out, const QString& noAnswer)
+// What a wait that did not end in Done, or a request that failed, means for
+// the exit status, with the link's reason when it gave one.
+int Failed(const TCtlSession& s, TWait wait, TCtlOutput& out, const QString& noAnswer)
 {
     if (wait == TWait::Interrupted) {
         out.Error(QStringLiteral("interrupted"));
         return CtlExit::Interrupted;
     }
-    out.Error(noAnswer);
+    out.Error(wait == TWait::LinkLost ? s.LostReason() : s.WithLinkReason(noAnswer));
     return CtlExit::NoAnswer;
 }
 
@@ -118,7 +119,7 @@ int Status(TCtlSession& s, TCtlOutput& out)
     const TWait wait = s.WaitFor([&] { return LastStatus(s, 0) || s.timeouts > 0; }, ReplyWaitMs);
     const auto status = LastStatus(s, 0);
     if (!status)
-        return Failed(wait == TWait::Done ? TWait::TimedOut : wait, out, NoAnswerAt(s));
+        return Failed(s, wait == TWait::Done ? TWait::TimedOut : wait, out, NoAnswerAt(s));
     out.Result(StatusText(s.Address(), *status), StatusObject(s.Address(), *status));
     return CtlExit::Done;
 }
@@ -127,7 +128,7 @@ int Info(TCtlSession& s, TCtlOutput& out)
 {
     const TWait wait = RunBatch(s, ModuleInfo::Requests(s.Address()));
     if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(wait, out, NoAnswerAt(s));
+        return Failed(s, wait, out, NoAnswerAt(s));
     TModuleInfo info(s.Address());
     for (const TCanonicalFrame& reply : s.replies)
         info.Take(reply);
@@ -173,8 +174,8 @@ int Watch(TCtlSession& s, TCtlOutput& out, int seconds)
         return false;
     };
     const TWait wait = s.WaitFor(report, seconds < 0 ? -1 : seconds * 1000);
-    if (wait == TWait::Interrupted)
-        return Failed(wait, out, {});
+    if (wait == TWait::Interrupted || wait == TWait::LinkLost)
+        return Failed(s, wait, out, {});
     // a watch that never saw the module failed, as a status poll would
     if (shownFlags)
         return CtlExit::Done;
@@ -241,7 +242,9 @@ int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfigurat
         && !record.Add(s, batch, master,
                        failed ? std::optional<TFailedRequest>({failedAt, wait == TWait::Interrupted
                                                                              ? QStringLiteral("interrupted")
-                                                                             : QStringLiteral("no reply in time")})
+                                                                             : wait == TWait::LinkLost
+                                                                                 ? s.LostReason()
+                                                                                 : QStringLiteral("no reply in time")})
                               : std::nullopt,
                        why)) {
         out.Error(why);
@@ -249,7 +252,7 @@ int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfigurat
             return CtlExit::CannotStore;
     }
     if (failed)
-        return Failed(wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
+        return Failed(s, wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
                                      .arg(failedAt).arg(batch.size()).arg(s.Address()));
     QJsonObject result{{"address", s.Address()}, {"requests", int(batch.size())}};
     QString text = QStringLiteral("address %1: configuration written (%2 requests)").arg(s.Address()).arg(batch.size());
@@ -304,7 +307,7 @@ int Assign(TCtlSession& s, TCtlOutput& out, const TAssignment& a)
         return LastStatus(s, from, std::uint8_t(a.target)) && (a.byCard || s.timeouts > timeoutsBefore);
     }, a.waitS * 1000);
     if (wait != TWait::Done)
-        return Failed(wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(a.target).arg(a.waitS));
+        return Failed(s, wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(a.target).arg(a.waitS));
     out.Result(QStringLiteral("module answers at address %1").arg(a.target), {{"address", a.target}});
     // later runs find the module where it is now, as the window's next start does
     s.SaveAddress(a.target);
@@ -315,7 +318,7 @@ int Lightning(TCtlSession& s, TCtlOutput& out)
 {
     const TWait wait = RunBatch(s, {ModuleRequests::Lightning(s.Address())});
     if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(wait, out, NoAnswerAt(s));
+        return Failed(s, wait, out, NoAnswerAt(s));
     out.Result(QStringLiteral("address %1: relay pulled").arg(s.Address()), {{"address", s.Address()}});
     return CtlExit::Done;
 }

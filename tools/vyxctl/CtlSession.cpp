@@ -6,6 +6,7 @@
 #include "ports/PortNames.h"
 #include "ports/TerminationSignals.h"
 #include "files/AppFoldersU.h"
+#include "files/SettingsLockU.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -35,11 +36,42 @@ QString SettingsFilePath(const TCtlCommandLine& cl)
     return AppFolders(QCoreApplication::applicationDirPath()).settingsFile;
 }
 
+namespace {
+// A settings file that cannot be read would leave every value at its
+// built-in default, and a write would send those to the module: a misspelt
+// --settings must stop the command. Only the window's file may be missing.
+void CheckSettingsFile(const TIniFile& ini, bool named)
+{
+    switch (ini.State()) {
+    case TIniFileState::Text:
+        return;
+    case TIniFileState::Missing:
+        if (named)
+            throw EUsage(QStringLiteral("--settings: %1 does not exist").arg(ini.FileName()));
+        return;
+    case TIniFileState::Unreadable:
+        throw EUsage(QStringLiteral("the settings file %1 cannot be read").arg(ini.FileName()));
+    case TIniFileState::NotText:
+        throw EUsage(QString::fromLocal8Bit(EIniFileError::NotText(ini.FileName()).what()));
+    }
+}
+
+// write --master stores the next serial number
+bool WritesSettings(const TCtlCommandLine& cl)
+{
+    return cl.command == QLatin1String("write") && cl.Has(QStringLiteral("--master"));
+}
+}
+
 TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
     : FIni(SettingsFilePath(commandLine))
     , FLink(std::make_unique<TCommThread>(LinkOptions(commandLine)))
     , FSignals(std::make_unique<TTerminationSignals>())
 {
+    CheckSettingsFile(FIni, !commandLine.settingsFile.isEmpty());
+    // before the file is read: the serial number read is then the one to use
+    if (WritesSettings(commandLine))
+        FLock = std::make_unique<TSettingsLock>(FIni.FileName());
     FSettings = ReadSettings(FIni, TSettingsDefaults{FLink->GetComPort(), 1});
     PortNames::SetConfiguredPaths(FSettings.portPaths);
     Apply(commandLine);
@@ -50,10 +82,16 @@ TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
 
     TCommThread& link = *FLink;
     link.OnOpen = [this](TCommThread*) { opened = true; };
-    link.OnClose = [this](TCommThread*) { closed = true; };
+    link.OnClose = [this](TCommThread*) {
+        closed = true;
+        FLinkLost = opened;
+    };
     link.OnReply = [this](TCommThread*, const TCanonicalFrame& reply) { replies << reply; };
     link.OnTimeout = [this](TCommThread*) { ++timeouts; };
-    link.OnCommError = [this](TCommThread*) { ++errors; };
+    link.OnCommError = [this](TCommThread*) {
+        ++errors;
+        FLinkLost = opened;
+    };
     link.OnCommandDone = [this](TCommThread*) { ++commandsDone; };
     link.OnCommandTimeout = [this](TCommThread*) { ++commandTimeouts; };
 }
@@ -166,12 +204,25 @@ TCtlSession::TWait TCtlSession::WaitFor(const std::function<bool()>& done, int t
     while (!done()) {
         if (FInterrupted)
             return TWait::Interrupted;
+        if (FLinkLost)
+            return TWait::LinkLost;
         if (timeoutMs >= 0 && !deadline.isActive())
             return TWait::TimedOut;
         // the deadline's own event wakes this up at the latest
         loop.processEvents(QEventLoop::WaitForMoreEvents);
     }
     return TWait::Done;
+}
+
+QString TCtlSession::LostReason() const
+{
+    return WithLinkReason(QStringLiteral("the link to %1 was lost").arg(Where()));
+}
+
+QString TCtlSession::WithLinkReason(const QString& text) const
+{
+    const QString reason = FLink->LastError();
+    return reason.isEmpty() ? text : QStringLiteral("%1: %2").arg(text, reason);
 }
 
 void TCtlSession::Close()

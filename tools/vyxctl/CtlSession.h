@@ -13,6 +13,7 @@
 #include <memory>
 
 class TCommThread;
+class TSettingsLock;
 class TTerminationSignals;
 
 // --settings, else the file the window uses.
@@ -21,7 +22,9 @@ QString SettingsFilePath(const TCtlCommandLine& commandLine);
 class TCtlSession {
 public:
     // Reads the settings file and configures the link; raises EUsage for a
-    // bad override.
+    // bad override or a settings file that cannot be read (only the window's
+    // may be missing), ESettingsLocked when the command would write a
+    // settings file that another program holds.
     explicit TCtlSession(const TCtlCommandLine& commandLine);
     ~TCtlSession(); // closes the link
 
@@ -43,10 +46,15 @@ public:
     // is one, as the window saves it. Raises EIniFileError.
     void SaveAddress(int address);
 
-    enum class TWait { Done, TimedOut, Interrupted };
-    // Runs the event loop until done() holds, timeoutMs passes (< 0: never)
-    // or SIGINT, SIGTERM or SIGHUP arrives.
+    enum class TWait { Done, TimedOut, Interrupted, LinkLost };
+    // Runs the event loop until done() holds, timeoutMs passes (< 0: never),
+    // SIGINT, SIGTERM or SIGHUP arrives, or the open link closes or fails
+    // (its queue is emptied then, so nothing else would end the wait).
     TWait WaitFor(const std::function<bool()>& done, int timeoutMs);
+    // "the link to 127.0.0.1:10000 was lost: Connection closed by the device server"
+    QString LostReason() const;
+    // text, and the link's reason when it gave one (a reply that failed its check)
+    QString WithLinkReason(const QString& text) const;
 
     // What the link reported since it was opened.
     QList<TCanonicalFrame> replies;
@@ -64,8 +72,10 @@ private:
     void Close();
 
     TIniFile FIni;
+    std::unique_ptr<TSettingsLock> FLock;
     TStoredSettings FSettings;
     std::unique_ptr<TCommThread> FLink;
     std::unique_ptr<TTerminationSignals> FSignals;
     bool FInterrupted = false;
+    bool FLinkLost = false;
 };

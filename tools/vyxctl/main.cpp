@@ -4,6 +4,7 @@
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "files/IniFile.h"
+#include "files/SettingsLockU.h"
 
 #ifdef VYX_CTL_CERTIFICATE
 #include "tools/vyxctl/CtlCertificate.h"
@@ -96,5 +97,8 @@ int main(int argc, char** argv)
     } catch (const EIniFileError& e) {
         out.Error(QString::fromLocal8Bit(e.what()));
         return CtlExit::CannotStore;
+    } catch (const ESettingsLocked& e) {
+        out.Error(QString::fromLocal8Bit(e.what()));
+        return CtlExit::SettingsInUse;
     }
 }

@@ -1,0 +1,35 @@
+#pragma once
+// The settings file hands out serial numbers ("LastAppID"): two programs that
+// both had it open would give two modules the same one. So the window, for as
+// long as it has the file open, and vyxctl, for a command that writes it,
+// each hold a lock on it: a QLockFile beside it that names the process
+// holding it. A lock left by a process that has died is taken over.
+
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+
+class QLockFile;
+
+// The lock is held by another process, or cannot be made at all.
+class ESettingsLocked : public std::runtime_error {
+public:
+    explicit ESettingsLocked(const QString& message);
+};
+
+class TSettingsLock {
+public:
+    // Takes the lock for settingsFile, or raises ESettingsLocked naming the
+    // process that holds it.
+    explicit TSettingsLock(const QString& settingsFile);
+    ~TSettingsLock(); // releases it
+
+    // "VyxvozeRadavo.ini.lock" beside the file; in the system's temporary
+    // folder when its own folder does not let the user create files (a shared
+    // install whose settings file is writable to all).
+    static QString LockFileName(const QString& settingsFile);
+
+private:
+    std::unique_ptr<QLockFile> FLock;
+};
