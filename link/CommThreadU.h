@@ -39,6 +39,9 @@ public:
     void Open();
     void Close();
     bool IsActive() const;
+    // Open has started a connection that is not made yet (a name lookup or a
+    // TCP connect under way). Close abandons it.
+    bool IsOpening() const;
     // Why the link last failed (an open or close that failed, a socket error,
     // a lost line, the device server closing the connection), for the user;
     // empty since Open when nothing failed. Set on the main thread just before
@@ -53,7 +56,7 @@ public:
 
     // Transport selection. The three setters raise std::runtime_error "Cannot
     // change communication type while then communication is active." when a
-    // change is asked for while active.
+    // change is asked for while active or opening.
     void SetComPort(int number);
     int GetComPort() const;
     void SetLANMode(bool lan); // LAN forces DataBits 8

@@ -2,6 +2,7 @@
 // worker thread and the real clock: TCP (8-bit framed) and a pty in both
 // line forms, faults of the peer, and open/close stress.
 #include "LinkEventLog.h"
+#include "tests/support/DeadServer.h"
 #include "tests/support/SimProcess.h"
 
 #include "link/CommThreadU.h"
@@ -12,10 +13,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -45,40 +42,6 @@ struct TTcpRig {
     }
 };
 
-// A loopback listener that never completes a handshake: its accept queue
-// (backlog 0) is full with one connection, so the kernel drops every further
-// SYN, as on a dead network.
-class TDeadServer {
-public:
-    TDeadServer()
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::bind(FListener, reinterpret_cast<sockaddr*>(&address), size);
-        ::listen(FListener, 0);
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &size);
-        FPort = ntohs(address.sin_port);
-        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        FFilled = ::connect(FFiller, reinterpret_cast<sockaddr*>(&address), size) == 0;
-    }
-    ~TDeadServer()
-    {
-        ::close(FFiller);
-        ::close(FListener);
-    }
-    bool Filled() const { return FFilled; }
-    int Port() const { return FPort; }
-
-private:
-    int FListener = -1;
-    int FFiller = -1;
-    bool FFilled = false;
-    int FPort = 0;
-};
-
 } // namespace
 
 class TestLinkEndToEnd : public QObject {
@@ -92,7 +55,7 @@ private slots:
     void tcpRefusedConnection();
     void tcpConnectTimesOutAndStopAbandonsIt();
     void tcpStopDuringTheLookup();
-    void tcpPeerClosesWorkerGoesOn();
+    void tcpPeerCloseEndsTheSession();
     void ptyBothLineForms_data();
     void ptyBothLineForms();
     void ptyUnplugged();
@@ -214,13 +177,24 @@ void TestLinkEndToEnd::tcpConnectTimesOutAndStopAbandonsIt()
     QTRY_COMPARE(ev.events, QStringList{"error"});
     QVERIFY(!link.IsActive());
 
+    QVERIFY(!link.IsOpening());
+
     ev.events.clear();
     link.Open();
     QTest::qWait(50); // the lookup of a numeric address is done: the connect waits
+    // no transport change under a connection being made
+    QVERIFY(link.IsOpening());
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, link.SetIPAddress("10.1.2.3"));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, link.SetIPPort(dead.Port() + 1));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, link.SetLANMode(false));
+    QCOMPARE(link.GetIPAddress(), QString("127.0.0.1"));
     link.Close();
+    QVERIFY(!link.IsOpening());
     QCOMPARE(ev.events, QStringList{"close"});
     QTest::qWait(500); // well past the time-out: the attempt is gone, not timing out
     QCOMPARE(ev.events, QStringList{"close"});
+    link.SetLANMode(false);
+    QVERIFY(!link.LANMode());
 }
 
 void TestLinkEndToEnd::tcpStopDuringTheLookup()
@@ -240,18 +214,26 @@ void TestLinkEndToEnd::tcpStopDuringTheLookup()
     QVERIFY(!link.IsActive());
 }
 
-void TestLinkEndToEnd::tcpPeerClosesWorkerGoesOn()
+void TestLinkEndToEnd::tcpPeerCloseEndsTheSession()
 {
     TTcpRig rig;
     QVERIFY(rig.Start());
     auto& [sim, link, ev] = rig;
     QTRY_VERIFY(!ev.replies.isEmpty());
+    for (int i = 0; i < 20; ++i)
+        link.AddCommand(BytesOf({1, 2, 0x52, 0, std::uint8_t(i)}));
+    ev.events.clear();
     sim.Command("drop now");
-    QTRY_COMPARE(ev.Count("close"), 1);
+    QTRY_VERIFY(ev.events.contains("close"));
     QVERIFY(!link.IsActive());
-    // its sends go nowhere, so every request now times out
-    QTRY_VERIFY(ev.Count("timeout") >= 2);
-    QCOMPARE(ev.Count("error"), 0);
+    const int done = ev.Count("done");
+    // nothing of that session follows: no time-out, no request kept for the next one
+    QTest::qWait(1000);
+    QCOMPARE(ev.events.last(), QString("close"));
+    QCOMPARE(ev.Count("timeout") + ev.Count("commandtimeout") + ev.Count("error"), 0);
+    link.Open();
+    QTRY_VERIFY(ev.Count("reply") > 3);
+    QCOMPARE(ev.Count("done"), done);
 }
 
 void TestLinkEndToEnd::ptyBothLineForms_data()
