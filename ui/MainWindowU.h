@@ -116,6 +116,7 @@ private:
     void SetCardLabelsColor(std::uint32_t color);
     void ShowTransfer();
     void SetCardFrameColor(std::uint32_t color);
+    void ShowStartItem(bool start);
 
     void FirmwareReply(const TByteString& payload);
     void RegisterReply(const TByteString& payload);
