@@ -143,8 +143,9 @@ public:
         FQueue = queue;
         if (FRunning)
             return;
-        FRunning = true;
+        // the thread waits for the lock until this returns
         std::thread([self] { self->Run(); }).detach();
+        FRunning = true;
     }
 
     // Owner's thread: nothing is delivered from now on until the next Want.
