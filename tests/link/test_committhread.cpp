@@ -106,6 +106,7 @@ public:
     std::function<nanoseconds()> clock;
     bool failWrites = false;
     bool dropMarkSpace = false;
+    std::function<void()> beforeDrain;
 
     int Tcgetattr(int fd, termios* t) override
     {
@@ -122,6 +123,8 @@ public:
     int Tcdrain(int fd) override
     {
         log << "drain";
+        if (beforeDrain)
+            beforeDrain();
         return real.Tcdrain(fd);
     }
     ssize_t Write(int fd, const void* data, std::size_t size) override
@@ -596,24 +599,13 @@ void TestCommThread::adapterWithoutMarkSpaceEndsTheSession()
 
 void TestCommThread::unpluggedDuringADrainIsALostLine()
 {
-    // the adapter goes while the worker waits for the bytes before a parity switch
-    class TUnplugOnDrain : public TLineCalls {
-    public:
-        explicit TUnplugOnDrain(TPtyPeer& peer) : FPeer(peer) {}
-        int Tcdrain(int fd) override
-        {
-            FPeer.Unplug();
-            return real.Tcdrain(fd);
-        }
-
-    private:
-        TPtyPeer& FPeer;
-    };
     QStringList reports;
     AppErrors::SetHandler([&](const QString& message) { reports << message; });
     FLink->DataBits = 9;
     {
-        TUnplugOnDrain line(*FPeer);
+        // the adapter goes while the worker waits for the bytes before a parity switch
+        TLineRecorder line;
+        line.beforeDrain = [this] { FPeer->Unplug(); };
         Step(0ms);
         QTRY_COMPARE(FLog.events, (QStringList{"close", "error"}));
     }
