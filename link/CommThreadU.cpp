@@ -120,6 +120,10 @@ struct TCommThread::TImpl {
     TBatchMark commandBatch;
     bool closeAsked = false;
     bool socketConnected = false; // main thread
+    // Main thread: from Open until the connection is made, has failed or the
+    // link has closed. The socket is not active before it connects, and
+    // nothing may change the transport under an attempt.
+    bool opening = false;
 
     // Declared last so they go first: their threads call back into the above.
     std::unique_ptr<TClientSocket> socket;
@@ -160,6 +164,30 @@ struct TCommThread::TImpl {
     // Main thread: what the ending session raised and has not been delivered
     // yet is dropped.
     void EndSession() { ++session; }
+
+    // Main thread: the worker stops at the start of its next cycle and nothing
+    // the session raised is delivered any more.
+    void StopSession()
+    {
+        Pause();
+        EndSession();
+        opening = false;
+    }
+
+    void DropQueue()
+    {
+        q->HoldQueueLock();
+        const TQueueLockHeld held{queueLock};
+        queue.clear();
+    }
+
+    bool Busy() const { return opening || q->IsActive(); }
+
+    // The parity the mode's first byte goes out with.
+    TParityBits OpeningParity() const
+    {
+        return q->DataBits.load() == 8 ? TParityBits::prEven : TParityBits::prMark;
+    }
 
     // Raises one of the eight events, only when a receiver is attached at the
     // time it runs; the arguments travel as copies.
@@ -203,9 +231,13 @@ struct TCommThread::TImpl {
 
     QString FailureOf(const std::exception& e) const
     {
-        if (const auto* portError = dynamic_cast<const EComPort*>(&e))
+        if (const auto* portError = dynamic_cast<const EComPort*>(&e)) {
+            // the port's own words say more than the errno's text ("Operation not supported")
+            if (!portError->Detail().isEmpty())
+                return portError->Detail();
             return PortFailure(PortNames::DevicePath(port->Port()), portError->SystemError(),
                                QString::fromLocal8Bit(e.what()));
+        }
         return QString::fromLocal8Bit(e.what());
     }
 
@@ -325,13 +357,16 @@ struct TCommThread::TImpl {
 
     // A line that cannot be given the parity its mode needs will never carry
     // a request: the session ends with the reason instead of a time-out after
-    // every request. Nothing is written with the wrong parity.
+    // every request. Nothing is written with the wrong parity. A device that
+    // went away meanwhile is a lost line, whatever call noticed it.
     void SetLineParity(TParityBits parity)
     {
         try {
             port->SetParity(parity);
         } catch (const EComPort& e) {
-            if (e.ErrorNumber() == LineSettingsRefused)
+            if (e.DeviceGone())
+                LineLost(e.SystemError());
+            else if (e.ErrorNumber() == LineSettingsRefused)
                 LineFailed(QString::fromLocal8Bit(e.what()), true);
             throw;
         }
@@ -496,6 +531,12 @@ struct TCommThread::TImpl {
         });
     }
 
+    void LineLost(int errnoValue)
+    {
+        LineFailed(PortFailure(PortNames::DevicePath(port->Port()), errnoValue, QStringLiteral("the line was lost")),
+                   false);
+    }
+
     void SocketError(int& errorCode)
     {
         q->Close();
@@ -522,16 +563,14 @@ struct TCommThread::TImpl {
         port->OnAfterOpen = [this](TComPort*) { TransportOpened(); };
         port->OnAfterClose = [this](TComPort*) { TransportClosed(); };
         port->OnRxChar = [this](TComPort*, int count) { ComPortRxChar(count); };
-        port->OnLineLost = [this](TComPort*, int errnoValue) {
-            LineFailed(PortFailure(PortNames::DevicePath(port->Port()), errnoValue, QStringLiteral("the line was lost")),
-                       false);
-        };
+        port->OnLineLost = [this](TComPort*, int errnoValue) { LineLost(errnoValue); };
 
         socket = std::make_unique<TClientSocket>();
         socket->SetHost(InitialHost);
         socket->SetPort(InitialPort);
         socket->OnConnect = [this](TClientSocket*, TClientWinSocket*) {
             socketConnected = true;
+            opening = false;
             TransportOpened();
         };
         socket->OnDisconnect = [this](TClientSocket*, TClientWinSocket*) {
@@ -540,7 +579,10 @@ struct TCommThread::TImpl {
                 TransportClosed();
                 return;
             }
-            EndSession();
+            // The session ends here as after Close: a worker going on would
+            // only time out into a window that shows the link stopped.
+            StopSession();
+            DropQueue();
             // never connected: the host's name could not be looked up
             RaiseFailure(&TCommThread::OnClose, wasConnected
                                                     ? QStringLiteral("Connection closed by the device server")
@@ -588,9 +630,14 @@ void TCommThread::Open()
     d->lastError.clear();
     try {
         if (LANMode()) {
-            if (!d->socket->Active())
+            if (!d->socket->Active()) {
                 d->socket->SetActive(true);
+                d->opening = !d->socket->Active();
+            }
         } else if (!d->port->Connected()) {
+            // What the last session left on the port is no concern of this
+            // one: an 8-bit session must open after a 9-bit one was refused.
+            d->port->SetParity(d->OpeningParity());
             d->port->Open();
         }
     } catch (const std::exception& e) {
@@ -600,8 +647,7 @@ void TCommThread::Open()
 
 void TCommThread::Close()
 {
-    d->Pause();
-    d->EndSession();
+    d->StopSession();
     d->lastError.clear();
     const bool nested = std::exchange(d->closeAsked, true);
     try {
@@ -615,9 +661,7 @@ void TCommThread::Close()
         d->RaiseFailure(&TCommThread::OnCommError, d->FailureOf(e));
     }
     d->closeAsked = nested;
-    HoldQueueLock();
-    const TQueueLockHeld held{d->queueLock};
-    d->queue.clear();
+    d->DropQueue();
 }
 
 QString TCommThread::LastError() const
@@ -628,6 +672,11 @@ QString TCommThread::LastError() const
 bool TCommThread::IsActive() const
 {
     return LANMode() ? d->socket->Active() : d->port->Connected();
+}
+
+bool TCommThread::IsOpening() const
+{
+    return d->opening;
 }
 
 void TCommThread::AddCommand(const TByteString& body)
@@ -710,7 +759,7 @@ int TCommThread::GetComPort() const
 void TCommThread::SetLANMode(bool lan)
 {
     if (lan != LANMode()) {
-        if (IsActive())
+        if (d->Busy())
             throw std::runtime_error(ActiveChangeError);
         FLANMode = lan;
     }
@@ -722,7 +771,7 @@ void TCommThread::SetIPAddress(const QString& host)
 {
     if (host == d->socket->Host())
         return;
-    if (IsActive())
+    if (d->Busy())
         throw std::runtime_error(ActiveChangeError);
     d->socket->SetHost(host);
 }
@@ -736,7 +785,7 @@ void TCommThread::SetIPPort(int port)
 {
     if (port == d->socket->Port())
         return;
-    if (IsActive())
+    if (d->Busy())
         throw std::runtime_error(ActiveChangeError);
     d->socket->SetPort(port);
 }

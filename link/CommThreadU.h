@@ -69,6 +69,9 @@ public:
     void Open();
     void Close();
     bool IsActive() const;
+    // Open has started a connection that is not made yet (a name lookup or a
+    // TCP connect under way). Close abandons it.
+    bool IsOpening() const;
     // Why the link or the last queued request last failed (an open or close
     // that failed, a socket error, a lost line, the device server closing the
     // connection, no reply, a reply with a bad check word), for the user;
@@ -94,7 +97,7 @@ public:
 
     // Transport selection. The three setters raise std::runtime_error "Cannot
     // change communication type while then communication is active." when a
-    // change is asked for while active.
+    // change is asked for while active or opening.
     void SetComPort(int number);
     int GetComPort() const;
     void SetLANMode(bool lan); // LAN forces DataBits 8

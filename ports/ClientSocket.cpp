@@ -50,6 +50,8 @@ struct TLookupResult {
     int code = 0;
 };
 
+std::atomic<TClientSocket::TNameLookup> gNameLookup{&::getaddrinfo};
+
 // Blocks: runs on a thread of its own for a name.
 TLookupResult LookUp(const QByteArray& host)
 {
@@ -58,7 +60,7 @@ TLookupResult LookUp(const QByteArray& host)
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     TLookupResult result;
-    result.code = ::getaddrinfo(host.constData(), nullptr, &hints, &found);
+    result.code = gNameLookup.load()(host.constData(), nullptr, &hints, &found);
     if (result.code == 0 && found)
         result.address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
     if (found)
@@ -121,25 +123,85 @@ ESocketError ESocketError::SystemCall(int errnoValue, const QString& api)
     return CallFailed(QString::fromLocal8Bit(text), errnoValue, api);
 }
 
+namespace {
+
+// The name lookups of one socket, on one thread at a time. getaddrinfo cannot
+// be interrupted: a lookup given up (Stop, or a new attempt) is not waited for,
+// and its thread, once the call returns, drops that result and takes up the
+// latest lookup wanted, if any. A name server that never answers so holds one
+// thread, however often the user starts again.
+class TLookups {
+public:
+    using TDeliver = std::function<void(const TLookupResult&)>;
+
+    // Owner's thread: deliver (through queue) runs with the result unless
+    // the lookup is given up first.
+    void Want(const QByteArray& host, TMainThreadQueue* queue, TDeliver deliver, const std::shared_ptr<TLookups>& self)
+    {
+        std::lock_guard guard(FLock);
+        FNext = TRequest{host, ++FWanted, std::move(deliver)};
+        FQueue = queue;
+        if (FRunning)
+            return;
+        // the thread waits for the lock until this returns
+        std::thread([self] { self->Run(); }).detach();
+        FRunning = true;
+    }
+
+    // Owner's thread: nothing is delivered from now on until the next Want.
+    void GiveUp()
+    {
+        std::lock_guard guard(FLock);
+        FNext.reset();
+        ++FWanted;
+    }
+
+private:
+    struct TRequest {
+        QByteArray host;
+        quint64 number = 0;
+        TDeliver deliver;
+    };
+
+    void Run()
+    {
+        std::unique_lock guard(FLock);
+        while (FNext) {
+            const TRequest request = std::move(*FNext);
+            FNext.reset();
+            guard.unlock();
+            const TLookupResult result = LookUp(request.host);
+            guard.lock();
+            if (request.number == FWanted)
+                FQueue->Post([deliver = request.deliver, result] { deliver(result); });
+        }
+        FRunning = false;
+    }
+
+    std::mutex FLock;
+    std::optional<TRequest> FNext;
+    quint64 FWanted = 0; // the number of the lookup still wanted
+    TMainThreadQueue* FQueue = nullptr;
+    bool FRunning = false;
+};
+
+} // namespace
+
 struct TClientSocket::TImpl {
     explicit TImpl(TClientSocket* q) : Q(q)
     {
         FConnectTimer.setSingleShot(true);
         FConnectTimer.setInterval(DefaultConnectTimeoutMs);
     }
+    // Before the queue goes: a lookup that returns later delivers nowhere.
+    ~TImpl() { FLookups->GiveUp(); }
 
     TClientSocket* const Q;
 
     // Owner's thread only.
     QString FHost;
     int FPort = 0;
-    // A name lookup under way. Its thread posts the result only while the
-    // lookup is still wanted: giving it up clears the queue under the lock.
-    struct TLookup {
-        std::mutex lock;
-        TMainThreadQueue* queue = nullptr;
-    };
-    std::shared_ptr<TLookup> FLookup;
+    const std::shared_ptr<TLookups> FLookups = std::make_shared<TLookups>();
     QSocketNotifier* FReadNotifier = nullptr;
     QSocketNotifier* FConnectNotifier = nullptr;
     QTimer FConnectTimer;
@@ -232,21 +294,13 @@ void TClientSocket::TImpl::Open()
     // getaddrinfo blocks, and Qt's own lookup hands its result over in ways
     // the thread checker cannot follow: a thread of our own, posting through
     // the socket's queue.
-    FLookup = std::make_shared<TLookup>();
-    FLookup->queue = &FHandOver;
-    std::thread([lookup = FLookup, host, done] {
-        const TLookupResult result = LookUp(host);
-        std::lock_guard lock(lookup->lock);
-        if (lookup->queue)
-            lookup->queue->Post(done(result));
-    }).detach();
+    FLookups->Want(host, &FHandOver, [done](const TLookupResult& result) { done(result)(); }, FLookups);
 }
 
 void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const TLookupResult& result)
 {
     if (generation != FGeneration)
         return;
-    FLookup.reset();
 
     const std::optional<quint32> address = result.address;
     if (!address) {
@@ -347,11 +401,7 @@ void TClientSocket::TImpl::Readable(quint64 generation)
 bool TClientSocket::TImpl::ReleaseHandle()
 {
     FConnectTimer.stop();
-    if (FLookup) {
-        std::lock_guard lock(FLookup->lock);
-        FLookup->queue = nullptr;
-    }
-    FLookup.reset();
+    FLookups->GiveUp();
     DropNotifier(FReadNotifier);
     DropNotifier(FConnectNotifier);
     int handle;
@@ -564,6 +614,11 @@ void TClientSocket::SetActive(bool active)
         d->Open();
     else if (!active)
         d->Disconnect(true);
+}
+
+TClientSocket::TNameLookup TClientSocket::SetNameLookup(TNameLookup lookup)
+{
+    return gNameLookup.exchange(lookup ? lookup : &::getaddrinfo);
 }
 
 void TClientSocket::SetConnectTimeout(int ms)

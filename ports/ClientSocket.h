@@ -13,6 +13,8 @@
 #include <memory>
 #include <stdexcept>
 
+struct addrinfo;
+
 class ESocketError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -68,6 +70,11 @@ public:
     // that never answers keeps the attempt going for the kernel's retry time.
     static constexpr int DefaultConnectTimeoutMs = 5000;
     void SetConnectTimeout(int ms);
+
+    // The blocking name lookup, getaddrinfo unless replaced (a test puts in
+    // one that hangs as a dead name server does). Returns the previous one.
+    using TNameLookup = int (*)(const char* host, const char* service, const addrinfo* hints, addrinfo** found);
+    static TNameLookup SetNameLookup(TNameLookup lookup);
 
     TClientWinSocket* Socket();
 

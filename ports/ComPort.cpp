@@ -27,6 +27,7 @@
 
 #include <QtGlobal>
 
+#include <cerrno>
 #include <iterator>
 #include <mutex>
 #include <shared_mutex>
@@ -99,7 +100,13 @@ EComPort::EComPort(int errorNumber, int systemError, const QString& detail)
     : std::runtime_error(FullMessage(errorNumber, SystemErrorFor(errorNumber, systemError), detail))
     , FErrorNumber(errorNumber)
     , FSystemError(SystemErrorFor(errorNumber, systemError))
+    , FDetail(detail)
 {
+}
+
+bool EComPort::IsDeviceGone(int errnoValue)
+{
+    return errnoValue == EIO || errnoValue == ENXIO || errnoValue == ENODEV;
 }
 
 QString EComPort::MessageText(int errorNumber)
@@ -135,6 +142,9 @@ struct TComPort::TImpl {
 
     std::mutex lineLock;
     TDTRFlowControl appliedDTR = TDTRFlowControl::dtrDisable; // lineLock: as the device has it
+    // lineLock: a change failed half way, so the device may hold neither the
+    // recorded line nor the one asked for; the next change is applied whole.
+    bool lineInDoubt = false;
 
     mutable std::shared_mutex fdLock;
     int fd = -1;
@@ -149,26 +159,35 @@ struct TComPort::TImpl {
         return line;
     }
 
-    // Compare first; a change reaches an open port before the setter returns.
+    // Compare first; a change reaches an open port before the setter returns,
+    // and is recorded only once the driver has taken it: a parity that was
+    // refused or never applied must not pass for the line's.
     template <class T>
     void ChangeLine(T TLineSettings::*field, T value)
     {
-        {
-            std::lock_guard lock(settingsLock);
-            if (line.*field == value)
-                return;
-            line.*field = value;
-        }
         std::lock_guard lineGuard(lineLock);
-        const TLineSettings now = Line(); // the latest, also when another setter ran meanwhile
-        std::shared_lock fdGuard(fdLock);
-        if (fd < 0)
+        TLineSettings wanted = Line();
+        if (wanted.*field == value && !lineInDoubt)
             return;
-        // Drain first: the driver applies the new parity to bytes still in its
-        // queue, and the 9-bit address byte must leave with MARK.
-        DrainOutput(fd);
-        ApplyLine(fd, now, now.ControlDTR != appliedDTR, device);
-        appliedDTR = now.ControlDTR;
+        wanted.*field = value;
+        {
+            std::shared_lock fdGuard(fdLock);
+            if (fd >= 0) {
+                // Drain first: the driver applies the new parity to bytes still
+                // in its queue, and the 9-bit address byte must leave with MARK.
+                DrainOutput(fd);
+                try {
+                    ApplyLine(fd, wanted, wanted.ControlDTR != appliedDTR || lineInDoubt, device);
+                } catch (...) {
+                    lineInDoubt = true;
+                    throw;
+                }
+                appliedDTR = wanted.ControlDTR;
+                lineInDoubt = false;
+            }
+        }
+        std::lock_guard lock(settingsLock);
+        line = wanted;
     }
 
     void RunEvents(std::shared_ptr<TEventThread> ev, int lineFd);
@@ -366,6 +385,7 @@ void TComPort::Open()
             const TLineSettings now = d->Line();
             ApplyLine(lineFd, now, true, path);
             d->appliedDTR = now.ControlDTR;
+            d->lineInDoubt = false;
             RequestLowLatency(lineFd);
             // The line discipline may hold bytes it took in before the line was
             // raw (cooked, even echoed): they are nobody's reply.

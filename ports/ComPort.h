@@ -19,11 +19,19 @@ public:
     EComPort(int errorNumber, int systemError, const QString& detail);
     int ErrorNumber() const { return FErrorNumber; }
     int SystemError() const { return FSystemError; }
+    // What went wrong in words, naming the device; empty when the message
+    // text and the errno say it all.
+    const QString& Detail() const { return FDetail; }
+    // The device went away under the call (adapter unplugged, pty hung up),
+    // whichever call it was: a lost line, not a refusal.
+    bool DeviceGone() const { return IsDeviceGone(FSystemError); }
+    static bool IsDeviceGone(int errnoValue);
     static QString MessageText(int errorNumber);
 
 private:
     int FErrorNumber;
     int FSystemError;
+    QString FDetail;
 };
 
 enum class TBaudRate { brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
@@ -62,8 +70,11 @@ public:
     // Setters compare first; a changed line setting is applied to an open port
     // before the setter returns (EComPort 7). A change drains the output first,
     // within the write time-out of the bytes still queued (else EComPort 2
-    // with ETIMEDOUT, output flushed). A driver that cannot
-    // do MARK or SPACE parity is refused with EComPort 7 naming the device.
+    // with ETIMEDOUT, output flushed; a drain that fails is EComPort 2 too). A
+    // driver that cannot do MARK or SPACE parity is refused with EComPort 7
+    // naming the device. On an open port a setting is recorded (and read back
+    // by the getter) only once the driver has taken it: after a failure the
+    // same value is tried again.
     QString Port() const;
     void SetPort(const QString& name); // exact comparison; reopens when open
     TBaudRate BaudRate() const;

@@ -86,12 +86,6 @@ bool NoModemLines(int errnoValue)
     return errnoValue == ENOTTY || errnoValue == EINVAL;
 }
 
-// The device went away under us (adapter unplugged, pty hung up).
-bool DeviceGone(int errnoValue)
-{
-    return errnoValue == EIO || errnoValue == ENXIO || errnoValue == ENODEV;
-}
-
 std::optional<speed_t> SpeedConstant(int bitsPerSecond)
 {
     struct TEntry {
@@ -169,8 +163,9 @@ public:
         event.sigev_notify = SIGEV_THREAD_ID;
         event.sigev_signo = Signal();
         event._sigev_un._tid = ::gettid(); // glibc has no name for the field
+        // without a timer the drain would have no time limit: it is not tried
         if (::timer_create(CLOCK_MONOTONIC, &event, &FTimer) != 0)
-            Raise(7, errno);
+            Raise(2, errno);
         const timespec tick{0, kTickMs * 1000000L};
         const itimerspec every{tick, tick};
         ::timer_settime(FTimer, 0, &every, nullptr);
@@ -285,8 +280,10 @@ void DrainOutput(int fd)
     const auto deadline = WriteDeadline(queued);
     const TDrainTicker ticker;
     while (Sys().Tcdrain(fd) != 0) {
+        // the bytes before did not leave (a device gone, an I/O error): a
+        // failure of the output, not a refusal of the line settings
         if (errno != EINTR)
-            Raise(7, errno);
+            Raise(2, errno);
         if (std::chrono::steady_clock::now() >= deadline) {
             FlushOutput(fd);
             Raise(2, ETIMEDOUT);
@@ -335,7 +332,7 @@ void RequestLowLatency(int fd)
 
 void FlushBoth(int fd)
 {
-    if (Sys().Tcflush(fd, TCIOFLUSH) != 0 && !DeviceGone(errno))
+    if (Sys().Tcflush(fd, TCIOFLUSH) != 0 && !EComPort::IsDeviceGone(errno))
         Raise(5, errno);
 }
 

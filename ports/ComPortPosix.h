@@ -66,7 +66,7 @@ void CloseDevice(int fd);
 // Waits until the bytes queued for output have left, for at most their write
 // time-out. When the line does not take them in that time (an adapter that
 // stopped taking bytes), the output is flushed and number 2 raised with
-// ETIMEDOUT; any other failure is number 7.
+// ETIMEDOUT; any other failure is number 2 with its errno.
 void DrainOutput(int fd);
 // Applies the line: termios at once, then (with modemLines) DTR and RTS.
 // Number 7. The caller drains first where bytes must leave with the old

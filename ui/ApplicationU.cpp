@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QSessionManager>
 
+#include <cstdio>
 #include <exception>
 
 TApplication::TApplication(int& argc, char** argv)
@@ -34,6 +35,12 @@ void InstallErrorBox()
 void CloseOnRequestToEnd(TMainWindow& window, TTerminationSignals& termination)
 {
     const auto close = [&window] {
+        // Nobody may be there to answer a message box (a logout, kill): what
+        // still fails on the way out, such as saving the settings, goes to
+        // stderr and the program ends all the same.
+        AppErrors::SetHandler([](const QString& message) {
+            std::fprintf(stderr, "%s: %s\n", ApplicationTitle, qUtf8Printable(message));
+        });
         // as Esc would, so that a dialog cannot hold the program up
         if (QWidget* dialog = QApplication::activeModalWidget())
             dialog->close();

@@ -29,5 +29,5 @@ void InstallErrorBox();
 // terminal, the session manager's end of session), the program ends as by the
 // window's close box: an open dialog cancelled, the link closed first, the
 // settings saved when the window goes. Nothing asks the user or holds the
-// session up.
+// session up: from then on errors go to stderr instead of a message box.
 void CloseOnRequestToEnd(TMainWindow& window, TTerminationSignals& termination);

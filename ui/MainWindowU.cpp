@@ -444,12 +444,24 @@ void TMainWindow::Start1Click()
 {
     FTransfer.Cleared();
     ShowTransfer();
-    if (FCommThread->IsActive()) {
+    // while the connection is being made the item is Stop already: it abandons the attempt
+    if (FCommThread->IsActive() || FCommThread->IsOpening()) {
         FCommThread->Close();
         SetLamp(clBtnFace);
     } else {
         FCommThread->Open();
+        if (FCommThread->IsOpening()) {
+            ShowStartItem(false);
+            UpdateControls();
+        }
     }
+}
+
+// Start while the link is stopped, Stop while it runs or is being opened.
+void TMainWindow::ShowStartItem(bool start)
+{
+    ui->Start1->setText(start ? FTexts.mainMenuStart : FTexts.mainMenuStop);
+    ui->Start1->setIcon(start ? FStartIcon : FStopIcon);
 }
 
 // --- the settings dialog --------------------------------------------------------
@@ -464,7 +476,7 @@ void TMainWindow::Nastaven1Click()
     TCommThread& link = *FCommThread;
     // the link's setters refuse while it is open, and by then the card and
     // the port would already be changed
-    if (!FSettingDlg || link.IsActive())
+    if (!FSettingDlg || link.IsActive() || link.IsOpening())
         return;
     FSettingDlg->Fill({link.GetComPort(), link.DataBits, link.GetIPAddress(), link.GetIPPort(), link.LANMode(),
                        NormalizeCardNumber(FServiceCard)});
@@ -588,7 +600,8 @@ void TMainWindow::UpdateControls()
     const bool active = FCommThread->IsActive();
     ui->SetAddressBtn->setEnabled(active);
     ui->Button1->setEnabled(ui->SetAddressBtn->isEnabled());
-    ui->Nastaven1->setEnabled(!active);
+    // the transport cannot change under a connection being made either
+    ui->Nastaven1->setEnabled(!active && !FCommThread->IsOpening());
     ui->WriteMI->setEnabled(active);
     ui->SpeedButton1->setEnabled(active);
     if (MasterWrite()) {
@@ -691,8 +704,7 @@ void TMainWindow::CommThreadOpen(TCommThread*)
 {
     FTransfer.Cleared();
     ShowTransfer();
-    ui->Start1->setText(FTexts.mainMenuStop);
-    ui->Start1->setIcon(FStopIcon);
+    ShowStartItem(false);
     UpdateControls();
     ResetInformationLabels();
     FFirmwareRequestPending = true;
@@ -704,9 +716,11 @@ void TMainWindow::CommThreadClose(TCommThread*)
     // the status text stays as the designs have it, unless a Write was cut
     // off; the lamp says why
     ui->S1->setToolTip(FCommThread->LastError());
+    // stopped, also when the device server closed the link: no late time-out turns it red
+    Timer1->stop();
+    SetLamp(clBtnFace);
     BlankPreset();
-    ui->Start1->setText(FTexts.mainMenuStart);
-    ui->Start1->setIcon(FStartIcon);
+    ShowStartItem(true);
     UpdateControls();
     ResetInformationLabels();
     FTransfer.LinkEnded();
@@ -739,6 +753,11 @@ void TMainWindow::CommThreadError(TCommThread*)
     FTransfer.Cleared();
     FTransfer.LinkEnded();
     ShowTransfer();
+    // a connection that could not be made leaves the link stopped
+    if (!FCommThread->IsActive() && !FCommThread->IsOpening()) {
+        ShowStartItem(true);
+        UpdateControls();
+    }
 }
 
 void TMainWindow::CommThreadCommandDone(TCommThread*)

@@ -119,6 +119,7 @@ private:
     void ShowTransfer();
     void ShowIndicatorHints(std::optional<std::uint8_t> flags);
     void SetCardFrameColor(std::uint32_t color);
+    void ShowStartItem(bool start);
 
     void FirmwareReply(const TByteString& payload);
     void RegisterReply(const TByteString& payload);

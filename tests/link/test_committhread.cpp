@@ -35,8 +35,15 @@ public:
         FSlavePath = QString::fromLocal8Bit(ptsname(FMaster));
         fcntl(FMaster, F_SETFL, fcntl(FMaster, F_GETFL) | O_NONBLOCK);
     }
-    ~TPtyPeer() { ::close(FMaster); }
+    ~TPtyPeer() { Unplug(); }
     int MasterFd() const { return FMaster; }
+    // The far end goes away, as an adapter pulled out.
+    void Unplug()
+    {
+        if (FMaster >= 0)
+            ::close(FMaster);
+        FMaster = -1;
+    }
     QString SlavePath() const { return FSlavePath; }
 
     // Every request written since the last call, decoded.
@@ -100,6 +107,7 @@ public:
     std::function<nanoseconds()> clock;
     bool failWrites = false;
     bool dropMarkSpace = false;
+    std::function<void()> beforeDrain;
 
     int Tcgetattr(int fd, termios* t) override
     {
@@ -116,6 +124,8 @@ public:
     int Tcdrain(int fd) override
     {
         log << "drain";
+        if (beforeDrain)
+            beforeDrain();
         return real.Tcdrain(fd);
     }
     ssize_t Write(int fd, const void* data, std::size_t size) override
@@ -200,6 +210,7 @@ private slots:
     void nineBitSendMarksTheAddressByte();
     void failedWriteTimesOut();
     void adapterWithoutMarkSpaceEndsTheSession();
+    void unpluggedDuringADrainIsALostLine();
     void stuckAdapterEndsInWriteErrorAndCloseReturns();
     void transportSettings();
     void settingsRefusedWhileActive();
@@ -576,18 +587,48 @@ void TestCommThread::adapterWithoutMarkSpaceEndsTheSession()
     QStringList reports;
     AppErrors::SetHandler([&](const QString& message) { reports << message; });
     FLink->DataBits = 9;
-    {
-        TLineRecorder recorder;
-        recorder.dropMarkSpace = true;
-        Step(0ms);
-        // nothing goes out with the wrong parity
-        QCOMPARE(recorder.log.filter("write").size(), 0);
-    }
+    TLineRecorder recorder;
+    recorder.dropMarkSpace = true;
+    Step(0ms);
+    // nothing goes out with the wrong parity
+    QCOMPARE(recorder.log.filter("write").size(), 0);
     AppErrors::SetHandler({});
     QCOMPARE(FLog.events, (QStringList{"close", "error"}));
     QVERIFY(!FLink->IsActive());
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports[0].contains(FPeer->SlavePath()) && reports[0].contains("9-bit"), qPrintable(reports[0]));
+
+    // the 8-bit form needs no MARK: that adapter still opens for it
+    FLink->DataBits = 8;
+    recorder.log.clear();
+    FLink->Open();
+    QVERIFY(FLink->IsActive());
+    QCOMPARE(recorder.log.first(), QString("parity even"));
+    // and a 9-bit open says why it cannot be
+    FLink->Close();
+    FLink->DataBits = 9;
+    FLog.events.clear();
+    FLink->Open();
+    QCOMPARE(FLog.events, QStringList{"error"});
+    QVERIFY2(FLink->LastError().contains("cannot send MARK or SPACE parity"), qPrintable(FLink->LastError()));
+}
+
+void TestCommThread::unpluggedDuringADrainIsALostLine()
+{
+    QStringList reports;
+    AppErrors::SetHandler([&](const QString& message) { reports << message; });
+    FLink->DataBits = 9;
+    {
+        // the adapter goes while the worker waits for the bytes before a parity switch
+        TLineRecorder line;
+        line.beforeDrain = [this] { FPeer->Unplug(); };
+        Step(0ms);
+        QTRY_COMPARE(FLog.events, (QStringList{"close", "error"}));
+    }
+    AppErrors::SetHandler({});
+    QCOMPARE(reports, QStringList{}); // no box: nothing was refused
+    const QString why = FLink->LastError();
+    QVERIFY2(why.startsWith(FPeer->SlavePath() + ": ") && !why.contains("SetCommState"), qPrintable(why));
 }
 
 void TestCommThread::stuckAdapterEndsInWriteErrorAndCloseReturns()

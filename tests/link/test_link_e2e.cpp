@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+
 #include <chrono>
 
 namespace {
@@ -54,7 +55,7 @@ private slots:
     void tcpRefusedConnection();
     void tcpConnectTimesOutAndStopAbandonsIt();
     void tcpStopDuringTheLookup();
-    void tcpPeerClosesWorkerGoesOn();
+    void tcpPeerCloseEndsTheSession();
     void ptyBothLineForms_data();
     void ptyBothLineForms();
     void ptyUnplugged();
@@ -176,13 +177,24 @@ void TestLinkEndToEnd::tcpConnectTimesOutAndStopAbandonsIt()
     QTRY_COMPARE(ev.events, QStringList{"error"});
     QVERIFY(!link.IsActive());
 
+    QVERIFY(!link.IsOpening());
+
     ev.events.clear();
     link.Open();
     QTest::qWait(50); // the lookup of a numeric address is done: the connect waits
+    // no transport change under a connection being made
+    QVERIFY(link.IsOpening());
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, link.SetIPAddress("10.1.2.3"));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, link.SetIPPort(dead.Port() + 1));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, link.SetLANMode(false));
+    QCOMPARE(link.GetIPAddress(), QString("127.0.0.1"));
     link.Close();
+    QVERIFY(!link.IsOpening());
     QCOMPARE(ev.events, QStringList{"close"});
     QTest::qWait(500); // well past the time-out: the attempt is gone, not timing out
     QCOMPARE(ev.events, QStringList{"close"});
+    link.SetLANMode(false);
+    QVERIFY(!link.LANMode());
 }
 
 void TestLinkEndToEnd::tcpStopDuringTheLookup()
@@ -202,18 +214,26 @@ void TestLinkEndToEnd::tcpStopDuringTheLookup()
     QVERIFY(!link.IsActive());
 }
 
-void TestLinkEndToEnd::tcpPeerClosesWorkerGoesOn()
+void TestLinkEndToEnd::tcpPeerCloseEndsTheSession()
 {
     TTcpRig rig;
     QVERIFY(rig.Start());
     auto& [sim, link, ev] = rig;
     QTRY_VERIFY(!ev.replies.isEmpty());
+    for (int i = 0; i < 20; ++i)
+        link.AddCommand(BytesOf({1, 2, 0x52, 0, std::uint8_t(i)}));
+    ev.events.clear();
     sim.Command("drop now");
-    QTRY_COMPARE(ev.Count("close"), 1);
+    QTRY_VERIFY(ev.events.contains("close"));
     QVERIFY(!link.IsActive());
-    // its sends go nowhere, so every request now times out
-    QTRY_VERIFY(ev.Count("timeout") >= 2);
-    QCOMPARE(ev.Count("error"), 0);
+    const int done = ev.Count("done");
+    // nothing of that session follows: no time-out, no request kept for the next one
+    QTest::qWait(1000);
+    QCOMPARE(ev.events.last(), QString("close"));
+    QCOMPARE(ev.Count("timeout") + ev.Count("commandtimeout") + ev.Count("error"), 0);
+    link.Open();
+    QTRY_VERIFY(ev.Count("reply") > 3);
+    QCOMPARE(ev.Count("done"), done);
 }
 
 void TestLinkEndToEnd::ptyBothLineForms_data()

@@ -1,5 +1,6 @@
 #include "base/AppErrors.h"
 #include "ports/ClientSocket.h"
+#include "tests/support/ThreadCount.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -8,6 +9,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <netdb.h>
 #include <sys/resource.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,8 +18,32 @@
 #include <cerrno>
 #include <csignal>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <thread>
+
+namespace {
+// A name server that answers only once the test lets it.
+struct THangingNameServer {
+    static inline std::mutex lock;
+    static inline std::condition_variable changed;
+    static inline bool answering = false;
+
+    static int LookUp(const char* host, const char* service, const addrinfo* hints, addrinfo** found)
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [] { return answering; });
+        return ::getaddrinfo(host, service, hints, found);
+    }
+    static void Answer()
+    {
+        std::lock_guard guard(lock);
+        answering = true;
+        changed.notify_all();
+    }
+};
+}
 
 // The client against a loopback server; events are logged in order as
 // "connect", "read", "disconnect" and "error:<kind>:<code>".
@@ -262,6 +288,25 @@ private slots:
                      .match(FReports[0]).hasMatch(),
                  qPrintable(FReports[0]));
         QVERIFY(!FClient->Active());
+    }
+
+    // Stop and Start again while the name server does not answer: one lookup
+    // thread, and only the attempt still under way gets the answer.
+    void hangingLookupsHoldOneThread()
+    {
+        const TClientSocket::TNameLookup previous = TClientSocket::SetNameLookup(&THangingNameServer::LookUp);
+        const int threads = ThreadCount();
+        for (int i = 0; i < 50; ++i) {
+            ConnectTo("localhost", FServer.serverPort());
+            FClient->SetActive(false);
+        }
+        ConnectTo("localhost", FServer.serverPort());
+        QVERIFY2(ThreadCount() <= threads + 1, qPrintable(QString::number(ThreadCount() - threads)));
+        THangingNameServer::Answer();
+        QTRY_VERIFY(FClient->Active());
+        QTRY_COMPARE(ThreadCount(), threads);
+        QCOMPARE(FEvents, QStringList(50, "disconnect") << "connect");
+        TClientSocket::SetNameLookup(previous);
     }
 
     void openRejectsMissingResources_data()

@@ -5,6 +5,7 @@
 #include "ports/ComPort.h"
 #include "ports/ComPortPosix.h"
 #include "ports/PortNames.h"
+#include "tests/support/ThreadCount.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -113,11 +114,6 @@ double CpuMsOver(std::chrono::milliseconds wall)
     const double before = ProcessCpuMs();
     std::this_thread::sleep_for(wall);
     return ProcessCpuMs() - before;
-}
-
-int ThreadCount()
-{
-    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 // Records the port's system calls (and forwards them to the system), or fails
@@ -1033,7 +1029,15 @@ void TestComPort::lineThatStopsTakingBytes()
         expectTimeout([&] { port.SetParity(TParityBits::prMark); });
         const std::vector<TRecorder::TCall> calls = recorder.Calls();
         QCOMPARE(calls.back().name, std::string("tcflush"));
-        QCOMPARE(port.Parity(), TParityBits::prMark); // stored, reaching the line with the next change
+        QCOMPARE(port.Parity(), TParityBits::prNone); // never reached the line
+    }
+    {
+        // so the next address byte is not sent without its switch
+        TRecorder recorder;
+        port.SetParity(TParityBits::prMark);
+        const std::vector<TRecorder::TCall> line = recorder.LineCalls();
+        QCOMPARE(line.size(), size_t(2));
+        QCOMPARE(line[1].cflag & kParityBits, tcflag_t(PARENB | CMSPAR | PARODD));
     }
 
     // the far end reads nothing: fill the line until it takes no more (the pty
@@ -1081,6 +1085,7 @@ void TestComPort::markSpaceIsReadBack()
             QVERIFY2(message.startsWith("SetCommState function failed: " + pty.slavePath) && message.contains("9-bit"),
                      qPrintable(message));
         }
+        QCOMPARE(port.Parity(), TParityBits::prEven); // the refused parity is not the line's
         port.SetParity(TParityBits::prEven);
     }
     port.Close();

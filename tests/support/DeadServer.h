@@ -1,8 +1,8 @@
 #pragma once
-// A TCP peer that never answers a connect, for tests of connect time-outs and
-// of an interrupted connect.
+// A device server that does not answer, on the loopback interface.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,15 +28,34 @@ public:
     }
     ~TDeadServer()
     {
+        ::close(FAccepted);
         ::close(FFiller);
         ::close(FListener);
     }
     bool Filled() const { return FFilled; }
     int Port() const { return FPort; }
 
+    // Takes the waiting connection: the queue has room again, so an attempt
+    // that is still retrying its SYN gets through.
+    void Revive()
+    {
+        ::fcntl(FListener, F_SETFL, O_NONBLOCK);
+        FAccepted = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    // Whether anyone connected since Revive.
+    bool Reached()
+    {
+        const int other = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (other >= 0)
+            ::close(other);
+        return other >= 0;
+    }
+
 private:
     int FListener = -1;
     int FFiller = -1;
+    int FAccepted = -1;
     bool FFilled = false;
     int FPort = 0;
 };
+

@@ -4,6 +4,8 @@
 // than QProcess: ThreadSanitizer's runtime cannot follow the clone() call that
 // QProcess makes, and these tests run under it.
 
+#include "tests/support/ReadAvailable.h"
+
 #include <QByteArrayList>
 #include <QRegularExpression>
 #include <QStringList>
@@ -92,10 +94,7 @@ public:
 private:
     QByteArray ReadOutput()
     {
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(FOut, buf, sizeof buf)) > 0)
-            FOutput.append(buf, n);
+        ReadAvailable(FOut, FOutput);
         return FOutput;
     }
 

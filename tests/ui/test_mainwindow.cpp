@@ -8,6 +8,8 @@
 #include "base/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
+#include "ports/TerminationSignals.h"
+#include "ui/ApplicationU.h"
 #include "module/ModuleRequestsU.h"
 
 #include <QAction>
@@ -17,8 +19,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QToolButton>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 const QByteArray MasterOn = "[Version]\nSetMaster=1\n";
@@ -74,6 +80,7 @@ private slots:
     void setByCardFrame();
 
     void settingsAreAppliedAndSavedBack();
+    void failedSaveIsReportedNotFatal_data();
     void failedSaveIsReportedNotFatal();
 
     void renderings();
@@ -454,19 +461,43 @@ void TestMainWindow::settingsAreAppliedAndSavedBack()
         QVERIFY2(saved.contains(line), line);
 }
 
+void TestMainWindow::failedSaveIsReportedNotFatal_data()
+{
+    QTest::addColumn<bool>("bySignal");
+    QTest::newRow("closed by the user: in a box") << false;
+    QTest::newRow("closed by SIGTERM: on stderr, no box to wait on") << true;
+}
+
 void TestMainWindow::failedSaveIsReportedNotFatal()
 {
+    QFETCH(bool, bySignal);
     TProgramFolder folder;
     // a folder where the file should be: no write can succeed, not even as root
     QVERIFY(QDir(folder.Path()).mkdir("VyxvozeRadavo.ini"));
     QStringList reports;
     AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
+    QTemporaryFile printed;
+    QVERIFY(printed.open());
+    const int stderrBefore = ::dup(STDERR_FILENO);
+    ::dup2(printed.handle(), STDERR_FILENO);
     {
+        TTerminationSignals termination;
+        QString error;
+        QVERIFY(termination.Install(error));
         TMainWindow window(folder.Path());
+        CloseOnRequestToEnd(window, termination);
+        window.show();
+        if (bySignal) {
+            ::kill(::getpid(), SIGTERM);
+            QTRY_VERIFY(!window.isVisible());
+        }
     }
+    ::dup2(stderrBefore, STDERR_FILENO);
+    ::close(stderrBefore);
     AppErrors::SetHandler(nullptr);
-    QCOMPARE(reports.size(), 1);
-    QVERIFY2(reports.first().startsWith("Unable to write to"), qPrintable(reports.first()));
+    QCOMPARE(reports.size(), bySignal ? 0 : 1);
+    QVERIFY(printed.seek(0)); // the writes to stderr moved the shared offset
+    QCOMPARE(printed.readAll().contains("Unable to write to"), bySignal);
 }
 
 void TestMainWindow::renderings()

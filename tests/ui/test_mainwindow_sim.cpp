@@ -4,7 +4,9 @@
 #include "MainWindowTestSupport.h"
 
 #include "link/CommThreadU.h"
+#include "ports/ClientSocket.h"
 #include "ports/TerminationSignals.h"
+#include "tests/support/DeadServer.h"
 #include "tests/support/SimProcess.h"
 #include "ui/ApplicationU.h"
 
@@ -44,6 +46,7 @@ private slots:
     void closingWhileRunningNeedsNoSecondAction();
     void terminationClosesLinkThenSavesSettings();
     void lampToolTipSaysWhyTheLinkFailed();
+    void stopAbandonsAConnectionBeingMade();
     void addressChangeRequeuesInformationRequests();
     void typedAddressIsUsedAtOnce_data();
     void typedAddressIsUsedAtOnce();
@@ -203,6 +206,11 @@ void TestMainWindowSim::lampToolTipSaysWhyTheLinkFailed()
     const int port = FSimulator->TcpPort();
     FSimulator.reset();
     QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection closed by the device server"), LinkWaitMs);
+    // stopped, and it stays so: no time-out of the closed link turns it red
+    QCOMPARE(LampBrush(*FWindow), clBtnFace);
+    QTest::qWait(1000);
+    QCOMPARE(LampBrush(*FWindow), clBtnFace);
+    QVERIFY(StatusText(*FWindow) != QStringLiteral("Timed out!"));
 
     Control<QAction>(*FWindow, "Start1")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(lamp->toolTip(), QStringLiteral("Connection refused: 127.0.0.1:%1").arg(port),
@@ -213,6 +221,37 @@ void TestMainWindowSim::lampToolTipSaysWhyTheLinkFailed()
     QVERIFY(FSimulator->Start({"--tcp", QStringLiteral("127.0.0.1:%1").arg(port)}));
     Connect();
     QCOMPARE(lamp->toolTip(), QString());
+}
+
+// A device server that does not answer: Stop during the connect gives it up
+// for good, and the settings wait for it.
+void TestMainWindowSim::stopAbandonsAConnectionBeingMade()
+{
+    TMainWindow& window = *FWindow;
+    TDeadServer dead;
+    QVERIFY(dead.Filled());
+    window.CommThread().SetIPPort(dead.Port());
+    auto* start = Control<QAction>(window, "Start1");
+    auto* settings = Control<QAction>(window, "Nastaven1");
+    start->trigger();
+    QCOMPARE(start->text(), QStringLiteral("Stop"));
+    QVERIFY(!settings->isEnabled());
+    QTest::qWait(1000);
+    start->trigger();
+    QCOMPARE(start->text(), QStringLiteral("Start"));
+    QCOMPARE(LampBrush(window), clBtnFace);
+    QVERIFY(settings->isEnabled());
+    // an attempt that fails on its own leaves the window stopped as well
+    window.CommThread().ClientSocket().SetConnectTimeout(300);
+    start->trigger();
+    QTRY_COMPARE(start->text(), QStringLiteral("Start"));
+    QVERIFY(settings->isEnabled());
+    // the server takes connections from now on: an attempt still retrying would get through
+    dead.Revive();
+    QTest::qWait(12000);
+    QVERIFY(!dead.Reached());
+    QVERIFY(!window.CommThread().IsActive());
+    QCOMPARE(start->text(), QStringLiteral("Start"));
 }
 
 void TestMainWindowSim::addressChangeRequeuesInformationRequests()
