@@ -7,7 +7,10 @@
 #include "ui/ApplicationU.h"
 #include "ui/BrowserWindowU.h"
 #include "files/CertificateTemplateU.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TestFiles.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QLineEdit>
@@ -64,6 +67,24 @@ void WhileOpen(TBrowserWindow& window, const QString& product, const QString& se
     window.ShowCertificate(product, serial, Date);
 }
 
+// What a reader of the PDF sees: pdfinfo's page count and size, and the text
+// as pdftotext lays it out on the page
+QString PdfAsSeen(const QString& pdf)
+{
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    info.waitForFinished();
+    QStringList seen;
+    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
+        if (line.startsWith("Pages:") || line.startsWith("Page size:"))
+            seen << line.simplified();
+    }
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {"-layout", "-enc", "UTF-8", pdf, "-"});
+    text.waitForFinished();
+    return seen.join('\n') + '\n' + QString::fromUtf8(text.readAllStandardOutput());
+}
+
 // tags and non-blank texts of the page, in order
 QStringList Outline(const QString& html)
 {
@@ -91,8 +112,9 @@ private slots:
     void pageIsRegeneratedOnlyOnRealChanges();
     void unwritablePageKeepsThePreview_data();
     void unwritablePageKeepsThePreview();
-    void printsOneA4PageToPdf();
+    void printsTheSamePdfAsVyxctl();
     void printButtonOpensTheCertificate();
+    void missingPlugInIsNamed();
 
 private:
     QStringList FReports;
@@ -237,11 +259,10 @@ void TestBrowserWindow::unwritablePageKeepsThePreview()
     });
 }
 
-void TestBrowserWindow::printsOneA4PageToPdf()
+// The print dialog's PDF is the document vyxctl writes for the same values.
+void TestBrowserWindow::printsTheSamePdfAsVyxctl()
 {
-    const QString pdfinfo = QStandardPaths::findExecutable("pdfinfo");
-    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
-    if (pdfinfo.isEmpty() || pdftotext.isEmpty())
+    if (QStandardPaths::findExecutable("pdfinfo").isEmpty() || QStandardPaths::findExecutable("pdftotext").isEmpty())
         QSKIP("poppler-utils (pdfinfo, pdftotext) is not installed");
 
     TProgramFolder folder;
@@ -268,20 +289,19 @@ void TestBrowserWindow::printsOneA4PageToPdf()
     });
     QVERIFY(FReports.isEmpty());
 
-    QProcess info;
-    info.start(pdfinfo, {pdf});
-    QVERIFY(info.waitForFinished());
-    const QString infoText = QString::fromUtf8(info.readAllStandardOutput());
-    QVERIFY2(infoText.contains(QRegularExpression("Pages:\\s+1\\n")), qPrintable(infoText));
-    QVERIFY2(infoText.contains("(A4)"), qPrintable(infoText));
-
-    QProcess text;
-    text.start(pdftotext, {"-enc", "UTF-8", pdf, "-"});
-    QVERIFY(text.waitForFinished());
-    const QString content = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    const QString seen = PdfAsSeen(pdf);
+    QVERIFY2(seen.startsWith("Pages: 1\nPage size: 594.96 x 841.92 pts (A4)\n"), qPrintable(seen));
     for (const QString& part : {QStringLiteral("Quor 51"), ShortDate(Date), QStringLiteral("0A1B2C3D"),
                                 QStringLiteral("záruční lhůtu 24 měsíců")})
-        QVERIFY2(content.contains(part), qPrintable(part + " not in: " + content));
+        QVERIFY2(seen.simplified().contains(part), qPrintable(part + " not in: " + seen));
+
+    const QString linePdf = folder.Path() + "vyxctl.pdf";
+    QProcess vyxctl;
+    vyxctl.start(QStringLiteral(VYX_CTL), {"certificate", "--product", "Quor 51", "--serial", "0A1B2C3D", "--date",
+                                           Date.date().toString(Qt::ISODate), "--out", linePdf});
+    QVERIFY(vyxctl.waitForFinished(60000));
+    QVERIFY2(vyxctl.exitCode() == 0, vyxctl.readAllStandardError().constData());
+    QCOMPARE(PdfAsSeen(linePdf), seen);
 }
 
 void TestBrowserWindow::printButtonOpensTheCertificate()
@@ -313,6 +333,42 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
     QVERIFY(seen);
     QVERIFY(!printBtn->isEnabled());
     QVERIFY(QFile::exists(folder.Path() + "tmp.html"));
+}
+
+// A copy of the program without a loadable plug-in: the preview names the file
+// and why each folder's was not taken, and the main window goes on polling.
+void TestBrowserWindow::missingPlugInIsNamed()
+{
+    TSimProcess simulator;
+    QVERIFY(simulator.Start({"--tcp", "127.0.0.1:0"}));
+    TProgramFolder folder("[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort="
+                          + QByteArray::number(simulator.TcpPort()) + "\n[Version]\nSetMaster=1\n");
+    QTemporaryDir broken;
+    WriteFile(broken.filePath("libvyxwebview.so"), "not a library");
+    QCoreApplication::removeLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
+    QCoreApplication::addLibraryPath(broken.path());
+    const auto restore = qScopeGuard([&broken] {
+        QCoreApplication::removeLibraryPath(broken.path());
+        QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
+    });
+
+    TMainWindow mainWindow(folder.Path());
+    TBrowserWindow window(mainWindow.Folders().pageFolder);
+    mainWindow.SetBrowserWindow(&window);
+    mainWindow.show();
+    Control<QAction>(mainWindow, "Start1")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(mainWindow), QStringLiteral("Connected."), 5000);
+    Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
+    QTest::mouseClick(Control<QPushButton>(mainWindow, "PrintBtn"), Qt::LeftButton);
+
+    QCOMPARE(FReports.size(), 1);
+    const QStringList lines = FReports.at(0).split('\n');
+    QCOMPARE(lines.value(0), "The certificate preview cannot be shown: its plug-in libvyxwebview.so could not be loaded.");
+    QVERIFY2(lines.contains(QCoreApplication::applicationDirPath() + ": not there"), qPrintable(FReports.at(0)));
+    QVERIFY2(lines.filter(QRegularExpression("^" + broken.path() + ": .*libvyxwebview.so.*not a valid")).size() == 1,
+             qPrintable(FReports.at(0)));
+    simulator.Command("card 1234");
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(mainWindow, "CardLB")->text(), QStringLiteral("0000000000001234"), 5000);
 }
 
 int main(int argc, char** argv)

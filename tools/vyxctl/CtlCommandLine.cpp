@@ -142,6 +142,6 @@ QString UsageText()
 Connection and the values write does not get come from the settings file (the window's unless
 --settings names one). Exit status: 0 done, 1 the module did not answer or a request timed out,
 2 bad command line or value, 3 the port or connection could not be opened, 4 the settings file
-could not be written, 130 interrupted.
+could not be written, 5 the certificate could not be rendered, 130 interrupted.
 )");
 }

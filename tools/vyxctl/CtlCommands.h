@@ -12,6 +12,7 @@ constexpr int NoAnswer = 1;
 constexpr int Usage = 2;
 constexpr int CannotOpen = 3;
 constexpr int CannotStore = 4;
+constexpr int NotRendered = 5; // the certificate's PDF
 constexpr int Interrupted = 130;
 }
 
