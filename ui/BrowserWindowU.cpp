@@ -92,7 +92,7 @@ QStringList PluginFolders()
 }
 
 // The plug-in's factory from this file, or null and why not.
-TPageViewFactory* LoadPageViewFactory(const QString& path, QString& reason)
+TPageViewFactory* LoadPageViewFactoryFrom(const QString& path, QString& reason)
 {
     if (!QFileInfo::exists(path)) {
         reason = QStringLiteral("not there");
@@ -121,7 +121,7 @@ TPageViewFactory* LoadPageViewFactory()
     QStringList reasons;
     for (const QString& folder : PluginFolders()) {
         QString reason;
-        if (auto* factory = LoadPageViewFactory(folder + '/' + fileName, reason))
+        if (auto* factory = LoadPageViewFactoryFrom(folder + '/' + fileName, reason))
             return factory;
         reasons << QDir::toNativeSeparators(folder) + QStringLiteral(": ") + reason;
     }

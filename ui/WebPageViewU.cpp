@@ -5,9 +5,9 @@
 
 #include <QObject>
 #include <QOpenGLContext>
-#include <QQuickWindow>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -70,7 +70,9 @@ class TWebPageViewPlugin : public QObject, public TPageViewFactory {
     Q_PLUGIN_METADATA(IID TPageViewFactory_iid)
     Q_INTERFACES(TPageViewFactory)
 public:
-    TPageView* CreatePageView(QWidget* parent) override
+    // made once, when the program first loads the plug-in and before the
+    // engine's first page
+    TWebPageViewPlugin()
     {
         PrepareWebEngine();
         // Without OpenGL (no driver, a remote display without GLX) the shared
@@ -79,8 +81,9 @@ public:
         const QOpenGLContext* shared = QOpenGLContext::globalShareContext();
         if (!shared || !shared->isValid())
             QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        return new TWebPageView(parent);
     }
+
+    TPageView* CreatePageView(QWidget* parent) override { return new TWebPageView(parent); }
 };
 
 #include "WebPageViewU.moc"

