@@ -17,10 +17,6 @@ bash scripts/setup.sh default
 
 mkdir -p "$demo"
 cp "$build/ui/vyxvozeradavo" "$build/ui/libvyxwebview.so" "$demo/"
-# the certificate preview's web engine refuses its sandbox to root
-if [[ $(id -u) -eq 0 ]]; then
-    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:+$QTWEBENGINE_CHROMIUM_FLAGS }--no-sandbox"
-fi
 
 # Sets one key of an INI file, keeping every other line as it is.
 set_ini_key() {

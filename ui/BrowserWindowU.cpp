@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonObject>
 #include <QLocale>
 #include <QOpenGLContext>
 #include <QPluginLoader>
@@ -24,8 +26,6 @@
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace {
-constexpr char PageViewPlugin[] = "vyxwebview";
-
 [[noreturn]] void Raise(const QString& message)
 {
     throw std::runtime_error(message.toLocal8Bit().toStdString());
@@ -54,6 +54,9 @@ void WritePage(const QString& path, const QByteArray& bytes)
 // (AA_ShareOpenGLContexts), which would load the OpenGL drivers at every start;
 // made here, it costs only the first opening of the preview. Qt's own modules
 // set it through this function of QtGui, which no public header declares.
+// Without OpenGL (no driver, a remote display without GLX) it cannot be made.
+// The engine reads its format all the same as it starts, so it is set anyway:
+// the plug-in sees that it is not valid and draws the page in software.
 void CreateGlobalShareContext()
 {
     if (QOpenGLContext::globalShareContext())
@@ -63,22 +66,56 @@ void CreateGlobalShareContext()
     qt_gl_set_global_share_context(context);
 }
 
-// Searched beside the program first (the build tree, a copied program), then
-// in the folder it is installed to, relative to the program's own folder so
-// that a package's prefix counts as much as a relocated one.
+// Beside the program first (the build tree, a copied program), then the folder
+// it is installed to, relative to the program's own folder so that a package's
+// prefix counts as much as a relocated one, then Qt's library paths.
+QStringList PluginFolders()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    QStringList folders{programFolder, QDir::cleanPath(programFolder + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR))};
+    for (const QString& folder : QCoreApplication::libraryPaths()) {
+        if (!folders.contains(QDir::cleanPath(folder)))
+            folders << QDir::cleanPath(folder);
+    }
+    return folders;
+}
+
+// The plug-in's factory from this file, or null and why not.
+TPageViewFactory* LoadPageViewFactoryFrom(const QString& path, QString& reason)
+{
+    if (!QFileInfo::exists(path)) {
+        reason = QStringLiteral("not there");
+        return nullptr;
+    }
+    QPluginLoader loader(path);
+    QObject* instance = loader.instance();
+    if (!instance) {
+        reason = loader.errorString();
+        return nullptr;
+    }
+    if (auto* factory = qobject_cast<TPageViewFactory*>(instance))
+        return factory;
+    // Loaded, but made for another version of this program: calling into it
+    // would call the wrong functions.
+    reason = QStringLiteral("a plug-in of another version (%1, this program needs %2)")
+                 .arg(loader.metaData().value(QLatin1String("IID")).toString(), QLatin1String(TPageViewFactory_iid));
+    loader.unload();
+    return nullptr;
+}
+
 TPageViewFactory* LoadPageViewFactory()
 {
     CreateGlobalShareContext();
-    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR "/")
-                              + QLatin1String(PageViewPlugin);
-    QString reason;
-    for (const QString& name : {QString::fromLatin1(PageViewPlugin), installed}) {
-        QPluginLoader loader(name);
-        if (auto* factory = qobject_cast<TPageViewFactory*>(loader.instance()))
+    const QString fileName = QStringLiteral(VYX_PLUGIN_FILE_NAME);
+    QStringList reasons;
+    for (const QString& folder : PluginFolders()) {
+        QString reason;
+        if (auto* factory = LoadPageViewFactoryFrom(folder + '/' + fileName, reason))
             return factory;
-        reason = loader.errorString();
+        reasons << QDir::toNativeSeparators(folder) + QStringLiteral(": ") + reason;
     }
-    Raise(QStringLiteral("The certificate preview cannot be shown: %1").arg(reason));
+    Raise(QStringLiteral("The certificate preview cannot be shown: its plug-in %1 could not be loaded.\n%2")
+              .arg(fileName, reasons.join('\n')));
 }
 }
 

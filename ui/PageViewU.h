@@ -33,5 +33,8 @@ public:
     virtual TPageView* CreatePageView(QWidget* parent) = 0;
 };
 
-#define TPageViewFactory_iid "cz.kalvent.vyxvozeradavo.PageViewFactory/1"
+// The number changes with every change of TPageView or TPageViewFactory: a
+// plug-in built for another version is then refused by name instead of being
+// called through a table of functions that no longer matches.
+#define TPageViewFactory_iid "cz.kalvent.vyxvozeradavo.PageViewFactory/2"
 Q_DECLARE_INTERFACE(TPageViewFactory, TPageViewFactory_iid)

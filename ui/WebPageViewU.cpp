@@ -1,10 +1,13 @@
 // The plug-in that holds the web engine: a QWebEngineView behind TPageView.
 
+#include "files/CertificateWebEngineU.h"
 #include "ui/PageViewU.h"
 
 #include <QObject>
+#include <QOpenGLContext>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -18,6 +21,7 @@ public:
     explicit TWebPageView(QWidget* parent)
         : QWebEngineView(parent)
     {
+        RestrictToLocalFiles(*page());
         connect(this, &QWebEngineView::printFinished, this, &TWebPageView::PrintDone);
         connect(page(), &QWebEnginePage::pdfPrintingFinished, this,
                 [this](const QString&, bool success) { PrintDone(success); });
@@ -27,8 +31,12 @@ public:
     void Navigate(const QString& localPath) override { load(QUrl::fromLocalFile(localPath)); }
     QPrinter* ChoosePrinter(QWidget* dialogParent) override
     {
-        if (!FPrinter)
+        if (!FPrinter) {
             FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+            // the dialog offers the certificate's paper and margins, those
+            // vyxctl prints with
+            FPrinter->setPageLayout(CertificatePageLayout());
+        }
         QPrintDialog dialog(FPrinter.get(), dialogParent);
         return dialog.exec() == QDialog::Accepted ? FPrinter.get() : nullptr;
     }
@@ -62,6 +70,19 @@ class TWebPageViewPlugin : public QObject, public TPageViewFactory {
     Q_PLUGIN_METADATA(IID TPageViewFactory_iid)
     Q_INTERFACES(TPageViewFactory)
 public:
+    // made once, when the program first loads the plug-in and before the
+    // engine's first page
+    TWebPageViewPlugin()
+    {
+        PrepareWebEngine();
+        // Without OpenGL (no driver, a remote display without GLX) the shared
+        // context could not be created: the view is drawn by Qt Quick's
+        // software renderer, and the engine keeps off the GPU.
+        const QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+        if (!shared || !shared->isValid())
+            QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    }
+
     TPageView* CreatePageView(QWidget* parent) override { return new TWebPageView(parent); }
 };
 

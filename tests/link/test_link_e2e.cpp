@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QThread>
 
-
 #include <chrono>
 
 namespace {

@@ -475,6 +475,7 @@ void TestVyxctl::certificateIsOnePdfPage()
     QVERIFY(page.contains("Quor 51"));
     QVERIFY(page.contains("24 měsíců"));
     QVERIFY(page.contains(QLocale::system().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
+    QCOMPARE(Run({"certificate", "--serial", "0012a3ff", "--out", FDir.filePath("missing/c.pdf")}).exitCode, 6);
 }
 
 void TestVyxctl::scanFindsEveryModule_data()

@@ -64,6 +64,18 @@ void WhileOpen(TBrowserWindow& window, const QString& product, const QString& se
     window.ShowCertificate(product, serial, Date);
 }
 
+// What a reader sees: pdfinfo's page count and size, the text as laid out
+QString PdfAsSeen(const QString& pdf)
+{
+    QProcess info, text;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    text.start(QStringLiteral("pdftotext"), {"-layout", "-enc", "UTF-8", pdf, "-"});
+    info.waitForFinished();
+    text.waitForFinished();
+    const QStringList pages = QString::fromUtf8(info.readAllStandardOutput()).split('\n');
+    return pages.filter(QRegularExpression("^Page(s| size):")).join('\n') + '\n' + text.readAllStandardOutput();
+}
+
 // tags and non-blank texts of the page, in order
 QStringList Outline(const QString& html)
 {
@@ -91,8 +103,9 @@ private slots:
     void pageIsRegeneratedOnlyOnRealChanges();
     void unwritablePageKeepsThePreview_data();
     void unwritablePageKeepsThePreview();
-    void printsOneA4PageToPdf();
+    void printsTheSamePdfAsVyxctl();
     void printButtonOpensTheCertificate();
+    void missingPlugInIsNamed();
 
 private:
     QStringList FReports;
@@ -237,11 +250,9 @@ void TestBrowserWindow::unwritablePageKeepsThePreview()
     });
 }
 
-void TestBrowserWindow::printsOneA4PageToPdf()
+void TestBrowserWindow::printsTheSamePdfAsVyxctl()
 {
-    const QString pdfinfo = QStandardPaths::findExecutable("pdfinfo");
-    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
-    if (pdfinfo.isEmpty() || pdftotext.isEmpty())
+    if (QStandardPaths::findExecutable("pdfinfo").isEmpty() || QStandardPaths::findExecutable("pdftotext").isEmpty())
         QSKIP("poppler-utils (pdfinfo, pdftotext) is not installed");
 
     TProgramFolder folder;
@@ -268,20 +279,16 @@ void TestBrowserWindow::printsOneA4PageToPdf()
     });
     QVERIFY(FReports.isEmpty());
 
-    QProcess info;
-    info.start(pdfinfo, {pdf});
-    QVERIFY(info.waitForFinished());
-    const QString infoText = QString::fromUtf8(info.readAllStandardOutput());
-    QVERIFY2(infoText.contains(QRegularExpression("Pages:\\s+1\\n")), qPrintable(infoText));
-    QVERIFY2(infoText.contains("(A4)"), qPrintable(infoText));
-
-    QProcess text;
-    text.start(pdftotext, {"-enc", "UTF-8", pdf, "-"});
-    QVERIFY(text.waitForFinished());
-    const QString content = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    const QString seen = PdfAsSeen(pdf);
     for (const QString& part : {QStringLiteral("Quor 51"), ShortDate(Date), QStringLiteral("0A1B2C3D"),
                                 QStringLiteral("záruční lhůtu 24 měsíců")})
-        QVERIFY2(content.contains(part), qPrintable(part + " not in: " + content));
+        QVERIFY2(seen.simplified().contains(part), qPrintable(part + " not in: " + seen));
+    const QString linePdf = folder.Path() + "vyxctl.pdf";
+    QProcess vyxctl;
+    vyxctl.start(QStringLiteral(VYX_CTL), {"certificate", "--product", "Quor 51", "--serial", "0A1B2C3D", "--date",
+                                           Date.date().toString(Qt::ISODate), "--out", linePdf});
+    QVERIFY2(vyxctl.waitForFinished(60000) && vyxctl.exitCode() == 0, vyxctl.readAllStandardError().constData());
+    QCOMPARE(PdfAsSeen(linePdf), seen);
 }
 
 void TestBrowserWindow::printButtonOpensTheCertificate()
@@ -313,6 +320,28 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
     QVERIFY(seen);
     QVERIFY(!printBtn->isEnabled());
     QVERIFY(QFile::exists(folder.Path() + "tmp.html"));
+}
+
+// A copy of the program without a loadable plug-in: the file and each folder's reason are named
+void TestBrowserWindow::missingPlugInIsNamed()
+{
+    QTemporaryDir broken;
+    QVERIFY(QFile::link(QCoreApplication::applicationFilePath(), broken.filePath("libvyxwebview.so")));
+    QCoreApplication::removeLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
+    QCoreApplication::addLibraryPath(broken.path());
+    const auto restore = qScopeGuard([] { QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR)); });
+    TProgramFolder folder("[Version]\r\nSetMaster=1\r\n");
+    TMainWindow mainWindow(folder.Path());
+    TBrowserWindow window(mainWindow.Folders().pageFolder);
+    mainWindow.SetBrowserWindow(&window);
+    Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
+    QTest::mouseClick(Control<QPushButton>(mainWindow, "PrintBtn"), Qt::LeftButton);
+    const QStringList lines = FReports.value(0).split('\n');
+    QCOMPARE(lines.value(0),
+             "The certificate preview cannot be shown: its plug-in libvyxwebview.so could not be loaded.");
+    QVERIFY(lines.contains(QCoreApplication::applicationDirPath() + ": not there"));
+    QVERIFY2(lines.filter(QRegularExpression("^" + broken.path() + ": .*not a Qt plugin")).size() == 1,
+             qPrintable(lines.join('\n')));
 }
 
 int main(int argc, char** argv)

@@ -5,6 +5,7 @@
 #include "tools/vyxctl/CtlSession.h"
 #include "module/CardNumbersU.h"
 #include "files/CertificateTemplateU.h"
+#include "files/CertificateWebEngineU.h"
 #include "files/IniFile.h"
 #include "files/SettingsU.h"
 #include "files/TextFileCodec.h"
@@ -14,7 +15,6 @@
 #include <QFile>
 #include <QLocale>
 #include <QPageLayout>
-#include <QPageSize>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -87,24 +87,25 @@ int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
     QFile file(dir.filePath(QStringLiteral("tmp.html")));
     if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(*page) != page->size() || !file.flush()) {
         out.Error(QStringLiteral("cannot write the page: %1").arg(file.errorString()));
-        return CtlExit::CannotStore;
+        return CtlExit::NotRendered;
     }
     file.close();
 
+    PrepareWebEngine();
     QWebEnginePage web;
+    RestrictToLocalFiles(web);
     bool loaded = false;
     web.load(QUrl::fromLocalFile(file.fileName()));
     if (!WaitFor(web, &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; }) || !loaded) {
         out.Error(QStringLiteral("the page could not be rendered"));
-        return CtlExit::CannotStore;
+        return CtlExit::NotRendered;
     }
     bool printed = false;
-    web.printToPdf(outFile, QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
-                                        QPageLayout::Millimeter));
+    web.printToPdf(outFile, CertificatePageLayout());
     if (!WaitFor(web, &QWebEnginePage::pdfPrintingFinished, [&](const QString&, bool ok) { printed = ok; })
         || !printed) {
         out.Error(QStringLiteral("cannot write %1").arg(outFile));
-        return CtlExit::CannotStore;
+        return CtlExit::NotRendered;
     }
     out.Result(QStringLiteral("certificate for %1 written to %2").arg(serial, outFile),
                {{"serialNumber", serial}, {"product", product}, {"date", date}, {"file", outFile}});

@@ -1,6 +1,6 @@
 #pragma once
-// vyxctl certificate: the certificate window's page as a one-page A4 PDF,
-// rendered by the web engine without a display.
+// vyxctl certificate: the certificate window's page as a one-page PDF on the
+// window's page layout, rendered by the web engine without a display.
 
 #include "tools/vyxctl/CtlCommandLine.h"
 

@@ -13,6 +13,7 @@ constexpr int Usage = 2;
 constexpr int CannotOpen = 3;
 constexpr int CannotStore = 4;
 constexpr int SettingsInUse = 5;
+constexpr int NotRendered = 6; // the certificate's PDF
 constexpr int Interrupted = 130;
 }
 
