@@ -41,12 +41,31 @@ QString SystemErrorText(int errnoValue)
     return QString::fromLocal8Bit(std::strerror(errnoValue));
 }
 
-// A serial failure as the user can act on it.
+// A serial failure in words the technician can act on.
 QString PortFailure(const QString& device, int errnoValue, const QString& otherwise)
 {
-    if (errnoValue == EACCES || errnoValue == EPERM)
-        return device + QStringLiteral(": permission denied \u2014 add the user to the dialout group");
-    return device + QStringLiteral(": ") + (errnoValue > 0 ? SystemErrorText(errnoValue) : otherwise);
+    switch (errnoValue) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return QStringLiteral("%1 is not present").arg(device);
+    case EBUSY: // TIOCEXCL
+    case EWOULDBLOCK: // the flock of another program
+        return QStringLiteral("%1 is in use by another program").arg(device);
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("no permission for %1: add the user to the dialout group and log in again").arg(device);
+    default:
+        return device + QStringLiteral(": ") + (errnoValue > 0 ? SystemErrorText(errnoValue) : otherwise);
+    }
+}
+
+// A socket failure as the technician can act on it.
+QString SocketFailure(const QString& where, int errnoValue)
+{
+    if (errnoValue == ECONNREFUSED)
+        return QStringLiteral("%1 refused the connection").arg(where);
+    return SystemErrorText(errnoValue) + QStringLiteral(": ") + where;
 }
 
 QString NoReplyText()
@@ -540,8 +559,7 @@ struct TCommThread::TImpl {
     void SocketError(int& errorCode)
     {
         q->Close();
-        const QString reason =
-            SystemErrorText(errorCode) + QStringLiteral(": %1:%2").arg(socket->Host()).arg(socket->Port());
+        const QString reason = SocketFailure(QStringLiteral("%1:%2").arg(socket->Host()).arg(socket->Port()), errorCode);
         errorCode = 0;
         RaiseFailure(&TCommThread::OnCommError, reason);
     }
@@ -586,7 +604,7 @@ struct TCommThread::TImpl {
             // never connected: the host's name could not be looked up
             RaiseFailure(&TCommThread::OnClose, wasConnected
                                                     ? QStringLiteral("Connection closed by the device server")
-                                                    : QStringLiteral("Host not found: %1").arg(socket->Host()));
+                                                    : QStringLiteral("host %1 not found").arg(socket->Host()));
         };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };

@@ -31,7 +31,7 @@ void TTransferState::CommandFailed()
 void TTransferState::ReplyArrived()
 {
     // a transfer's outcome stays on show until the next one or the next Start
-    if (FStatus != TStatus::Succeeded && FStatus != TStatus::Failed && FStatus != TStatus::Transferring)
+    if (FStatus == TStatus::None || FStatus == TStatus::Connected || FStatus == TStatus::TimedOut)
         FStatus = TStatus::Connected;
 }
 
@@ -44,6 +44,15 @@ void TTransferState::LinkEnded()
 {
     if (BatchRunning())
         EndBatch(TStatus::Failed);
+}
+
+void TTransferState::LinkFailed(const QString& reason)
+{
+    FReason = reason;
+    if (BatchRunning())
+        EndBatch(TStatus::Failed);
+    else
+        FStatus = TStatus::LinkFailed;
 }
 
 void TTransferState::Cleared()

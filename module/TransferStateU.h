@@ -4,6 +4,8 @@
 // the status text only display it, so the window never reads its state back
 // from a widget or compares translated texts.
 
+#include <QString>
+
 #include <cstdint>
 
 class TTransferState {
@@ -15,6 +17,7 @@ public:
         Transferring, // a Write batch is under way
         Succeeded,    // its last reply arrived
         Failed,       // one of its requests got no good reply
+        LinkFailed,   // the link could not be opened or was lost: Reason() says why
     };
 
     // Batch number `batch` of `requests` requests was queued. The bar counts
@@ -30,10 +33,14 @@ public:
     void LinkTimedOut();
     // The link closed or failed: the rest of a batch under way never goes out.
     void LinkEnded();
-    // Start, Stop, an open or an error: the status text is emptied, the bar kept.
+    // The link could not be opened or was lost, for this reason: a Write it
+    // cut off fails, else the reason is on show until the next Start.
+    void LinkFailed(const QString& reason);
+    // Start, Stop or an open: the status text is emptied, the bar kept.
     void Cleared();
 
     TStatus Status() const { return FStatus; }
+    const QString& Reason() const { return FReason; }
     int Position() const;
     int Maximum() const;
 
@@ -42,6 +49,7 @@ private:
     void EndBatch(TStatus status);
 
     TStatus FStatus = TStatus::None;
+    QString FReason;
     int FRequests = 0; // of the batches under way
     int FAnswered = 0;
     std::uint64_t FFirstBatch = 0; // the batches under way

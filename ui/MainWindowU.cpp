@@ -584,6 +584,7 @@ void TMainWindow::ShowTransfer()
     case TStatus::Transferring: text = FTexts.dataTransfer; break;
     case TStatus::Succeeded: text = FTexts.dataTransferOK; break;
     case TStatus::Failed: text = FTexts.dataTransferFailed; break;
+    case TStatus::LinkFailed: text = FTransfer.Reason(); break;
     }
     ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, text);
     ui->ProgressBar1->setMaximum(FTransfer.Maximum());
@@ -713,8 +714,7 @@ void TMainWindow::CommThreadOpen(TCommThread*)
 
 void TMainWindow::CommThreadClose(TCommThread*)
 {
-    // the status text stays as the designs have it, unless a Write was cut
-    // off; the lamp says why
+    // the lamp and the status text say why
     ui->S1->setToolTip(FCommThread->LastError());
     // stopped, also when the device server closed the link: no late time-out turns it red
     Timer1->stop();
@@ -723,7 +723,12 @@ void TMainWindow::CommThreadClose(TCommThread*)
     ShowStartItem(true);
     UpdateControls();
     ResetInformationLabels();
-    FTransfer.LinkEnded();
+    // the device server closed the link or its name was not found: said
+    // where the technician looks, until the next Start
+    if (FCommThread->LastError().isEmpty())
+        FTransfer.LinkEnded();
+    else
+        FTransfer.LinkFailed(FCommThread->LastError());
     ShowTransfer();
 }
 
@@ -750,8 +755,7 @@ void TMainWindow::CommThreadError(TCommThread*)
     SetLamp(clBtnShadow);
     GreyPreset();
     ui->FriendlyStatusBar1->SetPanelText(ProgressPanel, QString());
-    FTransfer.Cleared();
-    FTransfer.LinkEnded();
+    FTransfer.LinkFailed(FCommThread->LastError());
     ShowTransfer();
     // a connection that could not be made leaves the link stopped
     if (!FCommThread->IsActive() && !FCommThread->IsOpening()) {

@@ -406,7 +406,7 @@ void TestVyxctl::exitStatus_data()
         << "does not end in .pdf";
 
     QTest::newRow("refused connection") << "refused" << QStringList{"status"} << "" << 3
-                                        << "Connection refused: 127.0.0.1:";
+                                        << "refused the connection";
     QTest::newRow("unknown host") << "unknown host" << QStringList{"status"} << "" << 3 << "no-such-host.invalid";
     QTest::newRow("missing device") << "missing device" << QStringList{"status"} << "" << 3
                                     << "(COM3; settings: " + FDir.filePath("settings.ini") + ")";

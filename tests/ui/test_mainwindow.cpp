@@ -23,7 +23,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -69,7 +74,8 @@ private slots:
     void transferMessagesSurviveGoodReplies();
     void statusWordingDoesNotDecideState();
     void timeOutAndCheckErrorShowOnLampAndIndicators();
-    void lampToolTipNamesAPortWithoutPermission();
+    void failureIsSaidWhereTheTechnicianLooks_data();
+    void failureIsSaidWhereTheTechnicianLooks();
 
     void setByCardEndsWithOneBeep();
     void setByCardSecondPressCancels();
@@ -330,25 +336,70 @@ void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
     QCOMPARE(StatusText(window), QString());
 }
 
-void TestMainWindow::lampToolTipNamesAPortWithoutPermission()
+void TestMainWindow::failureIsSaidWhereTheTechnicianLooks_data()
 {
+    QTest::addColumn<QString>("failure");
+    for (const char* failure : {"not present", "in use", "no permission", "refused", "unknown host"})
+        QTest::newRow(failure) << QString::fromLatin1(failure);
+}
+
+// The status bar says why Start failed, as the lamp's tool tip does, until the next Start.
+void TestMainWindow::failureIsSaidWhereTheTechnicianLooks()
+{
+    QFETCH(QString, failure);
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
-    const QString device = dir.filePath("ttyVYX");
-    WriteFile(device, {});
-    QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
-    TProgramFolder folder("[Communication]\nCommunicationMode=COM\nCOM_Port=1\n[Ports]\nCOM1=" + device.toUtf8()
-                          + "\n");
+    QString device = dir.filePath("ttyVYX");
+    QByteArray link = "CommunicationMode=COM\nCOM_Port=1\n";
+    QString expected;
+    int master = -1, holder = -1;
+    if (failure == "not present") {
+        expected = device + " is not present";
+    } else if (failure == "in use") {
+        // another program holds the pty as a serial program does
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        device = QString::fromLocal8Bit(::ptsname(master));
+        holder = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+        expected = device + " is in use by another program";
+    } else if (failure == "no permission") {
+        WriteFile(device, {});
+        QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
+        expected = "no permission for " + device + ": add the user to the dialout group and log in again";
+    } else if (failure == "refused") {
+        // a port that was free a moment ago
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        QVERIFY(::bind(s, reinterpret_cast<sockaddr*>(&address), size) == 0
+                && ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0);
+        ::close(s);
+        const QByteArray port = QByteArray::number(ntohs(address.sin_port));
+        link = "CommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort=" + port + "\n";
+        expected = "127.0.0.1:" + port + " refused the connection";
+    } else {
+        link = "CommunicationMode=LAN\nIPAddress=x.invalid\nIPPort=10000\n";
+        expected = "host x.invalid not found";
+    }
+    TProgramFolder folder("[Communication]\n" + link + "[Ports]\nCOM1=" + device.toUtf8() + "\n");
     TMainWindow window(folder.Path());
     {
-        TAsNobody asNobody(::geteuid() == 0);
+        TAsNobody asNobody(failure == "no permission" && ::geteuid() == 0);
         window.Start1Click();
     }
     PortNames::SetConfiguredPaths({});
-    QCOMPARE(Control<TShape>(window, "S1")->toolTip(),
-             device + QStringLiteral(": permission denied \u2014 add the user to the dialout group"));
-    QCOMPARE(LampBrush(window), clBtnShadow);
-    QCOMPARE(StatusText(window), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), expected, 10000);
+    QCOMPARE(Control<TShape>(window, "S1")->toolTip(), expected);
+    QCOMPARE(Control<QAction>(window, "Start1")->text(), QStringLiteral("Start"));
+    for (int fd : {holder, master})
+        if (fd >= 0)
+            ::close(fd);
+    window.Start1Click();
+    QVERIFY(StatusText(window) != expected);
+    window.Start1Click();
 }
 
 void TestMainWindow::setByCardEndsWithOneBeep()
