@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QMenu>
 
+#include <initializer_list>
+#include <utility>
+
 const QList<TLanguageKey>& MainWindowLanguageKeys()
 {
     static const QList<TLanguageKey> keys = {
@@ -86,35 +89,44 @@ QHash<QString, QString> ReadLanguageTexts(const TIniFile& ini, const QList<TLang
     return texts;
 }
 
+namespace {
+// Each listed text from the texts read, keeping the default of a key they lack.
+template <class TTexts>
+TTexts TakeTexts(const QHash<QString, QString>& texts,
+                 std::initializer_list<std::pair<const char*, QString TTexts::*>> fields)
+{
+    TTexts taken;
+    for (const auto& [key, field] : fields)
+        taken.*field = texts.value(QString::fromUtf8(key), taken.*field);
+    return taken;
+}
+}
+
 TKeptTexts KeptTexts(const QHash<QString, QString>& texts)
 {
-    TKeptTexts kept;
-    const auto take = [&texts](const char* key, QString& text) { text = texts.value(QString::fromUtf8(key), text); };
-    take("MainMenu-Start", kept.mainMenuStart);
-    take("MainMenu-Stop", kept.mainMenuStop);
-    take("DataTransferFailed", kept.dataTransferFailed);
-    take("DataTransferOK", kept.dataTransferOK);
-    take("DataTransfer", kept.dataTransfer);
-    take("Connected", kept.connected);
-    take("TimedOut", kept.timedOut);
-    return kept;
+    using T = TKeptTexts;
+    return TakeTexts<T>(texts, {{"MainMenu-Start", &T::mainMenuStart},
+                                {"MainMenu-Stop", &T::mainMenuStop},
+                                {"DataTransferFailed", &T::dataTransferFailed},
+                                {"DataTransferOK", &T::dataTransferOK},
+                                {"DataTransfer", &T::dataTransfer},
+                                {"Connected", &T::connected},
+                                {"TimedOut", &T::timedOut}});
 }
 
 TIndicatorHints IndicatorHints(const QHash<QString, QString>& texts)
 {
-    TIndicatorHints hints;
-    const auto take = [&texts](const char* key, QString& text) { text = texts.value(QString::fromUtf8(key), text); };
-    take("Tamper", hints.tamper);
-    take("ForcedDoor", hints.forcedDoor);
-    take("DoorAjar", hints.doorAjar);
-    take("Input1", hints.input1);
-    take("Input2", hints.input2);
-    take("Relay", hints.relay);
-    take("StateActive", hints.active);
-    take("StateIdle", hints.idle);
-    take("StateUnknown", hints.unknown);
-    take("Lightning", hints.lightning);
-    return hints;
+    using T = TIndicatorHints;
+    return TakeTexts<T>(texts, {{"Tamper", &T::tamper},
+                                {"ForcedDoor", &T::forcedDoor},
+                                {"DoorAjar", &T::doorAjar},
+                                {"Input1", &T::input1},
+                                {"Input2", &T::input2},
+                                {"Relay", &T::relay},
+                                {"StateActive", &T::active},
+                                {"StateIdle", &T::idle},
+                                {"StateUnknown", &T::unknown},
+                                {"Lightning", &T::lightning}});
 }
 
 QString TIndicatorHints::Hint(const QString& symbol, std::optional<bool> active) const
