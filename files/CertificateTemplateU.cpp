@@ -53,6 +53,8 @@ QString Escaped(const QString& value)
 
 const QString CertificateTemplate = TemplateElements.join(QLatin1Char('\t'));
 
+const QString CertificateProduct = QStringLiteral("Quor 51");
+
 QString CertificatePage(const QString& product, const QString& date, const QString& serialNumber)
 {
     const std::array<QString, 3> values = {Escaped(product), Escaped(date), Escaped(serialNumber)};

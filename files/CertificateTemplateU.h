@@ -8,6 +8,9 @@
 // number in that order, "%%" standing for a percent sign.
 extern const QString CertificateTemplate;
 
+// The product the certificate is for, unless vyxctl is told another.
+extern const QString CertificateProduct;
+
 // The page for these values. They are inserted as text, HTML-escaped, so
 // that what the user types never becomes markup.
 QString CertificatePage(const QString& product, const QString& date, const QString& serialNumber);

@@ -78,6 +78,15 @@ TAppID IncrementAppID(TAppID id)
     return id;
 }
 
+TAppID DecrementAppID(TAppID id)
+{
+    for (std::uint8_t& byte : id) {
+        if (byte-- != 0)
+            break;
+    }
+    return id;
+}
+
 QString AppIDText(const TAppID& id)
 {
     return QString::fromLatin1(QByteArrayView(id).toByteArray().toHex());

@@ -19,5 +19,8 @@ std::array<std::uint8_t, 8> CardBytes(const QString& normalizedCard);
 // AppID text: byte 0 is digits 1-2 ... byte 3 digits 7-8; byte 0 counts lowest.
 using TAppID = std::array<std::uint8_t, 4>;
 TAppID AppIDBytes(const QString& appID);
+// The next module's number after a write, and back from a stored next number
+// to the one last written; each wraps, so one undoes the other.
 TAppID IncrementAppID(TAppID id);
+TAppID DecrementAppID(TAppID id);
 QString AppIDText(const TAppID& id); // lower case, two digits per byte, byte 0 first

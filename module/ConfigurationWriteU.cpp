@@ -3,16 +3,6 @@
 #include "module/ModuleRequestsU.h"
 
 namespace {
-namespace Register {
-constexpr std::uint8_t StrikeTime = 0x00;
-constexpr std::uint8_t DoorAjarDelay = 0x01;
-constexpr std::uint8_t ReaderFunction = 0x02;
-constexpr std::uint8_t TamperSignal = 0x03;
-constexpr std::uint8_t ForcedDoorSignal = 0x04;
-constexpr std::uint8_t DoorAjarSignal = 0x05;
-constexpr std::uint8_t FirstAppIDByte = 0x06;
-constexpr std::uint8_t Beep = 0x0A;
-}
 // the module's sense: 0 beeps
 constexpr std::uint8_t BeepOn = 0x00;
 constexpr std::uint8_t BeepOff = 0x01;
@@ -34,7 +24,7 @@ QList<TByteString> ConfigurationWrite(std::uint8_t address, const TReaderConfigu
     if (!master)
         return batch;
     for (std::size_t i = 0; i < master->appID.size(); ++i)
-        batch << RegisterWrite(address, std::uint8_t(Register::FirstAppIDByte + i), master->appID[i]);
+        batch << RegisterWrite(address, std::uint8_t(Register::FirstSerialByte + i), master->appID[i]);
     batch << MasterCard(address, TMasterCardOperation::Add, master->addCard)
           << MasterCard(address, TMasterCardOperation::Delete, master->deleteCard);
     return batch;

@@ -7,16 +7,16 @@
 #include <algorithm>
 
 namespace {
-constexpr std::uint8_t FirstSerialRegister = 6;
-constexpr int SerialRegisterCount = 4;
+using ModuleRequests::Register::FirstSerialByte;
+using ModuleRequests::Register::SerialByteCount;
 }
 
 namespace ModuleInfo {
 QList<TByteString> SerialRequests(std::uint8_t address)
 {
     QList<TByteString> requests;
-    for (int i = 0; i < SerialRegisterCount; ++i)
-        requests << ModuleRequests::RegisterRead(address, std::uint8_t(FirstSerialRegister + i));
+    for (int i = 0; i < SerialByteCount; ++i)
+        requests << ModuleRequests::RegisterRead(address, std::uint8_t(FirstSerialByte + i));
     return requests;
 }
 
@@ -39,8 +39,8 @@ void TModuleInfo::Take(const TCanonicalFrame& reply)
     const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
     if (code == ModuleReplies::FirmwareCode)
         FFirmware = QStringLiteral("%1.%2").arg(ByteAt(payload, 0)).arg(ByteAt(payload, 1));
-    const int i = ByteAt(payload, 0) - FirstSerialRegister;
-    if (code == ModuleReplies::RegisterCode && i >= 0 && i < SerialRegisterCount) {
+    const int i = ByteAt(payload, 0) - FirstSerialByte;
+    if (code == ModuleReplies::RegisterCode && i >= 0 && i < SerialByteCount) {
         FSerial[i] = ByteAt(payload, 1);
         FReceived[i] = true;
     }

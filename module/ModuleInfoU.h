@@ -4,6 +4,7 @@
 // replies to them.
 
 #include "base/CommTypesU.h"
+#include "module/ModuleRequestsU.h"
 
 #include <QList>
 #include <QString>
@@ -31,6 +32,6 @@ public:
 private:
     std::uint8_t FAddress;
     std::optional<QString> FFirmware;
-    std::array<std::uint8_t, 4> FSerial{};
-    std::array<bool, 4> FReceived{};
+    std::array<std::uint8_t, ModuleRequests::Register::SerialByteCount> FSerial{};
+    std::array<bool, ModuleRequests::Register::SerialByteCount> FReceived{};
 };

@@ -22,6 +22,20 @@ constexpr std::uint8_t Lightning = 0x54;
 constexpr std::uint8_t Firmware = 0xFF;
 }
 
+// The registers that RegisterRead and RegisterWrite address.
+namespace Register {
+constexpr std::uint8_t StrikeTime = 0x00;
+constexpr std::uint8_t DoorAjarDelay = 0x01;
+constexpr std::uint8_t ReaderFunction = 0x02;
+constexpr std::uint8_t TamperSignal = 0x03;
+constexpr std::uint8_t ForcedDoorSignal = 0x04;
+constexpr std::uint8_t DoorAjarSignal = 0x05;
+// the serial number (AppID) in registers 6 to 9, its byte 0 in register 6
+constexpr std::uint8_t FirstSerialByte = 0x06;
+constexpr int SerialByteCount = 4;
+constexpr std::uint8_t Beep = 0x0A;
+}
+
 // address: the bus address 1..16, sent unchanged (16 goes out as 0x10)
 TByteString FirmwareVersion(std::uint8_t address);
 TByteString RegisterRead(std::uint8_t address, std::uint8_t reg);
@@ -39,4 +53,7 @@ int BusAddressOfAssigned(std::uint8_t carried); // 0 is 16
 // To address 0: the new address and the card's four least significant bytes,
 // least significant first. serviceCard: 16 hexadecimal digits.
 TByteString SetByCard(int busAddress, const QString& serviceCard);
+// Set-by-card mode queues the request again at this interval until a status
+// reply comes (the module has taken the card) or the user ends the mode.
+constexpr int SetByCardRepeatMs = 12000;
 }

@@ -8,7 +8,9 @@
 #include "ui/BrowserWindowU.h"
 #include "module/CardNumbersU.h"
 #include "module/ConfigurationWriteU.h"
+#include "module/ModuleInfoU.h"
 #include "ui/DesktopSoundU.h"
+#include "files/CertificateTemplateU.h"
 #include "files/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "module/ModuleRepliesU.h"
@@ -49,9 +51,6 @@ constexpr int ButtonTextMargin = 6;
 
 constexpr int CardDigits = 16;
 constexpr int AppIDDigits = 8;
-
-constexpr int FirstSerialRegister = 6;
-constexpr int SerialByteCount = 4;
 
 // two upper-case digits per byte, in the given order
 QString HexText(QByteArrayView bytes)
@@ -278,7 +277,7 @@ void TMainWindow::SetUpControls()
     };
     Timer1 = makeTimer("Timer1", 500, false);
     Timer2 = makeTimer("Timer2", 50, false);
-    SetAddressTimer = makeTimer("SetAddressTimer", 12000, false);
+    SetAddressTimer = makeTimer("SetAddressTimer", ModuleRequests::SetByCardRepeatMs, false);
     SlowTimer = makeTimer("SlowTimer", 1000, true);
 }
 
@@ -688,7 +687,7 @@ void TMainWindow::PrintBtnClick()
 {
     if (!FBrowserWindow)
         return;
-    FBrowserWindow->ShowCertificate(QStringLiteral("Quor 51"), CertificateSerialNumber(), QDateTime::currentDateTime());
+    FBrowserWindow->ShowCertificate(CertificateProduct, CertificateSerialNumber(), QDateTime::currentDateTime());
     // a certificate per configuration: the next write enables the button again
     ui->PrintBtn->setEnabled(false);
 }
@@ -810,9 +809,9 @@ void TMainWindow::FirmwareReply(const TByteString& payload)
 void TMainWindow::RegisterReply(const TByteString& payload)
 {
     if (Has(payload, 1)) {
-        const int reg = ByteAt(payload, 0);
-        if (reg >= FirstSerialRegister && reg < FirstSerialRegister + SerialByteCount) {
-            const int i = reg - FirstSerialRegister;
+        using ModuleRequests::Register::FirstSerialByte;
+        const int i = ByteAt(payload, 0) - FirstSerialByte;
+        if (i >= 0 && i < ModuleRequests::Register::SerialByteCount) {
             FSerialBytes[i] = ByteAt(payload, 1);
             FSerialReceived[i] = true;
             ui->Label2->setText(QStringLiteral("sn: ") + QString(i + 1, '.'));
@@ -888,12 +887,10 @@ void TMainWindow::QueueFirmwareRequest()
 
 void TMainWindow::QueueSerialRequests()
 {
-    for (int i = 0; i < SerialByteCount; ++i) {
-        FCommThread->AddCommand(
-            ModuleRequests::RegisterRead(BusAddress(), static_cast<std::uint8_t>(FirstSerialRegister + i)));
-        FSerialBytes[i] = 0;
-        FSerialReceived[i] = false;
-    }
+    for (const TByteString& request : ModuleInfo::SerialRequests(BusAddress()))
+        FCommThread->AddCommand(request);
+    FSerialBytes.fill(0);
+    FSerialReceived.fill(false);
 }
 
 void TMainWindow::ResetInformationLabels()

@@ -6,6 +6,7 @@
 #include "base/CommTypesU.h"
 #include "files/AppFoldersU.h"
 #include "module/ModuleRepliesU.h"
+#include "module/ModuleRequestsU.h"
 #include "module/TransferStateU.h"
 #include "ui/LanguageU.h"
 
@@ -149,8 +150,8 @@ private:
     bool FBeepPending = false;
     bool FFirmwareRequestPending = false;
     bool FSerialRequestPending = false;
-    std::array<std::uint8_t, 4> FSerialBytes{};
-    std::array<bool, 4> FSerialReceived{};
+    std::array<std::uint8_t, ModuleRequests::Register::SerialByteCount> FSerialBytes{};
+    std::array<bool, ModuleRequests::Register::SerialByteCount> FSerialReceived{};
     std::unique_ptr<TSettingsLock> FSettingsLock;
     std::unique_ptr<TIniFile> FSettingsIni;
     bool FSettingsSavable = true; // false: the file is no text and stays as it is

@@ -134,6 +134,8 @@ void TestCardNumbers::increment()
     QFETCH(QString, before);
     QFETCH(QString, after);
     QCOMPARE(AppIDText(IncrementAppID(AppIDBytes(before))), after);
+    // the certificate steps back from the stored number to the one written
+    QCOMPARE(AppIDText(DecrementAppID(AppIDBytes(after))), before.toLower());
 }
 
 QTEST_APPLESS_MAIN(TestCardNumbers)

@@ -401,6 +401,9 @@ void TestVyxctl::exitStatus_data()
         << "none" << QStringList{"certificate", "--out", pdf, "--serial", "zz"} << "" << 2 << "not 8 hex digits";
     QTest::newRow("certificate, serial too short")
         << "none" << QStringList{"certificate", "--out", pdf, "--serial", "12"} << "" << 2 << "not 8 hex digits";
+    QTest::newRow("certificate, misspelt settings file")
+        << "none" << QStringList{"--settings", FDir.filePath("lin.ini"), "certificate", "--out", pdf, "--serial", "0012a3ff"}
+        << "" << 2 << FDir.filePath("lin.ini") + " does not exist";
     QTest::newRow("certificate, not a PDF")
         << "none" << QStringList{"certificate", "--out", "x.txt", "--serial", "0012a3ff"} << "" << 2
         << "does not end in .pdf";

@@ -21,7 +21,6 @@
 #include <QWebEnginePage>
 
 namespace {
-constexpr char DefaultProduct[] = "Quor 51";
 constexpr int RenderWaitMs = 60000;
 
 // The serial number the last master write used: the one before the stored next one.
@@ -30,12 +29,7 @@ QString LastWrittenSerial(const TCtlCommandLine& cl)
     const QString next = ReadSettings(TIniFile(SettingsFilePath(cl)), {}).lastAppID;
     if (!IsValidAppID(next))
         throw EUsage(QStringLiteral("no --serial given and the settings file holds no serial number"));
-    TAppID id = AppIDBytes(next);
-    for (std::uint8_t& byte : id) {
-        if (byte-- != 0)
-            break;
-    }
-    return AppIDText(id);
+    return AppIDText(DecrementAppID(AppIDBytes(next)));
 }
 
 QDate DateOption(const TCtlCommandLine& cl)
@@ -67,12 +61,16 @@ bool WaitFor(const QWebEnginePage& page, Signal signal, Slot slot)
 
 int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
 {
+    // a named settings file is checked as every command checks it, also when --serial leaves it unused
+    const bool named = !cl.settingsFile.isEmpty();
+    if (named || !cl.Has("--serial"))
+        CheckSettingsFile(TIniFile(SettingsFilePath(cl)), named);
     const QString outFile = cl.options.value("--out");
     if (outFile.isEmpty())
         throw EUsage(QStringLiteral("certificate needs --out FILE.pdf"));
     if (!outFile.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         throw EUsage(QStringLiteral("--out: \"%1\" does not end in .pdf, and a PDF is what is written").arg(outFile));
-    const QString product = cl.options.value("--product", QString::fromLatin1(DefaultProduct));
+    const QString product = cl.options.value("--product", CertificateProduct);
     const QString serial = cl.Has("--serial") ? cl.options["--serial"] : LastWrittenSerial(cl);
     if (!IsValidAppID(serial))
         throw EUsage(QStringLiteral("--serial: \"%1\" is not 8 hex digits").arg(serial));

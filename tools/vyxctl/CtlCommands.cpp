@@ -24,7 +24,6 @@ using ModuleReplies::Flag::CardRead;
 // A reply comes within the link's time-out; this covers the pacing of a
 // few queued requests ahead of it as well.
 constexpr int ReplyWaitMs = 5000;
-constexpr int SetByCardRepeatMs = 12000;
 constexpr int DefaultAssignWaitS = 5;
 constexpr int DefaultCardWaitS = 60;
 
@@ -97,14 +96,10 @@ QString NoAnswerAt(const TCtlSession& s)
     return QStringLiteral("no answer from the module at address %1 on %2").arg(s.Address()).arg(s.Where());
 }
 
-// Queues the requests and waits until every one is answered; the first
+// Waits until the total requests queued since start are answered; the first
 // time-out fails the batch.
-TWait RunBatch(TCtlSession& s, const QList<TByteString>& batch, TCtlOutput* progress = nullptr)
+TWait WaitForBatch(TCtlSession& s, int start, int total, TCtlOutput* progress = nullptr)
 {
-    const int start = s.commandsDone;
-    for (const TByteString& request : batch)
-        s.Link().AddCommand(request);
-    const int total = int(batch.size());
     int shown = -1;
     return s.WaitFor([&] {
         const int done = s.commandsDone - start;
@@ -112,6 +107,16 @@ TWait RunBatch(TCtlSession& s, const QList<TByteString>& batch, TCtlOutput* prog
             progress->Progress(shown = std::min(done, total), total);
         return done >= total || s.commandTimeouts > 0;
     }, -1);
+}
+
+// Queues the requests as one batch of this session and waits for it. A batch
+// the link refuses (it closed since it was opened) counts as a lost link.
+TWait RunBatch(TCtlSession& s, const QList<TByteString>& batch)
+{
+    const int start = s.commandsDone;
+    if (!s.Link().AddCommands(batch))
+        return TWait::LinkLost;
+    return WaitForBatch(s, start, int(batch.size()));
 }
 
 int Status(TCtlSession& s, TCtlOutput& out)
@@ -234,22 +239,33 @@ int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfigurat
 {
     const QList<TByteString> batch = ConfigurationWrite(s.Address(), reader, master);
     const int start = s.commandsDone;
-    const TWait wait = RunBatch(s, batch, &out);
+    // one batch of this session: what of it is still queued if the link
+    // closes never goes out, and a link that closed since it was opened
+    // takes none of it
+    const bool queued = s.Link().AddCommands(batch) != 0;
+    const TWait wait = queued ? WaitForBatch(s, start, int(batch.size()), &out) : TWait::LinkLost;
     const bool failed = wait != TWait::Done || s.commandTimeouts > 0;
     const int failedAt = s.commandsDone - start + 1;
+    const QString refused =
+        s.WithLinkReason(QStringLiteral("nothing was written, the link to %1 is not open").arg(s.Where()));
+    auto failure = [&] {
+        if (!queued)
+            return refused;
+        if (wait == TWait::Interrupted)
+            return QStringLiteral("interrupted");
+        return wait == TWait::LinkLost ? s.LostReason() : QStringLiteral("no reply in time");
+    };
     QString why;
     if (record.IsOpen()
-        && !record.Add(s, batch, master,
-                       failed ? std::optional<TFailedRequest>({failedAt, wait == TWait::Interrupted
-                                                                             ? QStringLiteral("interrupted")
-                                                                             : wait == TWait::LinkLost
-                                                                                 ? s.LostReason()
-                                                                                 : QStringLiteral("no reply in time")})
-                              : std::nullopt,
+        && !record.Add(s, batch, master, failed ? std::optional<TFailedRequest>({failedAt, failure()}) : std::nullopt,
                        why)) {
         out.Error(why);
         if (!failed)
             return CtlExit::CannotStore;
+    }
+    if (!queued) {
+        out.Error(refused);
+        return CtlExit::NoAnswer;
     }
     if (failed)
         return Failed(s, wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
@@ -296,7 +312,7 @@ int Assign(TCtlSession& s, TCtlOutput& out, const TAssignment& a)
         auto queue = [&] { s.Link().AddCommand(ModuleRequests::SetByCard(a.target, a.card)); };
         QObject::connect(&repeat, &QTimer::timeout, queue);
         queue();
-        repeat.start(SetByCardRepeatMs);
+        repeat.start(ModuleRequests::SetByCardRepeatMs);
         out.Note(QStringLiteral("present the service card %1 to the reader").arg(NormalizeCardNumber(a.card)));
     } else {
         s.Link().AssignHWAddress(ModuleRequests::AssignedAddress(a.target));

@@ -36,7 +36,6 @@ QString SettingsFilePath(const TCtlCommandLine& cl)
     return AppFolders(QCoreApplication::applicationDirPath()).settingsFile;
 }
 
-namespace {
 // A settings file that cannot be read would leave every value at its
 // built-in default, and a write would send those to the module: a misspelt
 // --settings must stop the command. Only the window's file may be missing.
@@ -56,6 +55,7 @@ void CheckSettingsFile(const TIniFile& ini, bool named)
     }
 }
 
+namespace {
 // write --master stores the next serial number
 bool WritesSettings(const TCtlCommandLine& cl)
 {

@@ -18,6 +18,9 @@ class TTerminationSignals;
 
 // --settings, else the file the window uses.
 QString SettingsFilePath(const TCtlCommandLine& commandLine);
+// Raises EUsage, with the file's path, when the file cannot be read or is no
+// text, or is missing and was named by --settings.
+void CheckSettingsFile(const TIniFile& ini, bool named);
 
 class TCtlSession {
 public:
