@@ -74,12 +74,11 @@ private:
     TFramed8Receiver FRx;
 };
 
-// The port's system calls, installed for the time it lives and forwarded to
-// the system; the fakes below change a few.
+// The port's system calls, forwarded to the system; the fakes below change a
+// few. TInstalled puts one in place for the time it lives.
 class TLineCalls : public ComPortPosix::ISystemCalls {
 public:
-    TLineCalls() { ComPortPosix::SetSystemCalls(this); }
-    ~TLineCalls() override { ComPortPosix::SetSystemCalls(nullptr); }
+    TLineCalls() = default;
     TLineCalls(const TLineCalls&) = delete;
     TLineCalls& operator=(const TLineCalls&) = delete;
 
@@ -96,6 +95,15 @@ public:
 
 protected:
     ComPortPosix::ISystemCalls& real = ComPortPosix::RealSystemCalls();
+};
+
+// A fake installed only once it is whole, and taken out before it is torn
+// down: the port's event thread may call it at any moment.
+template <class TCalls>
+class TInstalled final : public TCalls {
+public:
+    TInstalled() { ComPortPosix::SetSystemCalls(this); }
+    ~TInstalled() override { ComPortPosix::SetSystemCalls(nullptr); }
 };
 
 // Records what reaches the line: drains, parity switches and writes (with the
@@ -539,7 +547,7 @@ void TestCommThread::bareZeroBodyIsQueuedUnframed()
 void TestCommThread::nineBitSendMarksTheAddressByte()
 {
     FLink->DataBits = 9;
-    std::optional<TLineRecorder> recorder(std::in_place);
+    std::optional<TInstalled<TLineRecorder>> recorder(std::in_place);
     const nanoseconds start = FNow;
     recorder->clock = [&] { return FNow - start; };
     Step(0ms);
@@ -566,7 +574,7 @@ void TestCommThread::nineBitSendMarksTheAddressByte()
 void TestCommThread::failedWriteTimesOut()
 {
     {
-        TLineRecorder recorder;
+        TInstalled<TLineRecorder> recorder;
         recorder.failWrites = true;
         Step(0ms);
         QCOMPARE(recorder.log.filter("write").size(), 1);
@@ -587,7 +595,7 @@ void TestCommThread::adapterWithoutMarkSpaceEndsTheSession()
     QStringList reports;
     AppErrors::SetHandler([&](const QString& message) { reports << message; });
     FLink->DataBits = 9;
-    TLineRecorder recorder;
+    TInstalled<TLineRecorder> recorder;
     recorder.dropMarkSpace = true;
     Step(0ms);
     // nothing goes out with the wrong parity
@@ -620,7 +628,7 @@ void TestCommThread::unpluggedDuringADrainIsALostLine()
     FLink->DataBits = 9;
     {
         // the adapter goes while the worker waits for the bytes before a parity switch
-        TLineRecorder line;
+        TInstalled<TLineRecorder> line;
         line.beforeDrain = [this] { FPeer->Unplug(); };
         Step(0ms);
         QTRY_COMPARE(FLog.events, (QStringList{"close", "error"}));
@@ -633,7 +641,7 @@ void TestCommThread::unpluggedDuringADrainIsALostLine()
 
 void TestCommThread::stuckAdapterEndsInWriteErrorAndCloseReturns()
 {
-    TStuckDrain line;
+    TInstalled<TStuckDrain> line;
     TCommThread link; // with its worker and the real clock
     TLinkEventLog log;
     log.Attach(link);
