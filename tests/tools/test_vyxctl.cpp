@@ -332,8 +332,10 @@ void TestVyxctl::statusAndWatchReportACard()
 QStringList TestVyxctl::LineFor(const QString& line)
 {
     const QStringList settings{"--settings", FDir.filePath("settings.ini")};
-    if (line == "module" || line == "silent") {
-        StartSimulator("tcp", line == "silent" ? QStringList{"--silent"} : QStringList{});
+    if (line == "module" || line == "silent" || line == "bad check word") {
+        StartSimulator("tcp", line == "silent"           ? QStringList{"--silent"}
+                              : line == "bad check word" ? QStringList{"--corrupt", "1"}
+                                                         : QStringList{});
         return Line();
     }
     if (line == "refused") {
@@ -369,6 +371,10 @@ void TestVyxctl::exitStatus_data()
     QTest::newRow("assign-by-card, silent") << "silent" << QStringList{"assign-by-card", "5", "--wait", "1"} << ""
                                             << 1 << "no module answered at address 5 within 1 s";
     QTest::newRow("lightning, silent") << "silent" << QStringList{"lightning"} << "" << 1 << noAnswer;
+    QTest::newRow("write, bad check word") << "bad check word" << QStringList{"write"} << "" << 1
+                                           << "Reply with a bad check word";
+    QTest::newRow("lightning, bad check word") << "bad check word" << QStringList{"lightning"} << "" << 1
+                                               << "Reply with a bad check word";
 
     QTest::newRow("watch, Ctrl+C") << "module" << QStringList{"watch"} << "address 1:" << 130 << "interrupted";
     QTest::newRow("watch --seconds, Ctrl+C") << "module" << QStringList{"watch", "--seconds", "60"} << "address 1:"

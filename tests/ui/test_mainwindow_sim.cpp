@@ -310,6 +310,8 @@ void TestMainWindowSim::typedAddressIsUsedAtOnce()
     QTRY_VERIFY_WITH_TIMEOUT(log().indexOf("poll addr " + typed.toLatin1() + '\n', log().indexOf(frame)) > 0, LinkWaitMs);
     QCOMPARE(log().count(frame), 1);
     QVERIFY2(!log().contains(sent.arg(1).toLatin1()), log());
+    // the change queued the information requests once, and the action none again
+    QCOMPARE(log().count("firmware request addr " + typed.toLatin1() + '\n'), 1);
 }
 
 void TestMainWindowSim::setByCardEndsWithOneBeepOnModuleAnswer()
