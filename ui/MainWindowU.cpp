@@ -357,6 +357,7 @@ void TMainWindow::LoadLanguage(const TIniFile& ini)
     FTexts = KeptTexts(texts);
     FHints = IndicatorHints(texts);
     ui->SpeedButton1->setToolTip(FHints.lightning);
+    FHintsShown = std::uint8_t(0xFF); // no state of the symbols: the tips are made anew
     ShowIndicatorHints(std::nullopt);
     setWindowTitle(QString::fromLatin1(WindowTitle));
 }
@@ -542,6 +543,12 @@ void TMainWindow::SetIndicators(std::uint32_t color)
 void TMainWindow::ShowIndicatorHints(std::optional<std::uint8_t> flags)
 {
     using namespace ModuleReplies;
+    // a status reply comes four times a second: the tips change with the symbols' flags only
+    if (flags)
+        *flags &= Flag::Relay | Flag::Input1 | Flag::Input2 | Flag::Tamper | Flag::DoorAjar | Flag::ForcedDoor;
+    if (FHintsShown == flags)
+        return;
+    FHintsShown = flags;
     const auto hint = [&](QWidget* symbol, const QString& name, std::uint8_t mask) {
         symbol->setToolTip(FHints.Hint(name, flags ? std::optional<bool>((*flags & mask) != 0) : std::nullopt));
     };

@@ -160,6 +160,7 @@ private:
 
     TKeptTexts FTexts;
     TIndicatorHints FHints;
+    std::optional<std::uint8_t> FHintsShown; // the flags the tips show; none: no state
     TTransferState FTransfer;
     std::function<void(const char*)> FBeep;
 };
