@@ -2,6 +2,8 @@
 
 #include "base/AppErrors.h"
 #include "base/MainThreadQueue.h"
+#include "module/ModuleRepliesU.h"
+#include "module/ModuleRequestsU.h"
 #include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 #include "ports/PortNames.h"
@@ -421,12 +423,12 @@ struct TCommThread::TImpl {
         TQueued request;
         int pending = assignState.load();
         if (pending >= 0 && assignState.compare_exchange_strong(pending, AssignFollowUpDue)) {
-            request.frame = BuildFrame(Requests::AddressAssignment(static_cast<std::uint8_t>(pending)));
+            request.frame = BuildFrame(ModuleRequests::AddressAssignment(static_cast<std::uint8_t>(pending)));
         } else if (TryTakeQueued(request)) {
             if (ByteAt(request.frame, FrameOffset::Address) != 0)
                 fromQueue = 1;
         } else {
-            request.frame = BuildFrame(Requests::Poll(q->HWAddress.load()));
+            request.frame = BuildFrame(ModuleRequests::Poll(q->HWAddress.load()));
         }
         SendOutstanding(request.frame, now, request.mark);
     }
@@ -435,7 +437,7 @@ struct TCommThread::TImpl {
     {
         int due = AssignFollowUpDue;
         if (assignState.compare_exchange_strong(due, AssignIdle)) {
-            SendOutstanding(BuildFrame(Requests::AssignmentFollowUp()), now);
+            SendOutstanding(BuildFrame(ModuleRequests::AssignmentFollowUp()), now);
             return;
         }
         TBatchMark mark;
@@ -475,7 +477,7 @@ struct TCommThread::TImpl {
                 if (!judged)
                     return;
                 const auto* good = std::get_if<TGoodReply>(&*judged);
-                if (!good || !AnswersAnotherRequest(good->frame, outstanding))
+                if (!good || !ModuleReplies::AnswersAnotherRequest(good->frame, outstanding))
                     break;
                 // A late answer to an earlier request: the outstanding one
                 // still waits for its own, which may follow in the same chunk.

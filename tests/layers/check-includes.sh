@@ -7,7 +7,7 @@ cd "${1:-$(dirname "$0")/../..}"
 declare -A allowed=(
     [base]="base"
     [ports]="base ports"
-    [link]="base ports link"
+    [link]="base ports module link"
     [module]="base module"
     [files]="base ports link module files"
     [widgets]="widgets"

@@ -2,6 +2,7 @@
 
 #include "link/CommThreadU.h"
 #include "module/ModuleInfoU.h"
+#include "module/ModuleRequestsU.h"
 #include "module/ModuleRepliesU.h"
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
@@ -40,7 +41,7 @@ public:
     {
         FSession.Link().HWAddress = std::uint8_t(FFrom);
         for (int a = FFrom + 1; a <= FTo; ++a)
-            Queue(Requests::Poll(std::uint8_t(a)));
+            Queue(ModuleRequests::Poll(std::uint8_t(a)));
     }
 
     // Takes the replies that came; true once every request is settled.
