@@ -25,8 +25,6 @@ using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
 
 namespace {
-constexpr nanoseconds PollInterval = 250ms;
-constexpr nanoseconds ReplyTimeout = 750ms;
 constexpr nanoseconds WorkerPeriod = 2ms;
 constexpr auto NineBitAddressPause = 2ms;
 constexpr int LineSettingsRefused = 7; // EComPort number of a line change the driver refused
@@ -70,10 +68,9 @@ QString SocketFailure(const QString& where, int errnoValue)
     return SystemErrorText(errnoValue) + QStringLiteral(": ") + where;
 }
 
-QString NoReplyText()
+QString NoReplyText(std::chrono::milliseconds timeout)
 {
-    return QStringLiteral("No reply from the module within %1 ms")
-        .arg(std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout).count());
+    return QStringLiteral("No reply from the module within %1 ms").arg(timeout.count());
 }
 
 QString BadCheckWordText(const TBadReply& bad)
@@ -95,6 +92,8 @@ struct TCommThread::TImpl {
     TSleep sleep;
     TTrace trace;
     bool manualCycles;
+    // set only while the worker is paused
+    TLinkTiming timing;
 
     // Worker: paused at the start of a cycle, never inside one.
     std::thread worker;
@@ -156,6 +155,7 @@ struct TCommThread::TImpl {
         , sleep(options.sleep)
         , trace(options.trace)
         , manualCycles(options.manualCycles)
+        , timing(options.timing)
     {
         if (!clock)
             clock = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
@@ -322,7 +322,7 @@ struct TCommThread::TImpl {
             idle = outstanding.isEmpty();
         }
         // a cycle acts only once "more than" the span has passed
-        const nanoseconds due = lastSend + (idle ? PollInterval : ReplyTimeout) + 50us;
+        const nanoseconds due = lastSend + (idle ? nanoseconds(timing.sendInterval) : nanoseconds(timing.replyTimeout)) + 50us;
         return std::max<nanoseconds>(WorkerPeriod, due - clock());
     }
 
@@ -448,7 +448,7 @@ struct TCommThread::TImpl {
             ClearLine();
         }
         if (fromQueue.load() == 1)
-            RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, NoReplyText());
+            RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, NoReplyText(timing.replyTimeout));
         else
             RaiseEvent(&TCommThread::OnTimeout);
     }
@@ -499,10 +499,11 @@ struct TCommThread::TImpl {
             if (queued)
                 RaiseCommandEnd(&TCommThread::OnCommandDone, mark);
         } else {
-            RaiseEvent(&TCommThread::OnChecksumError);
+            const QString why = BadCheckWordText(std::get<TBadReply>(*judged));
+            RaiseFailure(&TCommThread::OnChecksumError, why);
             // the request was answered, but with nothing it can count on
             if (queued)
-                RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, BadCheckWordText(std::get<TBadReply>(*judged)));
+                RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, why);
         }
     }
 
@@ -725,6 +726,13 @@ std::uint64_t TCommThread::AddCommands(const QList<TByteString>& bodies)
     return batch;
 }
 
+int TCommThread::CancelBatch(std::uint64_t batch)
+{
+    HoldQueueLock();
+    const TQueueLockHeld held{d->queueLock};
+    return int(std::erase_if(d->queue, [batch](const TImpl::TQueued& r) { return r.mark.batch == batch; }));
+}
+
 TCommThread::TBatchMark TCommThread::CommandBatch() const
 {
     return d->commandBatch;
@@ -745,13 +753,25 @@ void TCommThread::RunCycle()
             idle = d->outstanding.isEmpty();
         }
         const nanoseconds sinceSend = now - d->lastSend;
-        if (idle && sinceSend > PollInterval)
+        if (idle && sinceSend > d->timing.sendInterval)
             d->SendSlot(now);
-        else if (sinceSend > ReplyTimeout)
+        else if (sinceSend > d->timing.replyTimeout)
             d->Timeout(now);
     } catch (const std::exception&) {
         // A failed cycle raises nothing; an unanswered request times out.
     }
+}
+
+void TCommThread::SetTiming(const TLinkTiming& timing)
+{
+    if (d->Busy())
+        throw std::runtime_error(ActiveChangeError);
+    d->timing = timing;
+}
+
+const TLinkTiming& TCommThread::Timing() const
+{
+    return d->timing;
 }
 
 void TCommThread::SetComPort(int number)

@@ -60,7 +60,4 @@ int BusAddressOfAssigned(std::uint8_t carried); // 0 is 16
 // To address 0: the new address and the card's four least significant bytes,
 // least significant first. serviceCard: 16 hexadecimal digits.
 TByteString SetByCard(int busAddress, const QString& serviceCard);
-// Set-by-card mode queues the request again at this interval until a status
-// reply comes (the module has taken the card) or the user ends the mode.
-constexpr int SetByCardRepeatMs = 12000;
 }

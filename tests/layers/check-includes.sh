@@ -10,9 +10,10 @@ declare -A allowed=(
     [link]="base ports module link"
     [module]="base module"
     [files]="base ports link module files"
+    [session]="base ports link module files session"
     [widgets]="widgets"
-    [ui]="base ports link module files widgets ui"
-    [tools]="base ports link module files tools"
+    [ui]="base ports link module files session widgets ui"
+    [tools]="base ports link module files session tools"
 )
 
 status=0
