@@ -88,7 +88,7 @@ bool TCtlRecord::Add(TCtlSession& s, const QList<TByteString>& batch, const std:
                      {"serialNumber", serial ? QJsonValue(*serial) : QJsonValue(QJsonValue::Null)},
                      {"result", failed ? "failed" : "done"}};
     if (master) {
-        line.insert("appId", AppIDText(master->appID));
+        line.insert("appId", SerialNumberText(master->appID));
         line.insert("addCard", NormalizeCardNumber(master->addCard));
         line.insert("delCard", NormalizeCardNumber(master->deleteCard));
     }
