@@ -666,7 +666,7 @@ void TMainWindow::WriteMIClick()
     ui->PrintBtn->setEnabled(true);
     // last: a settings file that cannot be written raises, and the write is under way by now
     if (master)
-        SaveLastAppID(*FSettingsIni, nextAppID);
+        SaveLastAppID(*FSettingsIni, *FSettingsLock, nextAppID);
 }
 
 bool TMainWindow::MasterWrite() const

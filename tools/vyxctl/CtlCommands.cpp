@@ -273,8 +273,8 @@ int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfigurat
     QJsonObject result{{"address", s.Address()}, {"requests", int(batch.size())}};
     QString text = QStringLiteral("address %1: configuration written (%2 requests)").arg(s.Address()).arg(batch.size());
     if (master) {
-        result.insert("serialNumber", AppIDText(master->appID));
-        text += QStringLiteral(", serial number %1").arg(AppIDText(master->appID));
+        result.insert("serialNumber", SerialNumberText(master->appID));
+        text += QStringLiteral(", serial number %1").arg(SerialNumberText(master->appID));
     }
     out.Result(text, result);
     return CtlExit::Done;
@@ -385,7 +385,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
         // the next module gets the next serial number, stored before any reply
         // as the window does; a settings file that cannot take it stops the write
         if (master)
-            SaveLastAppID(session.SettingsIni(), AppIDText(IncrementAppID(master->appID)));
+            SaveLastAppID(session.SettingsIni(), session.SettingsLock(), AppIDText(IncrementAppID(master->appID)));
         return Write(session, out, master, reader, record);
     }
     if (assignment)
