@@ -16,18 +16,21 @@ work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
-# one simulator, its commands from a pipe kept open on the given descriptor
+# one simulator, its commands from a pipe kept open on the given descriptor;
+# where it listens in $where
 start_sim() {
     local name=$1 fd=$2
     mkfifo "$work/$name.in"
-    "$sim" --tcp 127.0.0.1:0 --quiet --port-file "$work/$name.port" "${@:3}" <"$work/$name.in" >/dev/null &
+    "$sim" --tcp 127.0.0.1:0 --quiet --port-file "$work/$name.port" <"$work/$name.in" >/dev/null &
     pids+=($!)
     eval "exec $fd>\"$work/$name.in\""
     for _ in $(seq 100); do [[ -s $work/$name.port ]] && break; sleep 0.05; done
-    echo "127.0.0.1:$(cat "$work/$name.port")"
+    where=127.0.0.1:$(cat "$work/$name.port")
 }
-assign_at=$(start_sim assign 7)
-write_at=$(start_sim write 8)
+start_sim assign 7
+assign_at=$where
+start_sim write 8
+write_at=$where
 
 settings=$work/line.ini
 printf '; the line'"'"'s settings\n[Communication]\nHWAddress=1\n[ReaderData]\nLastAppID=000000FF\n' >"$settings"
