@@ -75,6 +75,7 @@ private slots:
     void traceReadsAsTheWireLog();
     void closedOutputEndsAtOnce_data();
     void closedOutputEndsAtOnce();
+    void certificateWithoutItsPlugInSaysWhy();
     void recordHasALinePerWrite();
 
 private:
@@ -561,18 +562,23 @@ void TestVyxctl::closedOutputEndsAtOnce_data()
     QTest::addColumn<QStringList>("command");
     QTest::addColumn<QString>("pipe"); // its reader: one that reads a line, or one gone before the first
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("watch") << QStringList{"watch"} << "| head -n 1" << 0;
-    QTest::newRow("scan") << QStringList{"scan", "--to", "1"} << "| true" << 141;
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("watch") << QStringList{"watch"} << "| head -n 1" << 0 << "";
+    QTest::newRow("scan") << QStringList{"scan", "--to", "1"} << "| true" << 141 << "";
     // the trace is written by the link's own threads
-    QTest::newRow("trace") << QStringList{"--trace", "status"} << "2>&1 >/dev/null | true" << 141;
+    QTest::newRow("trace") << QStringList{"--trace", "status"} << "2>&1 >/dev/null | true" << 141 << "";
+    QTest::newRow("full disk") << QStringList{"status"} << ">/dev/full" << 4
+                               << "vyxctl: cannot write the output: No space left on device\n";
 }
 
-// "| head -n 1": the next line that cannot be written ends vyxctl, quietly.
+// "| head -n 1": the next line that cannot be written ends vyxctl, quietly;
+// any other failed write with its reason.
 void TestVyxctl::closedOutputEndsAtOnce()
 {
     QFETCH(QStringList, command);
     QFETCH(QString, pipe);
     QFETCH(int, exitCode);
+    QFETCH(QString, reason);
     StartSimulator("tcp");
     QProcess shell;
     const QString script = QStringLiteral("\"$0\" \"$@\" %1; echo \"exit ${PIPESTATUS[0]}\"").arg(pipe);
@@ -585,7 +591,23 @@ void TestVyxctl::closedOutputEndsAtOnce()
     QVERIFY2(sinceRead.elapsed() < 1000, qPrintable(QString::number(sinceRead.elapsed())));
     const QStringList out = QString::fromLocal8Bit(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(out.value(out.size() - 1), QStringLiteral("exit %1").arg(exitCode));
-    QCOMPARE(shell.readAllStandardError(), QByteArray()); // quietly
+    QCOMPARE(QString::fromLocal8Bit(shell.readAllStandardError()), reason);
+}
+
+// A command line PC without the web engine's package: the certificate names
+// where it looked, and every other command runs as before.
+void TestVyxctl::certificateWithoutItsPlugInSaysWhy()
+{
+    const QString alone = FDir.filePath("vyxctl");
+    QVERIFY(QFile::copy(QStringLiteral(VYX_CTL), alone));
+    QProcess ctl;
+    ctl.start(alone, {"certificate", "--serial", "0012a3ff", "--out", FDir.filePath("c.pdf")});
+    QVERIFY(ctl.waitForFinished(RunWaitMs));
+    QCOMPARE(ctl.exitCode(), 6);
+    const QString err = QString::fromLocal8Bit(ctl.readAllStandardError());
+    QVERIFY2(err.startsWith("vyxctl: the certificate needs the web engine's plug-in libvyxctlpdf.so"), qPrintable(err));
+    QVERIFY2(err.contains("vyxctl: " + FDir.path() + ": not there\n"), qPrintable(err));
+    QVERIFY(!QFile::exists(FDir.filePath("c.pdf")));
 }
 
 // One good write and one that the module stops answering halfway.
