@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs "vyxctl assign" and "vyxctl write --master --app-id next" on the same
-# settings file at the same moment, again and again, each against a simulator
+# settings file at the same moment or one during the other, again and again, each against a simulator
 # of its own, and checks that no serial number is ever written twice: the
 # settings lock lets one of the two through and refuses the other (exit 5),
 # and assign stores HWAddress alone, never an old LastAppID over a new one.
@@ -41,6 +41,8 @@ for ((round = 1; round <= rounds; round++)); do
     echo "assign on" >&7
     "$ctl" --settings "$settings" --lan "$assign_at" assign 5 >/dev/null 2>"$work/assign.err" &
     assign=$!
+    # at once, or later: into the assignment, or after it
+    sleep "$((RANDOM % 3)).$((RANDOM % 10))"
     "$ctl" --settings "$settings" --lan "$write_at" --address 1 --json write --master --app-id next \
         --add-card 1234 --del-card 5678 >"$work/write.out" 2>"$work/write.err" &
     write=$!
