@@ -658,7 +658,7 @@ void TMainWindow::WriteMIClick()
     QString nextAppID;
     if (master) {
         // the next module gets the next serial number, whatever this one answers
-        FWrittenAppID = AppIDText(master->appID);
+        FWrittenAppID = SerialNumberText(master->appID);
         nextAppID = AppIDText(IncrementAppID(master->appID));
         ui->AppIDED->setText(nextAppID);
     }
@@ -699,10 +699,11 @@ void TMainWindow::PrintBtnClick()
     ui->PrintBtn->setEnabled(false);
 }
 
-// After a write the AppID field already holds the next module's number.
+// After a write the AppID field already holds the next module's number. Upper
+// case, as every output spells a serial number; the field keeps its own.
 QString TMainWindow::CertificateSerialNumber() const
 {
-    return FWrittenAppID.isEmpty() ? ui->AppIDED->text() : FWrittenAppID;
+    return FWrittenAppID.isEmpty() ? ui->AppIDED->text().toUpper() : FWrittenAppID;
 }
 
 // --- link events --------------------------------------------------------------

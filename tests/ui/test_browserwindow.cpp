@@ -299,7 +299,7 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
     mainWindow.SetBrowserWindow(&window);
     mainWindow.show();
     Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
-    Control<QLineEdit>(mainWindow, "AppIDED")->setText("00C0FFEE");
+    Control<QLineEdit>(mainWindow, "AppIDED")->setText("00c0ffee");
     auto* printBtn = Control<QPushButton>(mainWindow, "PrintBtn");
     QVERIFY(printBtn->isEnabled());
 

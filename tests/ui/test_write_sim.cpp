@@ -125,7 +125,7 @@ void TestWriteSim::writeReachesModule()
     QCOMPARE(SimStateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
     QVERIFY(Control<QWidget>(window, "PrintBtn")->isEnabled());
     // the certificate names the module just written, not the next one
-    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000ff"));
+    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000FF"));
 }
 
 void TestWriteSim::replyFaultMidBatchFails_data()
