@@ -130,7 +130,13 @@ void ConfigureLink(TCommThread& link, const TLinkSettings& s)
     link.SetLANMode(s.lanMode);
 }
 
-void SaveLastAppID(TIniFile& ini, const QString& appID)
+void SaveLastAppID(TIniFile& ini, const TSettingsLock&, const QString& appID)
 {
     ini.WriteString(ReaderData, QStringLiteral("LastAppID"), appID);
+}
+
+void SaveHWAddress(TIniFile& ini, const TSettingsLock&, int address)
+{
+    if (ini.State() != TIniFileState::Missing)
+        ini.WriteInteger(Communication, QStringLiteral("HWAddress"), address);
 }

@@ -9,6 +9,7 @@
 
 class TCommThread;
 class TIniFile;
+class TSettingsLock;
 
 constexpr const char* SettingsFileName = "VyxvozeRadavo.ini";
 
@@ -76,5 +77,14 @@ void WriteSettings(TIniFile& ini, const TStoredSettings& settings);
 // number, and the transport last, since LAN mode forces the 8-bit form.
 void ConfigureLink(TCommThread& link, const TLinkSettings& settings);
 
-// Writes "ReaderData" "LastAppID" at once (after every master write).
-void SaveLastAppID(TIniFile& ini, const QString& appID);
+// The keys written while a program runs, each alone: every other line of the
+// file stays as it was (a script's five-line file stays five lines). The lock
+// on the file is the caller's, taken before it read what it bases the value
+// on, so that nothing another program stores in between is written over.
+// Raise EIniFileError.
+//
+// "ReaderData" "LastAppID" at once, after every master write.
+void SaveLastAppID(TIniFile& ini, const TSettingsLock& held, const QString& appID);
+// "Communication" "HWAddress" after an address assignment, into a file that
+// exists; none is made for it.
+void SaveHWAddress(TIniFile& ini, const TSettingsLock& held, int address);

@@ -91,3 +91,8 @@ QString AppIDText(const TAppID& id)
 {
     return QString::fromLatin1(QByteArrayView(id).toByteArray().toHex());
 }
+
+QString SerialNumberText(const TAppID& id)
+{
+    return AppIDText(id).toUpper();
+}

@@ -23,4 +23,9 @@ TAppID AppIDBytes(const QString& appID);
 // to the one last written; each wraps, so one undoes the other.
 TAppID IncrementAppID(TAppID id);
 TAppID DecrementAppID(TAppID id);
-QString AppIDText(const TAppID& id); // lower case, two digits per byte, byte 0 first
+// The AppID field's and the settings file's form: lower case, two digits per
+// byte, byte 0 first.
+QString AppIDText(const TAppID& id);
+// The serial number as every output shows it (the window's "sn:", vyxctl,
+// the write record, the certificate): the same digits in upper case.
+QString SerialNumberText(const TAppID& id);

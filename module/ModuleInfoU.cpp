@@ -1,6 +1,6 @@
 #include "module/ModuleInfoU.h"
 
-#include "module/FrameDescriptionU.h"
+#include "module/CardNumbersU.h"
 #include "module/ModuleRepliesU.h"
 #include "module/ModuleRequestsU.h"
 
@@ -68,8 +68,5 @@ std::optional<QString> TModuleInfo::SerialNumber() const
     const bool blank = std::all_of(FSerial.begin(), FSerial.end(), [](std::uint8_t b) { return b == 0xFF; });
     if (!SerialRead() || blank)
         return std::nullopt;
-    QString text;
-    for (std::uint8_t b : FSerial)
-        text += FrameText::HexByte(b);
-    return text;
+    return SerialNumberText(FSerial);
 }

@@ -3,6 +3,7 @@
 #include "ui_BrowserWindow.h"
 
 #include "files/CertificateTemplateU.h"
+#include "files/PluginsU.h"
 #include "ui/PageViewU.h"
 #include "files/TextFileCodec.h"
 #include "ui/TypingLimitU.h"
@@ -11,12 +12,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonObject>
 #include <QLocale>
 #include <QOpenGLContext>
-#include <QPluginLoader>
 #include <QScopeGuard>
 #include <QSignalBlocker>
 
@@ -66,56 +64,15 @@ void CreateGlobalShareContext()
     qt_gl_set_global_share_context(context);
 }
 
-// Beside the program first (the build tree, a copied program), then the folder
-// it is installed to, relative to the program's own folder so that a package's
-// prefix counts as much as a relocated one, then Qt's library paths.
-QStringList PluginFolders()
-{
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    QStringList folders{programFolder, QDir::cleanPath(programFolder + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR))};
-    for (const QString& folder : QCoreApplication::libraryPaths()) {
-        if (!folders.contains(QDir::cleanPath(folder)))
-            folders << QDir::cleanPath(folder);
-    }
-    return folders;
-}
-
-// The plug-in's factory from this file, or null and why not.
-TPageViewFactory* LoadPageViewFactoryFrom(const QString& path, QString& reason)
-{
-    if (!QFileInfo::exists(path)) {
-        reason = QStringLiteral("not there");
-        return nullptr;
-    }
-    QPluginLoader loader(path);
-    QObject* instance = loader.instance();
-    if (!instance) {
-        reason = loader.errorString();
-        return nullptr;
-    }
-    if (auto* factory = qobject_cast<TPageViewFactory*>(instance))
-        return factory;
-    // Loaded, but made for another version of this program: calling into it
-    // would call the wrong functions.
-    reason = QStringLiteral("a plug-in of another version (%1, this program needs %2)")
-                 .arg(loader.metaData().value(QLatin1String("IID")).toString(), QLatin1String(TPageViewFactory_iid));
-    loader.unload();
-    return nullptr;
-}
-
 TPageViewFactory* LoadPageViewFactory()
 {
     CreateGlobalShareContext();
     const QString fileName = QStringLiteral(VYX_PLUGIN_FILE_NAME);
-    QStringList reasons;
-    for (const QString& folder : PluginFolders()) {
-        QString reason;
-        if (auto* factory = LoadPageViewFactoryFrom(folder + '/' + fileName, reason))
-            return factory;
-        reasons << QDir::toNativeSeparators(folder) + QStringLiteral(": ") + reason;
-    }
+    QString reasons;
+    if (auto* factory = qobject_cast<TPageViewFactory*>(LoadOwnPlugin(fileName, TPageViewFactory_iid, reasons)))
+        return factory;
     Raise(QStringLiteral("The certificate preview cannot be shown: its plug-in %1 could not be loaded.\n%2")
-              .arg(fileName, reasons.join('\n')));
+              .arg(fileName, reasons));
 }
 }
 

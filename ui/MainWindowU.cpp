@@ -664,7 +664,7 @@ void TMainWindow::WriteMIClick()
     const QString nextAppID = AppIDText(IncrementAppID(master->appID));
     ui->AppIDED->setText(nextAppID);
     // last: a settings file that cannot be written raises, and the write is under way by now
-    SaveLastAppID(*FSettingsIni, nextAppID);
+    SaveLastAppID(*FSettingsIni, *FSettingsLock, nextAppID);
 }
 
 // The status text stays the language file's; which setting failed and why

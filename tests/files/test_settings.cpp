@@ -1,4 +1,5 @@
 #include "files/IniFile.h"
+#include "files/SettingsLockU.h"
 #include "files/SettingsU.h"
 
 #include "tests/support/AsNobody.h"
@@ -299,7 +300,11 @@ void TestSettings::beepIsSavedInverted()
 void TestSettings::saveLastAppIDWritesAtOnce()
 {
     TIniFile ini(Path());
-    SaveLastAppID(ini, "010000ff");
+    const TSettingsLock lock(Path());
+    // an assignment makes no settings file of its own
+    SaveHWAddress(ini, lock, 5);
+    QVERIFY(!QFile::exists(Path()));
+    SaveLastAppID(ini, lock, "010000ff");
     QCOMPARE(ReadFile(Path()), QByteArray("[ReaderData]\nLastAppID=010000ff\n"));
     // the save at close leaves it alone
     WriteSettings(ini, TStoredSettings());

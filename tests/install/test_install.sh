@@ -3,7 +3,9 @@
 # user see: valid desktop entry and metainfo, the icon and language files, an
 # installed program that keeps its settings in the user's config folder and
 # writes nothing into the prefix, and a copy in a plain folder that keeps its
-# settings beside itself; the manual pages and vyxctl's help for each command.
+# settings beside itself; the manual pages and vyxctl's help for each command;
+# vyxctl without the web engine but for its certificate, from the installed
+# plug-in.
 #   test_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -18,7 +20,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 desktop-file-validate "$prefix/share/applications/$id.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
 for f in share/icons/hicolor/scalable/apps/$id.svg share/vyxvozeradavo/en.lng share/vyxvozeradavo/cs.lng \
-         lib/vyxvozeradavo/plugins/libvyxwebview.so bin/vyxvozeradavo bin/vyx-module-sim bin/vyxctl; do
+         lib/vyxvozeradavo/plugins/libvyxwebview.so lib/vyxvozeradavo/plugins/libvyxctlpdf.so \
+         share/bash-completion/completions/vyxctl bin/vyxvozeradavo bin/vyx-module-sim bin/vyxctl; do
     [[ -f "$prefix/$f" ]] || fail "$f not installed"
 done
 
@@ -42,6 +45,13 @@ for command in $commands; do
         grep -qF -- "$option" <<<"$manual" || fail "vyxctl(1) does not describe $option"
     done
 done
+
+! ldd "$prefix/bin/vyxctl" | grep -i webengine || fail "vyxctl links the web engine"
+QT_QPA_PLATFORM=offscreen "$prefix/bin/vyxctl" certificate --serial 0012a3ff --out "$work/certificate.pdf" \
+    >"$work/certificate.out" || fail "installed vyxctl certificate ended with $?"
+[[ $(head -c 5 "$work/certificate.pdf") == %PDF- ]] || fail "installed vyxctl certificate wrote no PDF"
+grep -q "certificate for 0012A3FF" "$work/certificate.out" || fail "certificate: $(cat "$work/certificate.out")"
+[[ $("$prefix/bin/vyx-module-sim" --version) == "vyx-module-sim "* ]] || fail "vyx-module-sim --version"
 
 # Runs the program with its own HOME until it catches SIGTERM, then ends it
 # with that signal, as a logout would.

@@ -73,6 +73,9 @@ private slots:
     void scanFindsEveryModule();
     void scanOfASilentBusEndsInTime();
     void traceReadsAsTheWireLog();
+    void closedOutputEndsAtOnce_data();
+    void closedOutputEndsAtOnce();
+    void certificateWithoutItsPlugInSaysWhy();
     void recordHasALinePerWrite();
 
 private:
@@ -151,7 +154,7 @@ void TestVyxctl::writeReachesModule()
                                               "--beep", "off", "--master", "--app-id", "next", "--add-card",
                                               "1234", "--del-card", "abcdef"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    QVERIFY(run.out.contains("\"serialNumber\":\"000000ff\""));
+    QVERIFY(run.out.contains("\"serialNumber\":\"000000FF\""));
     const QByteArray state = ReadFile(FDir.filePath("module.ini"));
     QCOMPARE(SimStateValue(state, "registers"), QStringLiteral("09 14 01 1E 1E 1E 00 00 00 FF 01"));
     QCOMPARE(SimStateValue(state, "plus-card"), QStringLiteral("0000000000001234"));
@@ -253,6 +256,8 @@ void TestVyxctl::settingsFileHasOneHolder()
     const TRun refused = Run(masterWrite(FSimulator->Where()));
     QCOMPARE(refused.exitCode, 5);
     QVERIFY(refused.err.contains(QStringLiteral("in use by test_vyxctl (process %1 ").arg(::getpid())));
+    // the window's close would save its own address over the new one
+    QCOMPARE(Run({"--settings", settings, "--lan", FSimulator->Where(), "assign", "5"}).exitCode, 5);
     QCOMPARE(ReadFile(settings), stored);
     QVERIFY_THROWS_EXCEPTION(ESettingsLocked, TMainWindow(FDir.path()));
 
@@ -260,7 +265,7 @@ void TestVyxctl::settingsFileHasOneHolder()
     const TRun next = Run(masterWrite(FSimulator->Where()));
     QVERIFY2(next.exitCode == 0, qPrintable(next.err));
     // the number the killed write left for the next module, whether it got to store one or not
-    QVERIFY(next.out.contains("\"serialNumber\":\"" + SimStateValue(stored, "LastAppID").toLower() + "\""));
+    QVERIFY(next.out.contains("\"serialNumber\":\"" + SimStateValue(stored, "LastAppID").toUpper() + "\""));
 }
 
 void TestVyxctl::assignMovesTheModule_data()
@@ -272,13 +277,15 @@ void TestVyxctl::assignMovesTheModule()
 {
     QFETCH(QString, line);
     StartSimulator(line, {"--assign-mode"});
+    // a script's own file: its other lines and keys stay as they are
+    WriteFile(FDir.filePath("settings.ini"), "; line 3\n[Communication]\nhwaddress = 1\n[ReaderData]\nLastAppID=000000FF\n");
     const TRun run = Run(QStringList{"assign", "5"} + Line());
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(run.out.contains("address 5"));
     QCOMPARE(SimStateValue(ReadFile(FDir.filePath("module.ini")), "address"), QStringLiteral("5"));
     // the settings file follows the module, so the next command finds it
-    const QByteArray settings = ReadFile(FDir.filePath("settings.ini"));
-    QVERIFY2(settings.contains("HWAddress=5") && settings.contains("LastAppID=000000FF"), settings.constData());
+    QCOMPARE(ReadFile(FDir.filePath("settings.ini")),
+             QByteArray("; line 3\n[Communication]\nhwaddress=5\n[ReaderData]\nLastAppID=000000FF\n"));
     const TRun status = Run(Line() + QStringList{"status"});
     QVERIFY2(status.exitCode == 0, qPrintable(status.err));
     QVERIFY(status.out.startsWith("address 5:"));
@@ -480,7 +487,7 @@ void TestVyxctl::certificateIsOnePdfPage()
     text.start("pdftotext", {pdf, "-"});
     QVERIFY(text.waitForFinished());
     const QString page = QString::fromUtf8(text.readAllStandardOutput());
-    QVERIFY2(page.contains("0012a3ff"), qPrintable(page));
+    QVERIFY2(page.contains("0012A3FF"), qPrintable(page));
     QVERIFY(page.contains("Quor 51"));
     QVERIFY(page.contains("24 měsíců"));
     QVERIFY(page.contains(QLocale::system().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
@@ -550,6 +557,59 @@ void TestVyxctl::traceReadsAsTheWireLog()
     QCOMPARE(traced, frames(QString::fromLocal8Bit(sim.readAllStandardOutput()), false));
 }
 
+void TestVyxctl::closedOutputEndsAtOnce_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("pipe"); // its reader: one that reads a line, or one gone before the first
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("watch") << QStringList{"watch"} << "| head -n 1" << 0 << "";
+    QTest::newRow("scan") << QStringList{"scan", "--to", "1"} << "| true" << 141 << "";
+    // the trace is written by the link's own threads
+    QTest::newRow("trace") << QStringList{"--trace", "status"} << "2>&1 >/dev/null | true" << 141 << "";
+    QTest::newRow("full disk") << QStringList{"status"} << ">/dev/full" << 4
+                               << "vyxctl: cannot write the output: No space left on device\n";
+}
+
+// "| head -n 1": the next line that cannot be written ends vyxctl, quietly;
+// any other failed write with its reason.
+void TestVyxctl::closedOutputEndsAtOnce()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, pipe);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    StartSimulator("tcp");
+    QProcess shell;
+    const QString script = QStringLiteral("\"$0\" \"$@\" %1; echo \"exit ${PIPESTATUS[0]}\"").arg(pipe);
+    shell.start("bash", QStringList{"-c", script, QStringLiteral(VYX_CTL)} + Line() + command);
+    QVERIFY(shell.waitForReadyRead(5000)); // head's line, or the end
+    QElapsedTimer sinceRead;
+    sinceRead.start();
+    FSimulator->Command("card 99"); // watch's next line
+    QVERIFY(shell.waitForFinished(RunWaitMs));
+    QVERIFY2(sinceRead.elapsed() < 1000, qPrintable(QString::number(sinceRead.elapsed())));
+    const QStringList out = QString::fromLocal8Bit(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(out.value(out.size() - 1), QStringLiteral("exit %1").arg(exitCode));
+    QCOMPARE(QString::fromLocal8Bit(shell.readAllStandardError()), reason);
+}
+
+// A command line PC without the web engine's package: the certificate names
+// where it looked, and every other command runs as before.
+void TestVyxctl::certificateWithoutItsPlugInSaysWhy()
+{
+    const QString alone = FDir.filePath("vyxctl");
+    QVERIFY(QFile::copy(QStringLiteral(VYX_CTL), alone));
+    QProcess ctl;
+    ctl.start(alone, {"certificate", "--serial", "0012a3ff", "--out", FDir.filePath("c.pdf")});
+    QVERIFY(ctl.waitForFinished(RunWaitMs));
+    QCOMPARE(ctl.exitCode(), 6);
+    const QString err = QString::fromLocal8Bit(ctl.readAllStandardError());
+    QVERIFY2(err.startsWith("vyxctl: the certificate needs the web engine's plug-in libvyxctlpdf.so"), qPrintable(err));
+    QVERIFY2(err.contains("vyxctl: " + FDir.path() + ": not there\n"), qPrintable(err));
+    QVERIFY(!QFile::exists(FDir.filePath("c.pdf")));
+}
+
 // One good write and one that the module stops answering halfway.
 void TestVyxctl::recordHasALinePerWrite()
 {
@@ -574,7 +634,7 @@ void TestVyxctl::recordHasALinePerWrite()
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(done["result"].toString(), "done");
     QCOMPARE(done["serialNumber"].toString(), "000000FF");
-    QCOMPARE(done["appId"].toString(), "000000ff");
+    QCOMPARE(done["appId"].toString(), "000000FF");
     QCOMPARE(done["registers"].toObject().size(), 11);
     QVERIFY(QDateTime::fromString(done["time"].toString(), Qt::ISODateWithMs).isValid());
     const QJsonObject failed = QJsonDocument::fromJson(lines[1], &error).object();

@@ -173,6 +173,8 @@ bool ApplyOption(const QString& name, const std::optional<QString>& inlineValue,
         return flag(o.exitOnEof);
     if (is("--help") || is("-h"))
         return flag(o.help);
+    if (is("--version"))
+        return flag(o.version);
     return p.Fail(QStringLiteral("unknown option %1").arg(name));
 }
 
@@ -266,6 +268,7 @@ Output:
                      input is just no longer read: use </dev/null to run it in
                      the background)
   -h, --help         this text
+  --version          the version
 
 At start it prints "listening tcp HOST:PORT" or "listening pty PATH" (then
 "link LINK"). The wire log follows: milliseconds since start, rx/tx/--, the

@@ -26,6 +26,7 @@ struct TSimOptions {
     bool quiet = false;
     bool exitOnEof = false;
     bool help = false;
+    bool version = false;
     TSimFaults faults;
 };
 

@@ -18,6 +18,10 @@ int main(int argc, char** argv)
         std::fputs(SimUsageText().toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (parsed.options.version) {
+        std::printf("vyx-module-sim %s\n", VYX_VERSION);
+        return 0;
+    }
     TSimHost host(parsed.options);
     QString error;
     if (!host.Start(error)) {

@@ -2,26 +2,21 @@
 
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
+#include "tools/vyxctl/CtlPdfWriter.h"
 #include "tools/vyxctl/CtlSession.h"
 #include "module/CardNumbersU.h"
 #include "files/CertificateTemplateU.h"
-#include "files/CertificateWebEngineU.h"
 #include "files/IniFile.h"
+#include "files/PluginsU.h"
 #include "files/SettingsU.h"
 #include "files/TextFileCodec.h"
 
 #include <QDate>
-#include <QEventLoop>
 #include <QFile>
 #include <QLocale>
-#include <QPageLayout>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QUrl>
-#include <QWebEnginePage>
 
 namespace {
-constexpr int RenderWaitMs = 60000;
 
 // The serial number the last master write used: the one before the stored next one.
 QString LastWrittenSerial(const TCtlCommandLine& cl)
@@ -29,7 +24,7 @@ QString LastWrittenSerial(const TCtlCommandLine& cl)
     const QString next = ReadSettings(TIniFile(SettingsFilePath(cl)), {}).lastAppID;
     if (!IsValidAppID(next))
         throw EUsage(QStringLiteral("no --serial given and the settings file holds no serial number"));
-    return AppIDText(DecrementAppID(AppIDBytes(next)));
+    return SerialNumberText(DecrementAppID(AppIDBytes(next)));
 }
 
 QDate DateOption(const TCtlCommandLine& cl)
@@ -42,20 +37,17 @@ QDate DateOption(const TCtlCommandLine& cl)
     return date;
 }
 
-// Waits for one emission of the signal; false when the time ran out.
-template <class Signal, class Slot>
-bool WaitFor(const QWebEnginePage& page, Signal signal, Slot slot)
+TPdfWriter* LoadPdfWriter(TCtlOutput& out)
 {
-    QEventLoop loop;
-    bool done = false;
-    QObject::connect(&page, signal, &loop, [&](auto... args) {
-        slot(args...);
-        done = true;
-        loop.quit();
-    });
-    QTimer::singleShot(RenderWaitMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done;
+    const QString fileName = QStringLiteral(VYX_CTL_PDF_PLUGIN);
+    QString reasons;
+    if (auto* writer = qobject_cast<TPdfWriter*>(LoadOwnPlugin(fileName, TPdfWriter_iid, reasons)))
+        return writer;
+    out.Error(QStringLiteral("the certificate needs the web engine's plug-in %1 (package vyxvozeradavo-webengine), "
+                             "which could not be loaded:").arg(fileName));
+    for (const QString& reason : reasons.split(u'\n'))
+        out.Error(reason);
+    return nullptr;
 }
 }
 
@@ -71,9 +63,10 @@ int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
     if (!outFile.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         throw EUsage(QStringLiteral("--out: \"%1\" does not end in .pdf, and a PDF is what is written").arg(outFile));
     const QString product = cl.options.value("--product", CertificateProduct);
-    const QString serial = cl.Has("--serial") ? cl.options["--serial"] : LastWrittenSerial(cl);
-    if (!IsValidAppID(serial))
-        throw EUsage(QStringLiteral("--serial: \"%1\" is not 8 hex digits").arg(serial));
+    const QString given = cl.Has("--serial") ? cl.options["--serial"] : LastWrittenSerial(cl);
+    if (!IsValidAppID(given))
+        throw EUsage(QStringLiteral("--serial: \"%1\" is not 8 hex digits").arg(given));
+    const QString serial = SerialNumberText(AppIDBytes(given));
     // the date as the certificate window shows it: the user's short format
     const QString date = QLocale::system().toString(DateOption(cl), QLocale::ShortFormat);
 
@@ -81,6 +74,9 @@ int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
     const std::optional<QByteArray> page = EncodeWindows1250(CertificatePage(product, date, serial));
     if (!page)
         throw EUsage(QStringLiteral("the product or the serial number holds a character windows-1250 cannot store"));
+    TPdfWriter* writer = LoadPdfWriter(out);
+    if (!writer)
+        return CtlExit::NotRendered;
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("tmp.html")));
     if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(*page) != page->size() || !file.flush()) {
@@ -89,20 +85,8 @@ int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
     }
     file.close();
 
-    PrepareWebEngine();
-    QWebEnginePage web;
-    RestrictToLocalFiles(web);
-    bool loaded = false;
-    web.load(QUrl::fromLocalFile(file.fileName()));
-    if (!WaitFor(web, &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; }) || !loaded) {
-        out.Error(QStringLiteral("the page could not be rendered"));
-        return CtlExit::NotRendered;
-    }
-    bool printed = false;
-    web.printToPdf(outFile, CertificatePageLayout());
-    if (!WaitFor(web, &QWebEnginePage::pdfPrintingFinished, [&](const QString&, bool ok) { printed = ok; })
-        || !printed) {
-        out.Error(QStringLiteral("cannot write %1").arg(outFile));
+    if (const QString why = writer->WritePdf(file.fileName(), outFile); !why.isEmpty()) {
+        out.Error(why);
         return CtlExit::NotRendered;
     }
     out.Result(QStringLiteral("certificate for %1 written to %2").arg(serial, outFile),

@@ -199,9 +199,10 @@ const char OptionsText[] = R"(Options, before or after the command (after it, th
 )";
 
 const char ExitText[] = R"(Exit status: 0 done, 1 the module did not answer or a request timed out,
-2 bad command line or value, 3 the port or connection could not be opened, 4 the settings file
-or the record could not be written, 5 the settings file is held by another program,
-6 the certificate could not be rendered, 130 interrupted.
+2 bad command line or value, 3 the port or connection could not be opened, 4 the settings file,
+the record or the output could not be written, 5 the settings file is held by another program,
+6 the certificate could not be rendered, 130 interrupted, 141 the output's reader went away
+(watch: 0).
 )";
 }
 

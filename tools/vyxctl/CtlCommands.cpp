@@ -281,8 +281,8 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
     QString text = QStringLiteral("address %1: configuration written (%2 requests)")
                        .arg(s.Address()).arg(result->requests.size());
     if (master) {
-        json.insert("serialNumber", AppIDText(master->appID));
-        text += QStringLiteral(", serial number %1").arg(AppIDText(master->appID));
+        json.insert("serialNumber", SerialNumberText(master->appID));
+        text += QStringLiteral(", serial number %1").arg(SerialNumberText(master->appID));
     }
     out.Result(text, json);
     return CtlExit::Done;
@@ -387,7 +387,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
         // the next module gets the next serial number, stored before any reply
         // as the window does; a settings file that cannot take it stops the write
         if (master)
-            SaveLastAppID(session.SettingsIni(), AppIDText(IncrementAppID(master->appID)));
+            SaveLastAppID(session.SettingsIni(), session.SettingsLock(), AppIDText(IncrementAppID(master->appID)));
         return Write(session, out, reader, master, record);
     }
     if (assignment)

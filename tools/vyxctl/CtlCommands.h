@@ -16,6 +16,7 @@ constexpr int CannotStore = 4;
 constexpr int SettingsInUse = 5;
 constexpr int NotRendered = 6; // the certificate's PDF
 constexpr int Interrupted = 130;
+constexpr int OutputClosed = 141; // stdout or stderr lost its reader, as SIGPIPE would end a program
 }
 
 // The link commands (all but "certificate"). Raises EUsage. pace: the

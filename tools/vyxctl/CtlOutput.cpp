@@ -1,14 +1,42 @@
 #include "tools/vyxctl/CtlOutput.h"
 
+#include "tools/vyxctl/CtlCommands.h"
+
 #include <QJsonDocument>
 
-#include <cstdio>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 // where vyxctl's own stderr lines go
-FILE* OwnStderr = stderr;
+std::atomic<FILE*> OwnStderr = stderr;
+std::atomic<int> ClosedOutputStatus = CtlExit::OutputClosed;
+
+// _Exit: another thread may be writing too, and the streams' buffers would
+// only fail again when flushed at exit. The link and the lock go with the
+// process; the settings file is only ever replaced whole.
+[[noreturn]] void EndOnFailedWrite(std::FILE* stream, int error)
+{
+    if (error == EPIPE)
+        std::_Exit(ClosedOutputStatus);
+    if (stream != OwnStderr.load())
+        std::fprintf(OwnStderr, "vyxctl: cannot write the output: %s\n", std::strerror(error));
+    std::_Exit(CtlExit::CannotStore);
+}
+}
+
+void WriteOutput(std::FILE* stream, const QByteArray& text)
+{
+    // a failed write leaves its bytes in the buffer: flush tells either way
+    const bool written = std::fwrite(text.constData(), 1, std::size_t(text.size()), stream) == std::size_t(text.size());
+    if (std::fflush(stream) != 0 || !written)
+        EndOnFailedWrite(stream, errno);
 }
 
 TCtlOutput::TCtlOutput(bool json)
@@ -19,29 +47,27 @@ TCtlOutput::TCtlOutput(bool json)
 void TCtlOutput::Result(const QString& text, const QJsonObject& object)
 {
     const QByteArray line = FJson ? QJsonDocument(object).toJson(QJsonDocument::Compact) : text.toLocal8Bit();
-    std::fprintf(stdout, "%s\n", line.constData());
-    // a script reading a pipe sees each result as it happens
-    std::fflush(stdout);
+    // flushed: a script reading a pipe sees each result as it happens
+    WriteOutput(stdout, line + '\n');
 }
 
 void TCtlOutput::Error(const QString& reason)
 {
-    if (FProgressShown)
-        std::fputc('\n', OwnStderr);
-    FProgressShown = false;
-    std::fprintf(OwnStderr, "vyxctl: %s\n", qPrintable(reason));
+    const QByteArray line = "vyxctl: " + reason.toLocal8Bit() + '\n';
+    WriteOutput(OwnStderr, std::exchange(FProgressShown, false) ? '\n' + line : line);
 }
 
 void TCtlOutput::Note(const QString& text)
 {
-    std::fprintf(OwnStderr, "vyxctl: %s\n", qPrintable(text));
+    WriteOutput(OwnStderr, "vyxctl: " + text.toLocal8Bit() + '\n');
 }
 
 void TCtlOutput::Progress(int done, int total, const char* doing)
 {
     if (!::isatty(::fileno(OwnStderr)))
         return;
-    std::fprintf(OwnStderr, "\r%s %d/%d%s", doing, done, total, done == total ? "\n" : "");
+    WriteOutput(OwnStderr, QByteArray("\r") + doing + ' ' + QByteArray::number(done) + '/' + QByteArray::number(total)
+                               + (done == total ? "\n" : ""));
     FProgressShown = done != total;
 }
 
@@ -68,4 +94,11 @@ void TCtlOutput::HideForeignStderr()
     ::close(null);
     std::setvbuf(stream, nullptr, _IONBF, 0);
     OwnStderr = stream;
+}
+
+void TCtlOutput::SetClosedOutputStatus(int status)
+{
+    ClosedOutputStatus = status;
+    // a write to a pipe without reader then fails with EPIPE, which WriteOutput sees
+    std::signal(SIGPIPE, SIG_IGN);
 }

@@ -3,9 +3,16 @@
 // JSON object; reasons and notes on stderr, each line "vyxctl: ..."; a
 // progress line on stderr when it is a terminal. The libraries' own logging
 // stays off stderr unless asked for.
+//
+// Every write is checked. A reader that has gone (a pipe closed by "head")
+// ends the program at once and quietly, with the status set by
+// SetClosedOutputStatus; any other failure (a full disk) ends it with the
+// reason on stderr and status 4. SIGPIPE is ignored for that to be seen.
 
 #include <QJsonObject>
 #include <QString>
+
+#include <cstdio>
 
 class TCtlOutput {
 public:
@@ -20,8 +27,14 @@ public:
     // Points the process's stderr, which helper processes inherit, at
     // /dev/null; vyxctl's own lines keep the real one.
     static void HideForeignStderr();
+    // The exit status when stdout or stderr has no reader any more.
+    static void SetClosedOutputStatus(int status);
 
 private:
     bool FJson;
     bool FProgressShown = false;
 };
+
+// Writes text to stream (stdout or stderr) and flushes it; from any thread.
+// Returns only when all of it went out.
+void WriteOutput(std::FILE* stream, const QByteArray& text);

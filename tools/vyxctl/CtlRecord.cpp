@@ -70,7 +70,7 @@ bool TCtlRecord::Add(TCtlSession& s, const TWriteResult& result, const std::opti
                      {"serialNumber", serial ? QJsonValue(*serial) : QJsonValue(QJsonValue::Null)},
                      {"result", failed ? "failed" : "done"}};
     if (master) {
-        line.insert("appId", AppIDText(master->appID));
+        line.insert("appId", SerialNumberText(master->appID));
         line.insert("addCard", NormalizeCardNumber(master->addCard));
         line.insert("delCard", NormalizeCardNumber(master->deleteCard));
     }

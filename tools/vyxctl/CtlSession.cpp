@@ -58,10 +58,11 @@ void CheckSettingsFile(const TIniFile& ini, bool named)
 }
 
 namespace {
-// write --master stores the next serial number
+// write --master stores the next serial number, assign the new address
 bool WritesSettings(const TCtlCommandLine& cl)
 {
-    return cl.command == QLatin1String("write") && cl.Has(QStringLiteral("--master"));
+    return (cl.command == QLatin1String("write") && cl.Has(QStringLiteral("--master")))
+        || cl.command.startsWith(QLatin1String("assign"));
 }
 }
 
@@ -194,12 +195,7 @@ QString TCtlSession::Origin() const
 
 void TCtlSession::SaveAddress(int address)
 {
-    if (!QFileInfo::exists(FIni.FileName()))
-        return;
-    // read again: only the address changes, whatever the file holds now
-    TStoredSettings stored = ReadSettings(FIni, TSettingsDefaults{FSettings.comPort, FSettings.hwAddress});
-    stored.hwAddress = address;
-    WriteSettings(FIni, stored);
+    SaveHWAddress(FIni, *FLock, address);
 }
 
 TCtlSession::TWait TCtlSession::WaitFor(const std::function<bool()>& done, int timeoutMs)

@@ -35,6 +35,8 @@ public:
     TCommThread& Link() { return *FLink; }
     TModuleSession& Module() { return *FModule; }
     TIniFile& SettingsIni() { return FIni; }
+    // held from the start by a command that writes the settings file
+    const TSettingsLock& SettingsLock() const { return *FLock; }
     const TStoredSettings& Settings() const { return FSettings; }
     std::uint8_t Address() const;
     // "127.0.0.1:10000" or "/dev/ttyUSB0 (9-bit)"
@@ -48,7 +50,7 @@ public:
     bool Interrupted() const { return FInterrupted; }
 
     // Stores the module's new bus address in the settings file, when there
-    // is one, as the window saves it. Raises EIniFileError.
+    // is one, and nothing else. Raises EIniFileError.
     void SaveAddress(int address);
 
     enum class TWait { Done, TimedOut, Interrupted, LinkLost };

@@ -1,5 +1,6 @@
 #include "tools/vyxctl/CtlTrace.h"
 
+#include "tools/vyxctl/CtlOutput.h"
 #include "module/FrameDescriptionU.h"
 
 #include <chrono>
@@ -51,7 +52,7 @@ private:
     void Line(const char* direction, const TByteString& bytes, const QString& meaning)
     {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStart);
-        std::fprintf(FOut, "%s\n", qPrintable(WireLogLine(ms.count(), direction, bytes, meaning)));
+        WriteOutput(FOut, WireLogLine(ms.count(), direction, bytes, meaning).toLocal8Bit() + '\n');
     }
 
     std::FILE* FOut;

@@ -69,12 +69,15 @@ int main(int argc, char** argv)
         out.Error(QStringLiteral("see vyxctl --help"));
         return CtlExit::Usage;
     }
+    // a closed reader is how a script ends a watch; any other command's
+    // output is then incomplete
+    TCtlOutput::SetClosedOutputStatus(cl.command == QLatin1String("watch") ? CtlExit::Done : CtlExit::OutputClosed);
     if (cl.help) {
-        std::fputs(UsageText(cl.command).toLocal8Bit().constData(), stdout);
+        WriteOutput(stdout, UsageText(cl.command).toLocal8Bit());
         return CtlExit::Done;
     }
     if (cl.version) {
-        std::printf("vyxctl %s\n", VYX_VERSION);
+        WriteOutput(stdout, "vyxctl " VYX_VERSION "\n");
         return CtlExit::Done;
     }
     if (!cl.verbose) {
