@@ -1,5 +1,6 @@
-// vyxctl end to end: the program itself against the module simulator process,
-// over TCP and over a pty in both line forms, with its exit status.
+// vyxctl against the module simulator process, over TCP and over a pty in
+// both line forms: its commands run here at a tenth of the module's pace, and
+// the program itself for its exit status, signals and output streams.
 
 #include "link/FrameCodec.h"
 #include "tests/support/DeadServer.h"
@@ -9,6 +10,9 @@
 #include "files/SettingsLockU.h"
 #include "files/SettingsU.h"
 #include "module/FrameDescriptionU.h"
+#include "tests/support/FastTiming.h"
+#include "tools/vyxctl/CtlCommands.h"
+#include "tools/vyxctl/CtlOutput.h"
 #include "ui/MainWindowU.h"
 
 #include <QDate>
@@ -21,6 +25,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 
@@ -59,6 +64,9 @@ private slots:
     void infoAndLightning();
     void lostModuleEndsTheWrite_data();
     void lostModuleEndsTheWrite();
+    void scanWithTheLinkLostSaysWhere();
+    void badCheckWordsAreNamed_data();
+    void badCheckWordsAreNamed();
     void settingsFileHasOneHolder();
     void assignMovesTheModule_data();
     void assignMovesTheModule();
@@ -83,6 +91,8 @@ private:
     // vyxctl on the simulator's line with the test's settings file
     QStringList Line() const;
     TRun Run(const QStringList& args);
+    // The command run in this process, at the tests' fast pace.
+    TRun Here(const QStringList& args);
     void Start(QProcess& process, const QStringList& args);
     // Connection options for a line of the exit-status table.
     QStringList LineFor(const QString& line);
@@ -141,6 +151,32 @@ TRun TestVyxctl::Run(const QStringList& args)
             QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
+TRun TestVyxctl::Here(const QStringList& args)
+{
+    char* outText = nullptr;
+    char* errText = nullptr;
+    std::size_t outSize = 0;
+    std::size_t errSize = 0;
+    std::FILE* outStream = ::open_memstream(&outText, &outSize);
+    std::FILE* errStream = ::open_memstream(&errText, &errSize);
+    TRun run;
+    try {
+        const TCtlCommandLine cl = ParseCommandLine(args);
+        TCtlOutput out(cl.json, outStream, errStream);
+        run.exitCode = RunCommand(cl, out, FastTiming());
+    } catch (const EUsage& e) {
+        run.exitCode = CtlExit::Usage;
+        std::fprintf(errStream, "vyxctl: %s\n", e.what());
+    }
+    std::fclose(outStream);
+    std::fclose(errStream);
+    run.out = QString::fromLocal8Bit(outText, qsizetype(outSize));
+    run.err = QString::fromLocal8Bit(errText, qsizetype(errSize));
+    std::free(outText);
+    std::free(errText);
+    return run;
+}
+
 void TestVyxctl::writeReachesModule_data()
 {
     AddSimLineRows();
@@ -150,7 +186,7 @@ void TestVyxctl::writeReachesModule()
 {
     QFETCH(QString, line);
     StartSimulator(line);
-    const TRun run = Run(Line() + QStringList{"--json", "write", "--strike-time", "9", "--function", "button",
+    const TRun run = Here(Line() + QStringList{"--json", "write", "--strike-time", "9", "--function", "button",
                                               "--beep", "off", "--master", "--app-id", "next", "--add-card",
                                               "1234", "--del-card", "abcdef"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -171,7 +207,7 @@ void TestVyxctl::writeSendsTheWindowsRequests()
     QVERIFY(QTest::qWaitFor([&] { return !ReadFile(FDir.filePath("port")).isEmpty(); }, 5000));
     const QString port = QString::fromLatin1(ReadFile(FDir.filePath("port"))).trimmed();
     WriteFile(FDir.filePath("settings.ini"), "");
-    const TRun run = Run({"--settings", FDir.filePath("settings.ini"), "--lan", "127.0.0.1:" + port, "--address",
+    const TRun run = Here({"--settings", FDir.filePath("settings.ini"), "--lan", "127.0.0.1:" + port, "--address",
                           "3", "write"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     sim.terminate();
@@ -199,10 +235,10 @@ void TestVyxctl::infoAndLightning()
 {
     QFETCH(QString, line);
     StartSimulator(line);
-    const TRun info = Run(Line() + QStringList{"info"});
+    const TRun info = Here(Line() + QStringList{"info"});
     QVERIFY2(info.exitCode == 0, qPrintable(info.err));
     QCOMPARE(info.out, QStringLiteral("address 1: firmware 2.5, serial number 0012A3FF\n"));
-    const TRun lightning = Run(Line() + QStringList{"--json", "lightning"});
+    const TRun lightning = Here(Line() + QStringList{"--json", "lightning"});
     QVERIFY2(lightning.exitCode == 0, qPrintable(lightning.err));
     QCOMPARE(lightning.out, QStringLiteral("{\"address\":1}\n"));
 }
@@ -217,19 +253,60 @@ void TestVyxctl::lostModuleEndsTheWrite()
 {
     QFETCH(QString, line);
     StartSimulator(line);
-    QProcess write;
-    Start(write, Line() + QStringList{"write", "--strike-time", "9"});
-    // the first of its 7 requests has reached the module
-    QVERIFY(QTest::qWaitFor([&] {
-        return SimStateValue(ReadFile(FDir.filePath("module.ini")), "registers").startsWith("09");
-    }, 5000));
+    // once the first of its 7 requests has reached the module
     QElapsedTimer sinceKill;
-    sinceKill.start();
-    FSimulator->Kill();
-    QTRY_COMPARE_WITH_TIMEOUT(write.state(), QProcess::NotRunning, RunWaitMs);
-    QVERIFY(sinceKill.elapsed() < 2000); // a reply time-out (0.75 s) and pacing at most
-    QCOMPARE(write.exitCode(), 1);
-    QVERIFY(write.readAllStandardError().contains("was lost: "));
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (sinceKill.isValid()
+            || !SimStateValue(ReadFile(FDir.filePath("module.ini")), "registers").startsWith("09"))
+            return;
+        sinceKill.start();
+        FSimulator->Kill();
+    });
+    watch.start(5);
+    const TRun write = Here(Line() + QStringList{"write", "--strike-time", "9"});
+    QVERIFY(sinceKill.isValid());
+    QVERIFY(sinceKill.elapsed() < 1000); // a reply time-out and pacing at most
+    QCOMPARE(write.exitCode, 1);
+    QVERIFY2(write.err.contains("was lost: ") && write.err.contains("of 7 ("), qPrintable(write.err));
+}
+
+// The device server gone half way through a scan: what was found is listed,
+// the addresses never asked get no verdict, and the exit status says so.
+void TestVyxctl::scanWithTheLinkLostSaysWhere()
+{
+    StartSimulator("tcp", {"--address", "2", "--address", "9"});
+    QTimer drop;
+    drop.setSingleShot(true);
+    connect(&drop, &QTimer::timeout, this, [this] { FSimulator->Command("drop now"); });
+    // after the module at 2 and its five information requests, before 9
+    drop.start(int(6 * (FastTiming().sendInterval + FastTiming().replyTimeout).count() / 2));
+    const TRun run = Here(Line() + QStringList{"scan"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("was lost after addresses 1 to "), qPrintable(run.err));
+    QVERIFY2(!run.out.contains("address 9") && !run.out.contains("NA"), qPrintable(run.out));
+}
+
+// Replies that all fail their check are named as such, within the link's time-outs.
+void TestVyxctl::badCheckWordsAreNamed_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("status") << QStringList{"status"} << "replied, but: Reply with a bad check word";
+    QTest::newRow("scan") << QStringList{"scan", "--to", "4"} << "address 1 replied, but: Reply with a bad check word";
+}
+
+void TestVyxctl::badCheckWordsAreNamed()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, reason);
+    StartSimulator("tcp", {"--corrupt", "1"});
+    QElapsedTimer took;
+    took.start();
+    const TRun run = Here(Line() + command);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+    QVERIFY(took.elapsed() < 2000);
 }
 
 // The settings file hands out the serial numbers: one program holds it at a
@@ -279,14 +356,14 @@ void TestVyxctl::assignMovesTheModule()
     StartSimulator(line, {"--assign-mode"});
     // a script's own file: its other lines and keys stay as they are
     WriteFile(FDir.filePath("settings.ini"), "; line 3\n[Communication]\nhwaddress = 1\n[ReaderData]\nLastAppID=000000FF\n");
-    const TRun run = Run(QStringList{"assign", "5"} + Line());
+    const TRun run = Here(QStringList{"assign", "5"} + Line());
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(run.out.contains("address 5"));
     QCOMPARE(SimStateValue(ReadFile(FDir.filePath("module.ini")), "address"), QStringLiteral("5"));
     // the settings file follows the module, so the next command finds it
     QCOMPARE(ReadFile(FDir.filePath("settings.ini")),
              QByteArray("; line 3\n[Communication]\nhwaddress=5\n[ReaderData]\nLastAppID=000000FF\n"));
-    const TRun status = Run(Line() + QStringList{"status"});
+    const TRun status = Here(Line() + QStringList{"status"});
     QVERIFY2(status.exitCode == 0, qPrintable(status.err));
     QVERIFY(status.out.startsWith("address 5:"));
 }
@@ -322,18 +399,15 @@ void TestVyxctl::statusAndWatchReportACard()
     StartSimulator(line);
     FSimulator->Command("tamper on");
     FSimulator->Command("card 0011223344556677");
-    const TRun status = Run(Line() + QStringList{"--json", "status"});
+    const TRun status = Here(Line() + QStringList{"--json", "status"});
     QCOMPARE(status.exitCode, 0);
     QVERIFY(status.out.contains("\"lastCard\":\"0011223344556677\""));
     QVERIFY(status.out.contains("\"tamper\":true"));
 
-    QProcess watch;
-    Start(watch, Line() + QStringList{"watch", "--seconds", "3"});
-    QVERIFY(QTest::qWaitFor([&] { return watch.bytesAvailable() > 0; }, 5000));
-    FSimulator->Command("card 99");
-    QVERIFY(watch.waitForFinished(RunWaitMs));
-    QCOMPARE(watch.exitCode(), 0);
-    QVERIFY(QString::fromLocal8Bit(watch.readAllStandardOutput()).contains("last card 0000000000000099, code 00 (new)"));
+    QTimer::singleShot(300, this, [this] { FSimulator->Command("card 99"); });
+    const TRun watch = Here(Line() + QStringList{"watch", "--seconds", "1"});
+    QCOMPARE(watch.exitCode, 0);
+    QVERIFY2(watch.out.contains("last card 0000000000000099, code 00 (new)"), qPrintable(watch.out));
 }
 
 QStringList TestVyxctl::LineFor(const QString& line)
@@ -343,7 +417,8 @@ QStringList TestVyxctl::LineFor(const QString& line)
         StartSimulator("tcp", line == "silent"           ? QStringList{"--silent"}
                               : line == "bad check word" ? QStringList{"--corrupt", "1"}
                                                          : QStringList{});
-        return Line();
+        // a module that does not answer costs a reply time-out per request
+        return line == "module" ? Line() : Line() + QStringList{"--reply-timeout", "200"};
     }
     if (line == "refused") {
         QTcpServer closed; // a port that was free a moment ago
@@ -373,8 +448,8 @@ void TestVyxctl::exitStatus_data()
     QTest::newRow("info, silent") << "silent" << QStringList{"info"} << "" << 1 << noAnswer;
     QTest::newRow("watch, silent") << "silent" << QStringList{"watch", "--seconds", "2"} << "" << 1 << noAnswer;
     QTest::newRow("write, silent") << "silent" << QStringList{"write"} << "" << 1 << "request 1 of 7 (strike time) was not answered";
-    QTest::newRow("assign, silent") << "silent" << QStringList{"assign", "5"} << "" << 1
-                                    << "no module answered at address 5 within 5 s";
+    QTest::newRow("assign, silent") << "silent" << QStringList{"assign", "5", "--wait", "1"} << "" << 1
+                                    << "no module answered at address 5 within 1 s";
     QTest::newRow("assign-by-card, silent") << "silent" << QStringList{"assign-by-card", "5", "--wait", "1"} << ""
                                             << 1 << "no module answered at address 5 within 1 s";
     QTest::newRow("lightning, silent") << "silent" << QStringList{"lightning"} << "" << 1 << noAnswer;
@@ -508,7 +583,7 @@ void TestVyxctl::scanFindsEveryModule()
     QFETCH(QString, line);
     QFETCH(QString, from);
     StartSimulator(line, {"--address", "3", "--address", "7", "--address", "12"});
-    const TRun run = Run(Line() + QStringList{"--json", "scan", "--from", from, "--to", "12"});
+    const TRun run = Here(Line() + QStringList{"--json", "scan", "--from", from, "--to", "12"});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(run.out, QStringLiteral("{\"address\":3,\"firmware\":\"2.5\",\"serialNumber\":\"0012A3FF\"}\n"
                                      "{\"address\":7,\"firmware\":\"2.5\",\"serialNumber\":\"0112A3FF\"}\n"
@@ -521,7 +596,7 @@ void TestVyxctl::scanOfASilentBusEndsInTime()
     StartSimulator("tcp", {"--silent"});
     QElapsedTimer took;
     took.start();
-    const TRun run = Run(Line() + QStringList{"scan"});
+    const TRun run = Here(Line() + QStringList{"scan"});
     QVERIFY2(took.elapsed() < 14000, qPrintable(QString::number(took.elapsed())));
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
@@ -615,7 +690,7 @@ void TestVyxctl::recordHasALinePerWrite()
 {
     StartSimulator("tcp");
     const QString record = FDir.filePath("record.jsonl");
-    const TRun good = Run(Line() + QStringList{"write", "--master", "--app-id", "next", "--add-card", "1234",
+    const TRun good = Here(Line() + QStringList{"write", "--master", "--app-id", "next", "--add-card", "1234",
                                                "--del-card", "5678", "--record", record});
     QVERIFY2(good.exitCode == 0, qPrintable(good.err));
     QProcess failing;

@@ -43,9 +43,10 @@ const QList<TCommandSyntax>& Commands()
          "  --del-card HEX           the \"-\" card, 1 to 16 hex digits\n"
          "  --record FILE            appends one JSON line on the write to FILE, a failed one too: time, host,\n"
          "                           link, address, the values, the serial number read back, the result\n"},
-        {"assign", {}, {}, 1, "assign NEW_ADDRESS",
+        {"assign", {"--wait"}, {}, 1, "assign NEW_ADDRESS [--wait S]",
          "Gives the module a new bus address by the address-assignment request and its follow-up.\n"
-         "Ends when the module answers at NEW_ADDRESS (1 to 16), which is then stored in the settings file.\n"},
+         "Ends when the module answers at NEW_ADDRESS (1 to 16), which is then stored in the settings file.\n\n"
+         "  --wait S                 give up after S seconds (default 5)\n"},
         {"assign-by-card", {"--card", "--wait"}, {}, 1, "assign-by-card NEW_ADDRESS [--card HEX] [--wait S]",
          "Gives the module a new bus address when the service card is presented to it.\n"
          "Ends when the module answers at NEW_ADDRESS (1 to 16), which is then stored in the settings file.\n\n"

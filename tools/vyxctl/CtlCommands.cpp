@@ -1,5 +1,7 @@
 #include "tools/vyxctl/CtlCommands.h"
 
+#include "files/IniFile.h"
+#include "files/SettingsLockU.h"
 #include "link/CommThreadU.h"
 #include "module/CardNumbersU.h"
 #include "module/ConfigurationWriteU.h"
@@ -9,6 +11,9 @@
 #include "tools/vyxctl/CtlRecord.h"
 #include "tools/vyxctl/CtlScan.h"
 #include "tools/vyxctl/CtlSession.h"
+#ifdef VYX_CTL_CERTIFICATE
+#include "tools/vyxctl/CtlCertificate.h"
+#endif
 
 #include <QJsonObject>
 
@@ -393,4 +398,28 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
     if (assignment)
         return Assign(session, out, *assignment);
     return Lightning(session, out);
+}
+
+int RunCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming& pace)
+{
+    try {
+        if (cl.command == QLatin1String("certificate")) {
+#ifdef VYX_CTL_CERTIFICATE
+            return RunCertificate(cl, out);
+#else
+            throw EUsage(QStringLiteral("this build has no web engine for the certificate"));
+#endif
+        }
+        return RunLinkCommand(cl, out, pace);
+    } catch (const EUsage& e) {
+        out.Error(QString::fromLocal8Bit(e.what()));
+        out.Error(QStringLiteral("see vyxctl %1 --help").arg(cl.command));
+        return CtlExit::Usage;
+    } catch (const EIniFileError& e) {
+        out.Error(QString::fromLocal8Bit(e.what()));
+        return CtlExit::CannotStore;
+    } catch (const ESettingsLocked& e) {
+        out.Error(QString::fromLocal8Bit(e.what()));
+        return CtlExit::SettingsInUse;
+    }
 }

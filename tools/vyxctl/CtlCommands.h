@@ -19,6 +19,11 @@ constexpr int Interrupted = 130;
 constexpr int OutputClosed = 141; // stdout or stderr lost its reader, as SIGPIPE would end a program
 }
 
+// Runs the command to its end: its exit status, with the reason on out for
+// a usage error, a settings file that cannot be written or is held by
+// another program. pace: as for RunLinkCommand.
+int RunCommand(const TCtlCommandLine& commandLine, TCtlOutput& out, const TLinkTiming& pace = {});
+
 // The link commands (all but "certificate"). Raises EUsage. pace: the
 // link's timing before the settings file's and --reply-timeout.
 int RunLinkCommand(const TCtlCommandLine& commandLine, TCtlOutput& out, const TLinkTiming& pace = {});

@@ -44,29 +44,41 @@ TCtlOutput::TCtlOutput(bool json)
 {
 }
 
+TCtlOutput::TCtlOutput(bool json, std::FILE* results, std::FILE* reasons)
+    : FJson(json)
+    , FResults(results)
+    , FReasons(reasons)
+{
+}
+
+std::FILE* TCtlOutput::Reasons() const
+{
+    return FReasons ? FReasons : OwnStderr.load();
+}
+
 void TCtlOutput::Result(const QString& text, const QJsonObject& object)
 {
     const QByteArray line = FJson ? QJsonDocument(object).toJson(QJsonDocument::Compact) : text.toLocal8Bit();
     // flushed: a script reading a pipe sees each result as it happens
-    WriteOutput(stdout, line + '\n');
+    WriteOutput(FResults ? FResults : stdout, line + '\n');
 }
 
 void TCtlOutput::Error(const QString& reason)
 {
     const QByteArray line = "vyxctl: " + reason.toLocal8Bit() + '\n';
-    WriteOutput(OwnStderr, std::exchange(FProgressShown, false) ? '\n' + line : line);
+    WriteOutput(Reasons(), std::exchange(FProgressShown, false) ? '\n' + line : line);
 }
 
 void TCtlOutput::Note(const QString& text)
 {
-    WriteOutput(OwnStderr, "vyxctl: " + text.toLocal8Bit() + '\n');
+    WriteOutput(Reasons(), "vyxctl: " + text.toLocal8Bit() + '\n');
 }
 
 void TCtlOutput::Progress(int done, int total, const char* doing)
 {
-    if (!::isatty(::fileno(OwnStderr)))
+    if (!::isatty(::fileno(Reasons())))
         return;
-    WriteOutput(OwnStderr, QByteArray("\r") + doing + ' ' + QByteArray::number(done) + '/' + QByteArray::number(total)
+    WriteOutput(Reasons(), QByteArray("\r") + doing + ' ' + QByteArray::number(done) + '/' + QByteArray::number(total)
                                + (done == total ? "\n" : ""));
     FProgressShown = done != total;
 }

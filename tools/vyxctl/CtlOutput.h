@@ -17,6 +17,8 @@
 class TCtlOutput {
 public:
     explicit TCtlOutput(bool json);
+    // results and reasons to streams of the caller's (a test's memory streams)
+    TCtlOutput(bool json, std::FILE* results, std::FILE* reasons);
     void Result(const QString& text, const QJsonObject& object);
     void Error(const QString& reason);
     void Note(const QString& text); // for the person at the terminal
@@ -31,7 +33,11 @@ public:
     static void SetClosedOutputStatus(int status);
 
 private:
+    std::FILE* Reasons() const;
+
     bool FJson;
+    std::FILE* FResults = nullptr; // none: stdout
+    std::FILE* FReasons = nullptr; // none: vyxctl's own stderr
     bool FProgressShown = false;
 };
 

@@ -3,12 +3,8 @@
 #include "base/AppErrors.h"
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
-#include "files/IniFile.h"
-#include "files/SettingsLockU.h"
 
 #ifdef VYX_CTL_CERTIFICATE
-#include "tools/vyxctl/CtlCertificate.h"
-
 #include <QGuiApplication>
 #endif
 
@@ -39,18 +35,6 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv, const 
     Q_UNUSED(cl);
 #endif
     return std::make_unique<QCoreApplication>(argc, argv);
-}
-
-int Run(const TCtlCommandLine& cl, TCtlOutput& out)
-{
-#ifdef VYX_CTL_CERTIFICATE
-    if (IsCertificate(cl))
-        return RunCertificate(cl, out);
-#else
-    if (IsCertificate(cl))
-        throw EUsage(QStringLiteral("this build has no web engine for the certificate"));
-#endif
-    return RunLinkCommand(cl, out);
 }
 }
 
@@ -91,17 +75,5 @@ int main(int argc, char** argv)
     TCtlOutput out(cl.json);
     // what the link reports on its own (a failed name lookup) is a reason too
     AppErrors::SetHandler([&out](const QString& message) { out.Error(message); });
-    try {
-        return Run(cl, out);
-    } catch (const EUsage& e) {
-        out.Error(QString::fromLocal8Bit(e.what()));
-        out.Error(QStringLiteral("see vyxctl %1 --help").arg(cl.command));
-        return CtlExit::Usage;
-    } catch (const EIniFileError& e) {
-        out.Error(QString::fromLocal8Bit(e.what()));
-        return CtlExit::CannotStore;
-    } catch (const ESettingsLocked& e) {
-        out.Error(QString::fromLocal8Bit(e.what()));
-        return CtlExit::SettingsInUse;
-    }
+    return RunCommand(cl, out);
 }
