@@ -4,7 +4,8 @@
 Plays a faulty or hostile peer: on each connection it first sends a burst of
 --burst MB of status replies of address 1 in the 8-bit framed form (a buffer
 dumped on reconnect), then, with --flood, goes on sending them at --rate MB/s
-(0: as fast as the client takes them) until the client goes. What the client
+(0: as fast as the client takes them), else stays silent, until the client
+goes. What the client
 sends is read and thrown away. Prints the port it listens on, then one line
 per connection with the bytes sent.
 
@@ -35,7 +36,8 @@ def serve(conn, args):
     frame = framed8(STATUS_REPLY_BODY)
     block = frame * (65536 // len(frame))
     sent = 0
-    threading.Thread(target=lambda: drain(conn), daemon=True).start()
+    client_gone = threading.Thread(target=lambda: drain(conn), daemon=True)
+    client_gone.start()
     try:
         burst = int(args.burst * 1024 * 1024)
         while sent < burst:
@@ -50,6 +52,8 @@ def serve(conn, args):
                     time.sleep(ahead)
     except OSError:
         pass
+    # after a burst alone the connection stays open, silent, until the client goes
+    client_gone.join()
     print(f"connection closed after {sent} bytes sent", flush=True)
     conn.close()
 

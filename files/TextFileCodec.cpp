@@ -50,8 +50,10 @@ TDecodedText DecodeTextFile(const QByteArray& bytes, std::optional<TTextEncoding
     const QByteArrayView body = result.HasBom ? QByteArrayView(bytes).sliced(Utf8Bom.size()) : bytes;
     if (kept != TTextEncoding::teWindows1250) {
         const bool ascii = std::all_of(body.begin(), body.end(), [](char c) { return (c & 0x80) == 0; });
-        // stateless: a sequence cut off at the end of the file counts as an error
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+        // stateless: a sequence cut off at the end of the file counts as an
+        // error; the file's own mark is off already, a second one is text
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         QString text = utf8.decode(body);
         if (!utf8.hasError() && (kept || result.HasBom || !ascii)) {
             result.Text = std::move(text);

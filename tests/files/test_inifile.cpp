@@ -303,6 +303,8 @@ void TestIniFile::decodesWindows1250AndUtf8_data()
     // a sequence cut off at the end is no UTF-8: 0xC5 is "Ĺ" in windows-1250
     QTest::newRow("cut utf-8") << QByteArray("a\xC5") << QString::fromUtf8("aĹ") << TTextEncoding::teWindows1250;
     // the mark stays where it was, also before text that turns out to be no UTF-8
+    QTest::newRow("two BOMs") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFk") << QChar(0xFEFF) + QString("k")
+                              << TTextEncoding::teUtf8;
     QTest::newRow("BOM, then windows-1250") << QByteArray("\xEF\xBB\xBFk=\x9E") << QString::fromUtf8("k=ž")
                                             << TTextEncoding::teWindows1250;
 }
