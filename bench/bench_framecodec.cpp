@@ -1,6 +1,7 @@
 // Encode and decode throughput of the frame codec for typical frames.
 // Usage: bench_framecodec [seconds per case, default 1]
 #include "link/FrameCodec.h"
+#include "module/ModuleRequestsU.h"
 
 #include <chrono>
 #include <cstdio>
@@ -37,7 +38,7 @@ int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
     const TCase cases[] = {
-        {"poll request (5-byte body)", Requests::Poll(1)},
+        {"poll request (5-byte body)", ModuleRequests::Poll(1)},
         {"status reply (14-byte body)", QByteArray::fromHex("010bb500aa1122993344556677810c")},
         {"master card request (13-byte body)", QByteArray::fromHex("010a000000341200000000000000")},
     };

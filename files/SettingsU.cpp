@@ -70,6 +70,10 @@ TStoredSettings ReadSettings(const TIniFile& ini, const TSettingsDefaults& defau
     s.lanMode = ini.ReadString(Communication, QStringLiteral("CommunicationMode"), ComMode).toUpper() == LanMode;
     s.hwAddress = ReadClamped(ini, Communication, QStringLiteral("HWAddress"), defaults.hwAddress, 1, 16);
     s.serviceCard = ReadServiceCard(ini);
+    // only a usable value counts; any other leaves the link's own
+    const int replyTimeout = ini.ReadInteger(Communication, QStringLiteral("ReplyTimeout"), 0);
+    if (replyTimeout >= ShortestReplyTimeoutMs && replyTimeout <= LongestReplyTimeoutMs)
+        s.replyTimeoutMs = replyTimeout;
 
     s.strikeTime = ReadClamped(ini, ReaderData, QStringLiteral("StrikeTime"), s.strikeTime, 0, 255);
     s.beep = ini.ReadInteger(ReaderData, QStringLiteral("BeepFunction"), 0) == 0;

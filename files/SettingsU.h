@@ -5,6 +5,8 @@
 #include <QMap>
 #include <QString>
 
+#include <optional>
+
 class TCommThread;
 class TIniFile;
 
@@ -31,6 +33,8 @@ struct TStoredSettings {
     bool lanMode = false;            // "CommunicationMode" upper-cased equals "LAN"
     int hwAddress = 1;               // clamped 1..16
     QString serviceCard = "0000000000000000"; // normalised, zeros when invalid
+    // "ReplyTimeout" in ms, for a slow device server; read, never written
+    std::optional<int> replyTimeoutMs;
     // ReaderData
     int strikeTime = 7;              // spin-edit values clamped 0..255
     bool beep = true;                // "BeepFunction" 0
@@ -56,6 +60,10 @@ struct TSettingsDefaults {
     int comPort = 2;
     int hwAddress = 1;
 };
+
+// The reply time-outs a settings file or vyxctl may ask for, in ms.
+constexpr int ShortestReplyTimeoutMs = 50;
+constexpr int LongestReplyTimeoutMs = 60000;
 
 // Reads every key in the program's order. A missing or unreadable file gives
 // the defaults; nothing here raises.

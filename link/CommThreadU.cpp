@@ -2,6 +2,8 @@
 
 #include "base/AppErrors.h"
 #include "base/MainThreadQueue.h"
+#include "module/ModuleRepliesU.h"
+#include "module/ModuleRequestsU.h"
 #include "ports/ClientSocket.h"
 #include "ports/ComPort.h"
 #include "ports/PortNames.h"
@@ -24,8 +26,6 @@ using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
 
 namespace {
-constexpr nanoseconds PollInterval = 250ms;
-constexpr nanoseconds ReplyTimeout = 750ms;
 constexpr nanoseconds WorkerPeriod = 2ms;
 constexpr auto NineBitAddressPause = 2ms;
 constexpr int LineSettingsRefused = 7; // EComPort number of a line change the driver refused
@@ -69,10 +69,9 @@ QString SocketFailure(const QString& where, int errnoValue)
     return SystemErrorText(errnoValue) + QStringLiteral(": ") + where;
 }
 
-QString NoReplyText()
+QString NoReplyText(std::chrono::milliseconds timeout)
 {
-    return QStringLiteral("No reply from the module within %1 ms")
-        .arg(std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout).count());
+    return QStringLiteral("No reply from the module within %1 ms").arg(timeout.count());
 }
 
 QString BadCheckWordText(const TBadReply& bad)
@@ -94,6 +93,8 @@ struct TCommThread::TImpl {
     TSleep sleep;
     TTrace trace;
     bool manualCycles;
+    // set only while the worker is paused
+    TLinkTiming timing;
 
     // Worker: paused at the start of a cycle, never inside one.
     std::thread worker;
@@ -161,6 +162,7 @@ struct TCommThread::TImpl {
         , sleep(options.sleep)
         , trace(options.trace)
         , manualCycles(options.manualCycles)
+        , timing(options.timing)
     {
         if (!clock)
             clock = [] { return std::chrono::steady_clock::now().time_since_epoch(); };
@@ -367,7 +369,7 @@ struct TCommThread::TImpl {
             idle = outstanding.isEmpty();
         }
         // a cycle acts only once "more than" the span has passed
-        const nanoseconds due = lastSend + (idle ? PollInterval : ReplyTimeout) + 50us;
+        const nanoseconds due = lastSend + (idle ? nanoseconds(timing.sendInterval) : nanoseconds(timing.replyTimeout)) + 50us;
         return std::max<nanoseconds>(WorkerPeriod, due - clock());
     }
 
@@ -468,12 +470,12 @@ struct TCommThread::TImpl {
         TQueued request;
         int pending = assignState.load();
         if (pending >= 0 && assignState.compare_exchange_strong(pending, AssignFollowUpDue)) {
-            request.frame = BuildFrame(Requests::AddressAssignment(static_cast<std::uint8_t>(pending)));
+            request.frame = BuildFrame(ModuleRequests::AddressAssignment(static_cast<std::uint8_t>(pending)));
         } else if (TryTakeQueued(request)) {
             if (ByteAt(request.frame, FrameOffset::Address) != 0)
                 fromQueue = 1;
         } else {
-            request.frame = BuildFrame(Requests::Poll(q->HWAddress.load()));
+            request.frame = BuildFrame(ModuleRequests::Poll(q->HWAddress.load()));
         }
         SendOutstanding(request.frame, now, request.mark);
     }
@@ -482,7 +484,7 @@ struct TCommThread::TImpl {
     {
         int due = AssignFollowUpDue;
         if (assignState.compare_exchange_strong(due, AssignIdle)) {
-            SendOutstanding(BuildFrame(Requests::AssignmentFollowUp()), now);
+            SendOutstanding(BuildFrame(ModuleRequests::AssignmentFollowUp()), now);
             return;
         }
         TBatchMark mark;
@@ -493,7 +495,7 @@ struct TCommThread::TImpl {
             ClearLine();
         }
         if (fromQueue.load() == 1)
-            RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, NoReplyText());
+            RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, NoReplyText(timing.replyTimeout));
         else
             RaiseEvent(&TCommThread::OnTimeout);
     }
@@ -526,7 +528,7 @@ struct TCommThread::TImpl {
                     return;
                 rest = rest.sliced(used);
                 const auto* good = std::get_if<TGoodReply>(&*judged);
-                if (!good || !AnswersAnotherRequest(good->frame, outstanding))
+                if (!good || !ModuleReplies::AnswersAnotherRequest(good->frame, outstanding))
                     break;
                 // A late answer to an earlier request: the outstanding one
                 // still waits for its own, which may follow in the same chunk.
@@ -547,7 +549,7 @@ struct TCommThread::TImpl {
         WakeWorker();
         if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
             // a queued request's reply is never one to pass over
-            if (!queued && ByteAt(good->frame, FrameOffset::Command) == Command::Status + Command::ReplyOffset) {
+            if (!queued && ByteAt(good->frame, FrameOffset::Command) == ModuleReplies::StatusCode) {
                 RaiseStatusReply(good->frame);
             } else {
                 RaiseEvent(&TCommThread::OnReply, good->frame);
@@ -555,10 +557,11 @@ struct TCommThread::TImpl {
                     RaiseCommandEnd(&TCommThread::OnCommandDone, mark);
             }
         } else {
-            RaiseEvent(&TCommThread::OnChecksumError);
+            const QString why = BadCheckWordText(std::get<TBadReply>(*judged));
+            RaiseFailure(&TCommThread::OnChecksumError, why);
             // the request was answered, but with nothing it can count on
             if (queued)
-                RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, BadCheckWordText(std::get<TBadReply>(*judged)));
+                RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, why);
         }
     }
 
@@ -781,6 +784,13 @@ std::uint64_t TCommThread::AddCommands(const QList<TByteString>& bodies)
     return batch;
 }
 
+int TCommThread::CancelBatch(std::uint64_t batch)
+{
+    HoldQueueLock();
+    const TQueueLockHeld held{d->queueLock};
+    return int(std::erase_if(d->queue, [batch](const TImpl::TQueued& r) { return r.mark.batch == batch; }));
+}
+
 TCommThread::TBatchMark TCommThread::CommandBatch() const
 {
     return d->commandBatch;
@@ -801,13 +811,25 @@ void TCommThread::RunCycle()
             idle = d->outstanding.isEmpty();
         }
         const nanoseconds sinceSend = now - d->lastSend;
-        if (idle && sinceSend > PollInterval)
+        if (idle && sinceSend > d->timing.sendInterval)
             d->SendSlot(now);
-        else if (sinceSend > ReplyTimeout)
+        else if (sinceSend > d->timing.replyTimeout)
             d->Timeout(now);
     } catch (const std::exception&) {
         // A failed cycle raises nothing; an unanswered request times out.
     }
+}
+
+void TCommThread::SetTiming(const TLinkTiming& timing)
+{
+    if (d->Busy())
+        throw std::runtime_error(ActiveChangeError);
+    d->timing = timing;
+}
+
+const TLinkTiming& TCommThread::Timing() const
+{
+    return d->timing;
 }
 
 void TCommThread::SetComPort(int number)

@@ -6,6 +6,7 @@
 
 #include "base/CommTypesU.h"
 #include "link/FrameCodec.h"
+#include "link/LinkTimingU.h"
 
 #include <QList>
 #include <QObject>
@@ -51,6 +52,7 @@ public:
         bool manualCycles = false; // no worker thread: the caller runs RunCycle
         TSleep sleep;              // empty: std::this_thread::sleep_for
         TTrace trace;              // empty: none
+        TLinkTiming timing;        // the send interval and the reply time-out
     };
 
     explicit TCommThread(QObject* parent = nullptr);
@@ -89,11 +91,20 @@ public:
     // closes or fails never goes out. A body shorter than its length byte
     // raises EFrameError and queues nothing of the batch.
     std::uint64_t AddCommands(const QList<TByteString>& bodies);
+    // Takes what of the batch is still queued out of the queue: those requests
+    // never go out and raise nothing; one already sent still ends as usual.
+    // Returns how many were taken out.
+    int CancelBatch(std::uint64_t batch);
     // The mark of the request behind the OnCommandDone or OnCommandTimeout
     // that runs (set on the main thread just before it).
     TBatchMark CommandBatch() const;
     // The next send slot carries the address-assignment request for a.
     void AssignHWAddress(std::uint8_t address);
+
+    // The pace it sends at; changed only while the link is closed (raises
+    // std::runtime_error as the transport setters do).
+    void SetTiming(const TLinkTiming& timing);
+    const TLinkTiming& Timing() const;
 
     // Transport selection. The three setters raise std::runtime_error "Cannot
     // change communication type while then communication is active." when a

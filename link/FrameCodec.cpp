@@ -90,42 +90,6 @@ TNineBitLineForm EncodeNineBit(const TCanonicalFrame& frame)
     return {frame.left(1), frame.mid(1)};
 }
 
-TByteString Requests::Poll(std::uint8_t hwAddress)
-{
-    return BytesOf({hwAddress, 0x02, Command::Status, 0x01, 0x02});
-}
-
-TByteString Requests::AddressAssignment(std::uint8_t address)
-{
-    return BytesOf({0x00, 0x01, 0x00, address});
-}
-
-TByteString Requests::AssignmentFollowUp()
-{
-    return BytesOf({0x00, 0x01, 0x01, 0x01});
-}
-
-bool AnswersAnotherRequest(const TCanonicalFrame& reply, const TCanonicalFrame& outstanding)
-{
-    const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
-    const int asked = outstanding.isEmpty() ? -1 : ByteAt(outstanding, FrameOffset::Command);
-    switch (code) {
-    case Command::Status + Command::ReplyOffset:
-        return asked != Command::Status;
-    case Command::Firmware:
-        return asked != Command::Firmware;
-    case Command::RegisterRead + Command::ReplyOffset: {
-        if (asked != Command::RegisterRead)
-            return true;
-        // the register is the first payload byte of both
-        const bool bothName = ByteAt(reply, FrameOffset::Length) > 0 && ByteAt(outstanding, FrameOffset::Length) > 0;
-        return bothName && ByteAt(reply, FrameOffset::Payload) != ByteAt(outstanding, FrameOffset::Payload);
-    }
-    default:
-        return false;
-    }
-}
-
 std::optional<TJudgedReply> TFramed8Receiver::Feed(QByteArrayView chunk, qsizetype* used)
 {
     for (qsizetype i = 0; i < chunk.size(); ++i) {

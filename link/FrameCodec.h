@@ -21,14 +21,6 @@ constexpr std::uint8_t EscapeOffset = 0x80;
 constexpr int MaxNineBitLength = 251; // longer 9-bit replies count as a bad check
 }
 
-// Command codes the link looks at in replies.
-namespace Command {
-constexpr std::uint8_t Status = 0x51;
-constexpr std::uint8_t RegisterRead = 0x53;
-constexpr std::uint8_t Firmware = 0xFF; // its reply keeps the code
-constexpr std::uint8_t ReplyOffset = 0x64; // reply code = request code + 0x64
-}
-
 // (65536 - sum of the bytes) mod 65536, so bytes + check word sum to 0.
 std::uint16_t CheckWord(const TByteString& bytes, qsizetype from, qsizetype to);
 
@@ -50,20 +42,6 @@ struct TNineBitLineForm {
     TByteString spacePart; // N, command, payload, check word
 };
 TNineBitLineForm EncodeNineBit(const TCanonicalFrame& frame);
-
-// The requests the link builds by itself (bodies, before BuildFrame).
-namespace Requests {
-TByteString Poll(std::uint8_t hwAddress);            // addr 02 51 01 02
-TByteString AddressAssignment(std::uint8_t address); // 00 01 00 a
-TByteString AssignmentFollowUp();                    // 00 01 01 01
-}
-
-// True when a good reply plainly answers a request other than the outstanding
-// one (empty: none outstanding): a status, register or firmware reply that no
-// such request asked for, or a register reply for another register. A module
-// that answers after the time-out would otherwise have its reply taken for
-// the answer to the next request. Replies of other codes are never judged so.
-bool AnswersAnotherRequest(const TCanonicalFrame& reply, const TCanonicalFrame& outstanding);
 
 // One judged reply: a good canonical reply, or a check failure.
 struct TGoodReply {

@@ -29,3 +29,30 @@ QList<TByteString> ConfigurationWrite(std::uint8_t address, const TReaderConfigu
           << MasterCard(address, TMasterCardOperation::Delete, master->deleteCard);
     return batch;
 }
+
+QString SettingWritten(const TByteString& body)
+{
+    using namespace ModuleRequests;
+    if (body.size() <= FrameOffset::Payload)
+        return QStringLiteral("request");
+    const std::uint8_t code = ByteAt(body, FrameOffset::Command);
+    const std::uint8_t first = ByteAt(body, FrameOffset::Payload);
+    if (code == Code::MasterCard)
+        return first == std::uint8_t(TMasterCardOperation::Add) ? QStringLiteral("\"+\" card")
+                                                                 : QStringLiteral("\"-\" card");
+    if (code != Code::RegisterWrite)
+        return QStringLiteral("request");
+    switch (first) {
+    case Register::StrikeTime: return QStringLiteral("strike time");
+    case Register::DoorAjarDelay: return QStringLiteral("door-ajar delay");
+    case Register::ReaderFunction: return QStringLiteral("reader function");
+    case Register::TamperSignal: return QStringLiteral("tamper signal");
+    case Register::ForcedDoorSignal: return QStringLiteral("forced-door signal");
+    case Register::DoorAjarSignal: return QStringLiteral("door-ajar signal");
+    case Register::Beep: return QStringLiteral("beep");
+    default:
+        if (first >= Register::FirstSerialByte && first < Register::FirstSerialByte + Register::SerialByteCount)
+            return QStringLiteral("serial number byte %1").arg(first - Register::FirstSerialByte + 1);
+        return QStringLiteral("register 0x%1").arg(first, 2, 16, QLatin1Char('0'));
+    }
+}

@@ -34,3 +34,7 @@ struct TMasterConfiguration {
 // the "-" card. address: the bus address 1..16.
 QList<TByteString> ConfigurationWrite(std::uint8_t address, const TReaderConfiguration& reader,
                                       const std::optional<TMasterConfiguration>& master = std::nullopt);
+
+// The setting a request of that batch writes, in the words of a message:
+// "strike time", "serial number byte 2", "\"+\" card".
+QString SettingWritten(const TByteString& body);

@@ -43,14 +43,30 @@ void TModuleInfo::Take(const TCanonicalFrame& reply)
     if (code == ModuleReplies::RegisterCode && i >= 0 && i < SerialByteCount) {
         FSerial[i] = ByteAt(payload, 1);
         FReceived[i] = true;
+        FLastSerialByte = i + 1;
     }
+}
+
+bool TModuleInfo::SerialRead() const
+{
+    return std::all_of(FReceived.begin(), FReceived.end(), [](bool b) { return b; });
+}
+
+QList<TByteString> TModuleInfo::MissingRequests() const
+{
+    QList<TByteString> requests;
+    if (!FFirmware)
+        requests << ModuleRequests::FirmwareVersion(FAddress);
+    for (int i = 0; i < SerialByteCount; ++i)
+        if (!FReceived[i])
+            requests << ModuleRequests::RegisterRead(FAddress, std::uint8_t(FirstSerialByte + i));
+    return requests;
 }
 
 std::optional<QString> TModuleInfo::SerialNumber() const
 {
-    const bool complete = std::all_of(FReceived.begin(), FReceived.end(), [](bool b) { return b; });
     const bool blank = std::all_of(FSerial.begin(), FSerial.end(), [](std::uint8_t b) { return b == 0xFF; });
-    if (!complete || blank)
+    if (!SerialRead() || blank)
         return std::nullopt;
     QString text;
     for (std::uint8_t b : FSerial)

@@ -28,10 +28,18 @@ public:
     // 8 hex digits, register 6 first, once all four have come, unless all
     // four are 0xFF (no serial number given).
     std::optional<QString> SerialNumber() const;
+    // All four serial registers have come (a serial number, or none given).
+    bool SerialRead() const;
+    // 1 to 4: the serial register (6 to 9) that came last; 0: none yet.
+    int LastSerialByte() const { return FLastSerialByte; }
+    // The firmware request and the serial reads still missing.
+    QList<TByteString> MissingRequests() const;
+    std::uint8_t Address() const { return FAddress; }
 
 private:
     std::uint8_t FAddress;
     std::optional<QString> FFirmware;
     std::array<std::uint8_t, ModuleRequests::Register::SerialByteCount> FSerial{};
     std::array<bool, ModuleRequests::Register::SerialByteCount> FReceived{};
+    int FLastSerialByte = 0;
 };

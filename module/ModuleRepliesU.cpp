@@ -10,6 +10,28 @@ constexpr int FlagsByte = 9;
 constexpr int CodeByte = 10;
 }
 
+bool AnswersAnotherRequest(const TCanonicalFrame& reply, const TCanonicalFrame& outstanding)
+{
+    using namespace ModuleRequests;
+    const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
+    const int asked = outstanding.isEmpty() ? -1 : ByteAt(outstanding, FrameOffset::Command);
+    switch (code) {
+    case StatusCode:
+        return asked != Code::Status;
+    case FirmwareCode:
+        return asked != Code::Firmware;
+    case RegisterCode: {
+        if (asked != Code::RegisterRead)
+            return true;
+        // the register is the first payload byte of both
+        const bool bothName = ByteAt(reply, FrameOffset::Length) > 0 && ByteAt(outstanding, FrameOffset::Length) > 0;
+        return bothName && ByteAt(reply, FrameOffset::Payload) != ByteAt(outstanding, FrameOffset::Payload);
+    }
+    default:
+        return false;
+    }
+}
+
 TByteString PayloadOf(const TCanonicalFrame& reply)
 {
     if (reply.size() <= FrameOffset::Payload)

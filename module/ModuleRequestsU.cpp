@@ -7,6 +7,21 @@ namespace {
 constexpr int HighestBusAddress = 16;
 }
 
+TByteString Poll(std::uint8_t hwAddress)
+{
+    return BytesOf({hwAddress, 0x02, Code::Status, 0x01, 0x02});
+}
+
+TByteString AddressAssignment(std::uint8_t address)
+{
+    return BytesOf({0x00, 0x01, Code::AddressAssignment, address});
+}
+
+TByteString AssignmentFollowUp()
+{
+    return BytesOf({0x00, 0x01, Code::AssignmentFollowUp, 0x01});
+}
+
 TByteString FirmwareVersion(std::uint8_t address)
 {
     return BytesOf({address, 0x00, Code::Firmware});

@@ -1,6 +1,7 @@
 #pragma once
-// Request bodies that the main window queues for the module (address, N,
-// code, payload; the link adds the check word).
+// The module's protocol as the program speaks it: command codes, registers
+// and every request body (address, N, code, payload; the link adds the check
+// word). The link, the module session and the frame descriptions all use it.
 
 #include "base/CommTypesU.h"
 
@@ -9,10 +10,10 @@
 #include <cstdint>
 
 namespace ModuleRequests {
-// The request codes. Status (the link's poll) and the two assignment frames
-// are built by the link itself; they are here so that the frames can be read.
+// The request codes.
 namespace Code {
 constexpr std::uint8_t MasterCard = 0x00; // to address 0: the address assignment
+constexpr std::uint8_t AddressAssignment = 0x00;
 constexpr std::uint8_t AssignmentFollowUp = 0x01;
 constexpr std::uint8_t SetByCard = 0x02;
 constexpr std::uint8_t Status = 0x51;
@@ -36,6 +37,12 @@ constexpr int SerialByteCount = 4;
 constexpr std::uint8_t Beep = 0x0A;
 }
 
+// The requests the link sends by itself: the status poll whenever its queue
+// is empty, and the two frames of the direct address assignment.
+TByteString Poll(std::uint8_t hwAddress);            // addr 02 51 01 02
+TByteString AddressAssignment(std::uint8_t address); // 00 01 00 a
+TByteString AssignmentFollowUp();                    // 00 01 01 01
+
 // address: the bus address 1..16, sent unchanged (16 goes out as 0x10)
 TByteString FirmwareVersion(std::uint8_t address);
 TByteString RegisterRead(std::uint8_t address, std::uint8_t reg);
@@ -53,7 +60,4 @@ int BusAddressOfAssigned(std::uint8_t carried); // 0 is 16
 // To address 0: the new address and the card's four least significant bytes,
 // least significant first. serviceCard: 16 hexadecimal digits.
 TByteString SetByCard(int busAddress, const QString& serviceCard);
-// Set-by-card mode queues the request again at this interval until a status
-// reply comes (the module has taken the card) or the user ends the mode.
-constexpr int SetByCardRepeatMs = 12000;
 }

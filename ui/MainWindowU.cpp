@@ -8,14 +8,13 @@
 #include "ui/BrowserWindowU.h"
 #include "module/CardNumbersU.h"
 #include "module/ConfigurationWriteU.h"
-#include "module/ModuleInfoU.h"
 #include "ui/DesktopSoundU.h"
 #include "ui/WindowPlacementU.h"
 #include "files/CertificateTemplateU.h"
 #include "files/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "module/ModuleRepliesU.h"
-#include "module/ModuleRequestsU.h"
+#include "session/ModuleSessionU.h"
 #include "ui/SettingDlgU.h"
 #include "files/SettingsLockU.h"
 #include "files/SettingsU.h"
@@ -50,6 +49,9 @@ constexpr int CaptionGap = 2;
 // a push button's frame and the space its style keeps around the text
 constexpr int ButtonTextMargin = 6;
 
+// a typed bus address is applied this long after the last keystroke
+constexpr int AddressTypedMs = 500;
+
 constexpr int CardDigits = 16;
 constexpr int AppIDDigits = 8;
 
@@ -57,11 +59,6 @@ constexpr int AppIDDigits = 8;
 QString HexText(QByteArrayView bytes)
 {
     return QString::fromLatin1(bytes.toByteArray().toHex().toUpper());
-}
-
-bool Has(const TByteString& payload, int index)
-{
-    return index < payload.size();
 }
 
 void SetTextColor(QWidget* widget, TColor color)
@@ -171,7 +168,8 @@ void TMainWindow::FormCreate()
     SetUpControls();
 
     FCommThread = std::make_unique<TCommThread>();
-    WireLinkEvents();
+    FSession = std::make_unique<TModuleSession>(*FCommThread, this);
+    ConnectSession();
     ConnectControls();
 
     FSettingsIni = std::make_unique<TIniFile>(FFolders.settingsFile);
@@ -197,8 +195,10 @@ void TMainWindow::FormDestroy()
     FSettingsIni.reset();
     FSettingsLock.reset();
     FLanguageIni.reset();
-    // the controls the handlers touch go with this window: no event may reach them
-    DetachLinkEvents();
+    // the controls the handlers touch go with this window: no event may reach
+    // them, nor a focus loss of the address field as the window goes
+    ui->SetAddressSE->disconnect(this);
+    FSession.reset();
     FCommThread.reset();
 }
 
@@ -277,8 +277,8 @@ void TMainWindow::SetUpControls()
     };
     Timer1 = makeTimer("Timer1", 500, false);
     Timer2 = makeTimer("Timer2", 50, false);
-    SetAddressTimer = makeTimer("SetAddressTimer", ModuleRequests::SetByCardRepeatMs, false);
-    SlowTimer = makeTimer("SlowTimer", 1000, true);
+    FAddressTyped = makeTimer("AddressTypedTimer", AddressTypedMs, false);
+    FAddressTyped->setSingleShot(true);
 }
 
 void TMainWindow::ConnectControls()
@@ -289,15 +289,13 @@ void TMainWindow::ConnectControls()
     connect(ui->WriteMI, &QAction::triggered, this, &TMainWindow::WriteMIClick);
     connect(Timer1, &QTimer::timeout, this, &TMainWindow::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TMainWindow::Timer2Timer);
-    connect(SetAddressTimer, &QTimer::timeout, this, &TMainWindow::SetAddressTimerTimer);
-    connect(SlowTimer, &QTimer::timeout, this, &TMainWindow::SlowTimerTimer);
     connect(ui->SpeedButton1, &QToolButton::clicked, this, &TMainWindow::SpeedButton1Click);
-    // Typed digits apply at once; Return and focus loss hand on the value
-    // again, which changes nothing and so queues nothing.
-    connect(ui->SetAddressSE, &QSpinBox::valueChanged, this, [this](int address) {
-        if (address != FCommThread->HWAddress.load())
-            SetAddressSEChange();
-    });
+    // The digits of a typed address are not addresses on their own: typing
+    // 16 would visit 1 on the way. The value shown is applied once typing
+    // stops, or at once on Return, focus loss and every command.
+    connect(ui->SetAddressSE, &QSpinBox::valueChanged, FAddressTyped, qOverload<>(&QTimer::start));
+    connect(FAddressTyped, &QTimer::timeout, this, &TMainWindow::SetAddressSEChange);
+    connect(ui->SetAddressSE, &QSpinBox::editingFinished, this, &TMainWindow::SetAddressSEChange);
     connect(ui->SetAddressBtn, &QPushButton::clicked, this, &TMainWindow::SetAddressBtnClick);
     connect(ui->Button1, &QPushButton::clicked, this, &TMainWindow::Button1Click);
     connect(ui->SetAddCardBtn, &QPushButton::clicked, this, &TMainWindow::SetAddCardBtnClick);
@@ -309,31 +307,26 @@ void TMainWindow::ConnectControls()
     connect(ui->InputFunctionCB, &QComboBox::currentIndexChanged, this, &TMainWindow::UpdateControls);
 }
 
-void TMainWindow::WireLinkEvents()
+void TMainWindow::ConnectSession()
 {
-    using namespace std::placeholders;
-    TCommThread& link = *FCommThread;
-    link.OnOpen = std::bind(&TMainWindow::CommThreadOpen, this, _1);
-    link.OnClose = std::bind(&TMainWindow::CommThreadClose, this, _1);
-    link.OnReply = std::bind(&TMainWindow::CommThreadReply, this, _1, _2);
-    link.OnTimeout = std::bind(&TMainWindow::CommThreadTimeout, this, _1);
-    link.OnChecksumError = std::bind(&TMainWindow::CommThreadChecksumError, this, _1);
-    link.OnCommError = std::bind(&TMainWindow::CommThreadError, this, _1);
-    link.OnCommandDone = std::bind(&TMainWindow::CommThreadCommandDone, this, _1);
-    link.OnCommandTimeout = std::bind(&TMainWindow::CommThreadCommandTimeout, this, _1);
-}
-
-void TMainWindow::DetachLinkEvents()
-{
-    TCommThread& link = *FCommThread;
-    link.OnOpen = nullptr;
-    link.OnClose = nullptr;
-    link.OnReply = nullptr;
-    link.OnTimeout = nullptr;
-    link.OnChecksumError = nullptr;
-    link.OnCommError = nullptr;
-    link.OnCommandDone = nullptr;
-    link.OnCommandTimeout = nullptr;
+    TModuleSession* session = FSession.get();
+    connect(session, &TModuleSession::Opened, this, &TMainWindow::CommThreadOpen);
+    connect(session, &TModuleSession::Closed, this, &TMainWindow::CommThreadClose);
+    connect(session, &TModuleSession::ReplyArrived, this, &TMainWindow::CommThreadReply);
+    connect(session, &TModuleSession::TimedOut, this, &TMainWindow::CommThreadTimeout);
+    connect(session, &TModuleSession::BadReply, this, &TMainWindow::CommThreadChecksumError);
+    connect(session, &TModuleSession::LinkFailed, this, &TMainWindow::CommThreadError);
+    connect(session, &TModuleSession::StatusReceived, this, &TMainWindow::StatusReply);
+    connect(session, &TModuleSession::IdentityChanged, this, &TMainWindow::ShowIdentity);
+    connect(session, &TModuleSession::TransferChanged, this, &TMainWindow::ShowTransfer);
+    connect(session, &TModuleSession::WriteFailed, this, &TMainWindow::ShowWriteFailure);
+    connect(session, &TModuleSession::SlowTick, this, &TMainWindow::SlowTimerTimer);
+    connect(session, &TModuleSession::SetByCardChanged, this,
+            [this](bool waiting) { SetCardFrameColor(waiting ? clRed : clBtnFace); });
+    connect(session, &TModuleSession::AddressTaken, this, [this](int, bool byCard) {
+        if (byCard)
+            FBeepPending = true;
+    });
 }
 
 // --- language and settings ----------------------------------------------------
@@ -377,9 +370,17 @@ void TMainWindow::LoadSettings()
 void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
 {
     ConfigureLink(*FCommThread, s.Link());
-    ui->SetAddressSE->setValue(s.hwAddress);
+    if (s.replyTimeoutMs) {
+        TLinkTiming timing = FCommThread->Timing();
+        timing.replyTimeout = std::chrono::milliseconds(*s.replyTimeoutMs);
+        FSession->SetTiming(timing);
+    }
+    {
+        const QSignalBlocker loading(ui->SetAddressSE);
+        ui->SetAddressSE->setValue(s.hwAddress);
+    }
     FServiceCard = s.serviceCard;
-    FCommThread->HWAddress = BusAddress();
+    FSession->SelectAddress(s.hwAddress);
 }
 
 void TMainWindow::ApplyReaderSettings(const TStoredSettings& s)
@@ -443,15 +444,15 @@ void TMainWindow::SaveSettings()
 
 void TMainWindow::Start1Click()
 {
-    FTransfer.Cleared();
-    ShowTransfer();
+    SetAddressSEChange();
+    FSession->ClearTransferText();
     // while the connection is being made the item is Stop already: it abandons the attempt
-    if (FCommThread->IsActive() || FCommThread->IsOpening()) {
-        FCommThread->Close();
+    if (FSession->IsActive() || FSession->IsOpening()) {
+        FSession->Close();
         SetLamp(clBtnFace);
     } else {
-        FCommThread->Open();
-        if (FCommThread->IsOpening()) {
+        FSession->Open();
+        if (FSession->IsOpening()) {
             ShowStartItem(false);
             UpdateControls();
         }
@@ -583,19 +584,22 @@ void TMainWindow::SetCardLabelsColor(std::uint32_t color)
 void TMainWindow::ShowTransfer()
 {
     using TStatus = TTransferState::TStatus;
+    const TTransferState& transfer = FSession->Transfer();
     QString text;
-    switch (FTransfer.Status()) {
+    switch (transfer.Status()) {
     case TStatus::None: break;
     case TStatus::Connected: text = FTexts.connected; break;
     case TStatus::TimedOut: text = FTexts.timedOut; break;
     case TStatus::Transferring: text = FTexts.dataTransfer; break;
     case TStatus::Succeeded: text = FTexts.dataTransferOK; break;
     case TStatus::Failed: text = FTexts.dataTransferFailed; break;
-    case TStatus::LinkFailed: text = FTransfer.Reason(); break;
+    case TStatus::LinkFailed: text = transfer.Reason(); break;
     }
     ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, text);
-    ui->ProgressBar1->setMaximum(FTransfer.Maximum());
-    ui->ProgressBar1->setValue(FTransfer.Position());
+    if (transfer.Status() != TStatus::Failed)
+        ui->FriendlyStatusBar1->setToolTip(QString());
+    ui->ProgressBar1->setMaximum(transfer.Maximum());
+    ui->ProgressBar1->setValue(transfer.Position());
 }
 
 void TMainWindow::SetCardFrameColor(std::uint32_t color)
@@ -623,19 +627,22 @@ void TMainWindow::UpdateControls()
     const bool master = ui->AddCardED->isEnabled();
     for (QWidget* control : std::initializer_list<QWidget*>{ui->DelCardED, ui->AppIDED, ui->SetAddCardBtn,
                                                             ui->SetDelCardBtn, ui->AddCardLB, ui->DelCardLB,
-                                                            ui->AppIDLB, ui->PrintBtn})
+                                                            ui->AppIDLB})
         control->setEnabled(master);
+    // a certificate names a module that is on the bus, once per configuration
+    const QString serial = CertificateSerialNumber();
+    ui->PrintBtn->setEnabled(master && !serial.isEmpty() && serial != FCertifiedSerial);
 }
 
 void TMainWindow::SetAddCardBtnClick()
 {
-    ui->AddCardED->setText(ui->CardLB->text());
+    ui->AddCardED->setText(FSession->LastCard());
     UpdateControls();
 }
 
 void TMainWindow::SetDelCardBtnClick()
 {
-    ui->DelCardED->setText(ui->CardLB->text());
+    ui->DelCardED->setText(FSession->LastCard());
     UpdateControls();
 }
 
@@ -643,31 +650,30 @@ void TMainWindow::SetDelCardBtnClick()
 
 void TMainWindow::WriteMIClick()
 {
+    SetAddressSEChange();
     std::optional<TMasterConfiguration> master;
     if (MasterWrite())
         master = TMasterConfiguration{AppIDBytes(ui->AppIDED->text()), ui->AddCardED->text(), ui->DelCardED->text()};
-    const QList<TByteString> batch = ConfigurationWrite(BusAddress(), ReaderConfiguration(), master);
-    const std::uint64_t queued = FCommThread->AddCommands(batch);
-    if (!queued) {
-        // the link is not open: nothing went out, and no serial number is used
-        FTransfer.CommandFailed();
-        ShowTransfer();
+    // nothing went out when the link is not open, and no serial number is used
+    if (!FSession->Write(ReaderConfiguration(), master))
         return;
-    }
-    FTransfer.BatchQueued(queued, int(batch.size()));
-    ShowTransfer();
-    QString nextAppID;
-    if (master) {
-        // the next module gets the next serial number, whatever this one answers
-        FWrittenAppID = AppIDText(master->appID);
-        nextAppID = AppIDText(IncrementAppID(master->appID));
-        ui->AppIDED->setText(nextAppID);
-    }
-    FSerialRequestPending = true;
-    ui->PrintBtn->setEnabled(true);
+    FCertifiedSerial.clear();
+    UpdateControls();
+    if (!master)
+        return;
+    // the next module gets the next serial number, whatever this one answers
+    const QString nextAppID = AppIDText(IncrementAppID(master->appID));
+    ui->AppIDED->setText(nextAppID);
     // last: a settings file that cannot be written raises, and the write is under way by now
-    if (master)
-        SaveLastAppID(*FSettingsIni, nextAppID);
+    SaveLastAppID(*FSettingsIni, nextAppID);
+}
+
+// The status text stays the language file's; which setting failed and why
+// is one look away.
+void TMainWindow::ShowWriteFailure(const TWriteFailure& f)
+{
+    ui->FriendlyStatusBar1->setToolTip(
+        QStringLiteral("%1 (request %2 of %3): %4").arg(f.setting).arg(f.request).arg(f.of).arg(f.reason));
 }
 
 bool TMainWindow::MasterWrite() const
@@ -695,157 +701,95 @@ void TMainWindow::PrintBtnClick()
 {
     if (!FBrowserWindow)
         return;
-    FBrowserWindow->ShowCertificate(CertificateProduct, CertificateSerialNumber(), QDateTime::currentDateTime());
+    const QString serial = CertificateSerialNumber();
+    if (serial.isEmpty())
+        return;
+    FBrowserWindow->ShowCertificate(CertificateProduct, serial, QDateTime::currentDateTime());
     // a certificate per configuration: the next write enables the button again
-    ui->PrintBtn->setEnabled(false);
+    FCertifiedSerial = serial;
+    UpdateControls();
 }
 
-// After a write the AppID field already holds the next module's number.
 QString TMainWindow::CertificateSerialNumber() const
 {
-    return FWrittenAppID.isEmpty() ? ui->AppIDED->text() : FWrittenAppID;
+    return FSession->Identity().serialNumber.value_or(QString());
 }
 
-// --- link events --------------------------------------------------------------
+// --- what the session says -------------------------------------------------------
 
-void TMainWindow::CommThreadOpen(TCommThread*)
+void TMainWindow::CommThreadOpen()
 {
-    FTransfer.Cleared();
-    ShowTransfer();
     ShowStartItem(false);
     UpdateControls();
-    ResetInformationLabels();
-    FFirmwareRequestPending = true;
-    FSerialRequestPending = true;
 }
 
-void TMainWindow::CommThreadClose(TCommThread*)
+void TMainWindow::CommThreadClose(const QString& reason)
 {
     // the lamp and the status text say why
-    ui->S1->setToolTip(FCommThread->LastError());
+    ui->S1->setToolTip(reason);
     // stopped, also when the device server closed the link: no late time-out turns it red
     Timer1->stop();
     SetLamp(clBtnFace);
     BlankPreset();
     ShowStartItem(true);
     UpdateControls();
-    ResetInformationLabels();
-    // the device server closed the link or its name was not found: said
-    // where the technician looks, until the next Start
-    if (FCommThread->LastError().isEmpty())
-        FTransfer.LinkEnded();
-    else
-        FTransfer.LinkFailed(FCommThread->LastError());
-    ShowTransfer();
 }
 
-void TMainWindow::CommThreadTimeout(TCommThread*)
+void TMainWindow::CommThreadTimeout()
 {
-    FTransfer.LinkTimedOut();
-    ShowTransfer();
     Timer1->stop();
     SetLamp(clRed);
     GreyPreset();
 }
 
-void TMainWindow::CommThreadChecksumError(TCommThread*)
+void TMainWindow::CommThreadChecksumError()
 {
     Timer1->stop();
     SetLamp(clYellow);
     GreyPreset();
 }
 
-void TMainWindow::CommThreadError(TCommThread*)
+void TMainWindow::CommThreadError(const QString& reason)
 {
-    ui->S1->setToolTip(FCommThread->LastError());
+    ui->S1->setToolTip(reason);
     Timer1->stop();
     SetLamp(clBtnShadow);
     GreyPreset();
     ui->FriendlyStatusBar1->SetPanelText(ProgressPanel, QString());
-    FTransfer.LinkFailed(FCommThread->LastError());
-    ShowTransfer();
     // a connection that could not be made leaves the link stopped
-    if (!FCommThread->IsActive() && !FCommThread->IsOpening()) {
+    if (!FSession->IsActive() && !FSession->IsOpening()) {
         ShowStartItem(true);
         UpdateControls();
     }
 }
 
-void TMainWindow::CommThreadCommandDone(TCommThread*)
+void TMainWindow::CommThreadReply()
 {
-    const TCommThread::TBatchMark mark = FCommThread->CommandBatch();
-    FTransfer.CommandDone(mark.batch, mark.last);
-    ShowTransfer();
-}
-
-void TMainWindow::CommThreadCommandTimeout(TCommThread*)
-{
-    FTransfer.CommandFailed();
-    ShowTransfer();
-}
-
-// --- replies ------------------------------------------------------------------
-
-void TMainWindow::CommThreadReply(TCommThread*, const TCanonicalFrame& reply)
-{
-    FTransfer.ReplyArrived();
-    ShowTransfer();
     Timer1->stop();
     SetLamp(clLime);
     ui->S1->setToolTip(QString());
     Timer1->start();
-
-    if (reply.size() <= FrameOffset::Command)
-        return;
-    const std::uint8_t code = ByteAt(reply, FrameOffset::Command);
-    const TByteString payload = ModuleReplies::PayloadOf(reply);
-    if (code == ModuleReplies::FirmwareCode)
-        FirmwareReply(payload);
-    if (code == ModuleReplies::RegisterCode)
-        RegisterReply(payload);
-    if (code == ModuleReplies::StatusCode)
-        StatusReply(payload);
 }
 
-void TMainWindow::FirmwareReply(const TByteString& payload)
+void TMainWindow::ShowIdentity(const TModuleIdentity& identity)
 {
-    if (!Has(payload, 1))
-        return;
-    ui->Label1->setText(QStringLiteral("fw: %1.%2").arg(ByteAt(payload, 0)).arg(ByteAt(payload, 1)));
+    ui->Label1->setText(identity.firmware ? QStringLiteral("fw: ") + *identity.firmware
+                                          : QString::fromLatin1(FirmwareNotKnown));
+    if (identity.serialNumber)
+        ui->Label2->setText(QStringLiteral("sn: ") + *identity.serialNumber);
+    else if (identity.serialBytesSeen > 0)
+        ui->Label2->setText(QStringLiteral("sn: ") + QString(identity.serialBytesSeen, u'.'));
+    else
+        ui->Label2->setText(QString::fromLatin1(SerialNotKnown));
+    UpdateControls();
 }
 
-void TMainWindow::RegisterReply(const TByteString& payload)
+void TMainWindow::StatusReply(const ModuleReplies::TModuleStatus& status)
 {
-    if (Has(payload, 1)) {
-        using ModuleRequests::Register::FirstSerialByte;
-        const int i = ByteAt(payload, 0) - FirstSerialByte;
-        if (i >= 0 && i < ModuleRequests::Register::SerialByteCount) {
-            FSerialBytes[i] = ByteAt(payload, 1);
-            FSerialReceived[i] = true;
-            ui->Label2->setText(QStringLiteral("sn: ") + QString(i + 1, '.'));
-        }
-    }
-    const bool complete = std::all_of(FSerialReceived.begin(), FSerialReceived.end(), [](bool b) { return b; });
-    const bool blank = std::all_of(FSerialBytes.begin(), FSerialBytes.end(), [](std::uint8_t b) { return b == 0xFF; });
-    if (complete && !blank)
-        ui->Label2->setText(QStringLiteral("sn: ") + HexText(FSerialBytes));
-}
-
-void TMainWindow::StatusReply(const TByteString& payload)
-{
-    if (ui->ColorBevel3->BriteColor() != clBtnFace)
-        SetCardFrameColor(clBtnFace);
-    if (SetAddressTimer->isActive()) {
-        SetAddressTimer->stop();
-        FBeepPending = true;
-    }
     SetCardLabelsColor(clNavy);
-    const std::optional<ModuleReplies::TModuleStatus> status = ModuleReplies::DecodeStatus(payload);
-    if (!status)
-        return;
-    ShowStatusFlags(status->flags);
-    if (status->Has(ModuleReplies::Flag::CardRead))
-        ShowCard(*status);
+    ShowStatusFlags(status.flags);
+    if (status.Has(ModuleReplies::Flag::CardRead))
+        ShowCard(status);
 }
 
 void TMainWindow::ShowStatusFlags(std::uint8_t flags)
@@ -870,88 +814,44 @@ void TMainWindow::ShowCard(const ModuleReplies::TModuleStatus& status)
         ui->Code->setText(HexText(QByteArray(1, char(*status.code))));
 }
 
-// --- information requests and the lightning command ---------------------------
+// --- the beep and the lightning command ---------------------------------------------
 
 void TMainWindow::SlowTimerTimer()
 {
-    if (FFirmwareRequestPending && FCommThread->IsActive()) {
-        FFirmwareRequestPending = false;
-        QueueFirmwareRequest();
-    }
-    if (FSerialRequestPending && FCommThread->IsActive()) {
-        QueueSerialRequests();
-        FSerialRequestPending = false;
-    }
     if (FBeepPending) {
         FBeepPending = false;
         FBeep(InformationSound);
     }
 }
 
-void TMainWindow::QueueFirmwareRequest()
-{
-    FCommThread->AddCommand(ModuleRequests::FirmwareVersion(BusAddress()));
-}
-
-void TMainWindow::QueueSerialRequests()
-{
-    for (const TByteString& request : ModuleInfo::SerialRequests(BusAddress()))
-        FCommThread->AddCommand(request);
-    FSerialBytes.fill(0);
-    FSerialReceived.fill(false);
-}
-
-void TMainWindow::ResetInformationLabels()
-{
-    ui->Label1->setText(QString::fromLatin1(FirmwareNotKnown));
-    ui->Label2->setText(QString::fromLatin1(SerialNotKnown));
-}
-
 void TMainWindow::SpeedButton1Click()
 {
-    FCommThread->AddCommand(ModuleRequests::Lightning(BusAddress()));
+    SetAddressSEChange();
+    FSession->Lightning();
 }
 
 // --- bus address --------------------------------------------------------------
 
-std::uint8_t TMainWindow::BusAddress() const
-{
-    return static_cast<std::uint8_t>(ui->SetAddressSE->value());
-}
-
+// The address shown, applied once: the link polls it from now on and the
+// module there is asked who it is.
 void TMainWindow::SetAddressSEChange()
 {
-    SlowTimer->stop();
-    FCommThread->HWAddress = BusAddress();
-    ResetInformationLabels();
-    QueueFirmwareRequest();
-    QueueSerialRequests();
-    SlowTimer->start();
+    FAddressTyped->stop();
+    if (ui->SetAddressSE->value() != FSession->Address())
+        FSession->SelectAddress(ui->SetAddressSE->value());
 }
 
 void TMainWindow::SetAddressBtnClick()
 {
-    FCommThread->AssignHWAddress(ModuleRequests::AssignedAddress(ui->SetAddressSE->value()));
+    SetAddressSEChange();
+    FSession->AssignAddress(FSession->Address());
 }
 
 void TMainWindow::Button1Click()
 {
-    if (SetAddressTimer->isActive()) {
-        SetAddressTimer->stop();
-        SetCardFrameColor(clBtnFace);
-        return;
-    }
-    QueueSetByCard();
-    SetAddressTimer->start();
-    SetCardFrameColor(clRed);
-}
-
-void TMainWindow::SetAddressTimerTimer()
-{
-    QueueSetByCard();
-}
-
-void TMainWindow::QueueSetByCard()
-{
-    FCommThread->AddCommand(ModuleRequests::SetByCard(ui->SetAddressSE->value(), FServiceCard));
+    SetAddressSEChange();
+    if (FSession->SettingByCard())
+        FSession->StopSetByCard();
+    else
+        FSession->StartSetByCard(FServiceCard);
 }

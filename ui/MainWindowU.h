@@ -6,8 +6,6 @@
 #include "base/CommTypesU.h"
 #include "files/AppFoldersU.h"
 #include "module/ModuleRepliesU.h"
-#include "module/ModuleRequestsU.h"
-#include "module/TransferStateU.h"
 #include "ui/LanguageU.h"
 
 #include <QCoreApplication>
@@ -16,7 +14,6 @@
 #include <QPointer>
 #include <QString>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,10 +22,13 @@ class QTimer;
 class TBrowserWindow;
 class TCommThread;
 class TIniFile;
+class TModuleSession;
 class TSettingDlg;
 class TSettingsLock;
+struct TModuleIdentity;
 struct TReaderConfiguration;
 struct TStoredSettings;
+struct TWriteFailure;
 
 namespace Ui {
 class MainWindow;
@@ -49,6 +49,7 @@ public:
     static constexpr int ClientHeightWithoutMaster = 356;
 
     TCommThread& CommThread() { return *FCommThread; }
+    TModuleSession& Session() { return *FSession; }
     const TAppFolders& Folders() const { return FFolders; }
     // The language file the settings dialog reads its texts from.
     const TIniFile& LanguageIni() const { return *FLanguageIni; }
@@ -70,24 +71,26 @@ public:
     void SetAddressSEChange();
     void SetAddressBtnClick();
     void Button1Click();
-    void SetAddressTimerTimer();
     void SetAddCardBtnClick();
     void SetDelCardBtnClick();
     void WriteMIClick();
     void PrintBtnClick();
-    // The serial number the certificate names: the one the last master write
-    // sent, else the AppID field's text.
+    // The serial number the certificate names: the one read from the module
+    // at the selected address; empty until one is known.
     QString CertificateSerialNumber() const;
     void UpdateControls();
 
-    void CommThreadOpen(TCommThread* sender);
-    void CommThreadClose(TCommThread* sender);
-    void CommThreadReply(TCommThread* sender, const TCanonicalFrame& reply);
-    void CommThreadTimeout(TCommThread* sender);
-    void CommThreadChecksumError(TCommThread* sender);
-    void CommThreadError(TCommThread* sender);
-    void CommThreadCommandDone(TCommThread* sender);
-    void CommThreadCommandTimeout(TCommThread* sender);
+    // What the module session said, shown.
+    void CommThreadOpen();
+    void CommThreadClose(const QString& reason);
+    void CommThreadReply();
+    void CommThreadTimeout();
+    void CommThreadChecksumError();
+    void CommThreadError(const QString& reason);
+    void StatusReply(const ModuleReplies::TModuleStatus& status);
+    void ShowIdentity(const TModuleIdentity& identity);
+    void ShowWriteFailure(const TWriteFailure& failure);
+    void ShowTransfer();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -99,8 +102,7 @@ private:
 
     void SetUpControls();
     void ConnectControls();
-    void WireLinkEvents();
-    void DetachLinkEvents();
+    void ConnectSession();
 
     void LoadLanguage(const TIniFile& ini);
     void LoadSettings();
@@ -117,41 +119,28 @@ private:
     void ShowCard(const ModuleReplies::TModuleStatus& status);
     void SetLamp(std::uint32_t brush);
     void SetCardLabelsColor(std::uint32_t color);
-    void ShowTransfer();
     void ShowIndicatorHints(std::optional<std::uint8_t> flags);
     void SetCardFrameColor(std::uint32_t color);
     void ShowStartItem(bool start);
 
-    void FirmwareReply(const TByteString& payload);
-    void RegisterReply(const TByteString& payload);
-    void StatusReply(const TByteString& payload);
-
-    std::uint8_t BusAddress() const;
     bool MasterWrite() const;
     TReaderConfiguration ReaderConfiguration() const;
-    void QueueFirmwareRequest();
-    void QueueSerialRequests();
-    void QueueSetByCard();
-    void ResetInformationLabels();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QTimer* Timer1;
     QTimer* Timer2;
-    QTimer* SetAddressTimer;
-    QTimer* SlowTimer;
+    // a typed address is applied once the technician stops typing
+    QTimer* FAddressTyped;
     QIcon FStartIcon;
     QIcon FStopIcon;
 
     TBrowserWindow* FBrowserWindow = nullptr;
     std::unique_ptr<TCommThread> FCommThread;
-    QString FWrittenAppID;
+    std::unique_ptr<TModuleSession> FSession; // goes before the link it listens to
     TAppFolders FFolders;
     QString FServiceCard;
     bool FBeepPending = false;
-    bool FFirmwareRequestPending = false;
-    bool FSerialRequestPending = false;
-    std::array<std::uint8_t, ModuleRequests::Register::SerialByteCount> FSerialBytes{};
-    std::array<bool, ModuleRequests::Register::SerialByteCount> FSerialReceived{};
+    QString FCertifiedSerial; // the certificate shown since the last Write
     std::unique_ptr<TSettingsLock> FSettingsLock;
     std::unique_ptr<TIniFile> FSettingsIni;
     bool FSettingsSavable = true; // false: the file is no text and stays as it is
@@ -161,6 +150,5 @@ private:
     TKeptTexts FTexts;
     TIndicatorHints FHints;
     std::optional<std::uint8_t> FHintsShown; // the flags the tips show; none: no state
-    TTransferState FTransfer;
     std::function<void(const char*)> FBeep;
 };

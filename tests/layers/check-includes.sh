@@ -7,12 +7,13 @@ cd "${1:-$(dirname "$0")/../..}"
 declare -A allowed=(
     [base]="base"
     [ports]="base ports"
-    [link]="base ports link"
+    [link]="base ports module link"
     [module]="base module"
     [files]="base ports link module files"
+    [session]="base ports link module files session"
     [widgets]="widgets"
-    [ui]="base ports link module files widgets ui"
-    [tools]="base ports link module files tools"
+    [ui]="base ports link module files session widgets ui"
+    [tools]="base ports link module files session tools"
 )
 
 status=0

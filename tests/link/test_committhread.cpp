@@ -1,6 +1,7 @@
 // Pacing, queue and assignment rules of the link, driven cycle by cycle with a
 // clock of the test's own over a real pseudo-terminal (8-bit framed form).
 #include "LinkEventLog.h"
+#include "module/ModuleRequestsU.h"
 
 #include "base/AppErrors.h"
 #include "link/CommThreadU.h"
@@ -290,7 +291,7 @@ void TestCommThread::firstRequestOnFirstCycle()
     Step(0ms);
     const auto sent = FPeer->Requests();
     QCOMPARE(sent.size(), 1);
-    QCOMPARE(sent[0], BuildFrame(Requests::Poll(1)));
+    QCOMPARE(sent[0], BuildFrame(ModuleRequests::Poll(1)));
 }
 
 void TestCommThread::pollsEveryQuarterSecondWhileAnswered()
@@ -358,7 +359,7 @@ void TestCommThread::queuedRequestReplacesPoll()
     QTRY_COMPARE(FLog.events, (QStringList{"reply", "done"}));
     QCOMPARE(FLog.replies[0], BuildFrame(QByteArray::fromHex("0102ff0205")));
     Run(252ms);
-    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::Poll(1))});
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(ModuleRequests::Poll(1))});
 }
 
 void TestCommThread::queuedRequestTimeoutIsCommandTimeout()
@@ -413,7 +414,7 @@ void TestCommThread::heldQueueLockGivesPoll()
     FLink->HoldQueueLock();
     Step(0ms);
     FLink->ReleaseQueueLock();
-    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::Poll(1))});
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(ModuleRequests::Poll(1))});
     FPeer->Answer(StatusReplyBody);
     QTRY_COMPARE(FLog.events, QStringList{"reply"});
     Run(252ms);
@@ -431,7 +432,7 @@ void TestCommThread::closeEmptiesQueue()
     Run(300ms);
     const auto sent = FPeer->Requests();
     QVERIFY(!sent.isEmpty());
-    QCOMPARE(sent[0], BuildFrame(Requests::Poll(1)));
+    QCOMPARE(sent[0], BuildFrame(ModuleRequests::Poll(1)));
 }
 
 // Events raised off the main thread wait there in its queue; a Close before
@@ -462,7 +463,7 @@ void TestCommThread::assignmentSequence()
     Run(752ms);
     QCOMPARE(FLog.events, QStringList{"timeout"});
     Step(2ms);
-    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::Poll(1))});
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(ModuleRequests::Poll(1))});
 }
 
 void TestCommThread::assignTwiceReplacesPendingAddress()
@@ -470,7 +471,7 @@ void TestCommThread::assignTwiceReplacesPendingAddress()
     FLink->AssignHWAddress(5);
     FLink->AssignHWAddress(7);
     Step(0ms);
-    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(Requests::AddressAssignment(7))});
+    QCOMPARE(FPeer->Requests(), QList<TCanonicalFrame>{BuildFrame(ModuleRequests::AddressAssignment(7))});
 }
 
 void TestCommThread::badReplyRaisesChecksumError()
@@ -565,7 +566,7 @@ void TestCommThread::nineBitSendMarksTheAddressByte()
     char buf[64];
     QByteArray seen;
     QTRY_VERIFY((seen += QByteArray(buf, std::max<ssize_t>(0, ::read(FMasterFd(), buf, sizeof buf)))).size() >= 7);
-    QCOMPARE(seen.toHex(' '), BuildFrame(Requests::Poll(1)).toHex(' '));
+    QCOMPARE(seen.toHex(' '), BuildFrame(ModuleRequests::Poll(1)).toHex(' '));
 
     // and its 9-bit reply is taken whole
     FPeer->Write(BuildFrame(StatusReplyBody));
@@ -728,7 +729,7 @@ void TestCommThread::traceFollowsTheLine()
                 k << e.kind;
         return k;
     };
-    const TCanonicalFrame poll = BuildFrame(Requests::Poll(1));
+    const TCanonicalFrame poll = BuildFrame(ModuleRequests::Poll(1));
     const TByteString reply = EncodeFramed8(BuildFrame(StatusReplyBody));
     Step(0ms);
     FPeer->Requests();

@@ -1,4 +1,5 @@
 #include "link/FrameCodec.h"
+#include "module/ModuleRequestsU.h"
 
 #include <QTest>
 
@@ -63,9 +64,9 @@ void TestFrameCodec::buildFrame_data()
 {
     QTest::addColumn<TByteString>("body");
     QTest::addColumn<TByteString>("frame");
-    QTest::newRow("poll addr 1") << Requests::Poll(1) << Hex("01025101 02a9ff");
-    QTest::newRow("assign 5") << Requests::AddressAssignment(5) << Hex("00010005faff");
-    QTest::newRow("follow-up") << Requests::AssignmentFollowUp() << Hex("00010101fdff");
+    QTest::newRow("poll addr 1") << ModuleRequests::Poll(1) << Hex("01025101 02a9ff");
+    QTest::newRow("assign 5") << ModuleRequests::AddressAssignment(5) << Hex("00010005faff");
+    QTest::newRow("follow-up") << ModuleRequests::AssignmentFollowUp() << Hex("00010101fdff");
     QTest::newRow("firmware, N=0") << Hex("0300ff") << Hex("0300fffe fe");
     QTest::newRow("sum wraps to 0") << Hex("000000") << Hex("0000000000");
 }
@@ -101,9 +102,9 @@ void TestFrameCodec::framed8Line_data()
 {
     QTest::addColumn<TByteString>("body");
     QTest::addColumn<TByteString>("line");
-    QTest::newRow("poll addr 1") << Requests::Poll(1) << Hex("aa015102020102a7ff");
-    QTest::newRow("assign 5") << Requests::AddressAssignment(5) << Hex("aa0000010105f9ff");
-    QTest::newRow("follow-up") << Requests::AssignmentFollowUp() << Hex("aa0001010101fcff");
+    QTest::newRow("poll addr 1") << ModuleRequests::Poll(1) << Hex("aa015102020102a7ff");
+    QTest::newRow("assign 5") << ModuleRequests::AddressAssignment(5) << Hex("aa0000010105f9ff");
+    QTest::newRow("follow-up") << ModuleRequests::AssignmentFollowUp() << Hex("aa0001010101fcff");
     // payload 0xAA and 0x99 are escaped; the start byte never is
     QTest::newRow("payload AA") << Hex("010152aa") << Hex("aa01520101992a01ff");
     QTest::newRow("payload 99") << Hex("01015299") << Hex("aa015201019919 12ff");
@@ -118,10 +119,10 @@ void TestFrameCodec::framed8Line()
 
 void TestFrameCodec::nineBitLine()
 {
-    const TNineBitLineForm form = EncodeNineBit(BuildFrame(Requests::Poll(1)));
+    const TNineBitLineForm form = EncodeNineBit(BuildFrame(ModuleRequests::Poll(1)));
     QCOMPARE(form.markPart, Hex("01"));
     QCOMPARE(form.spacePart, Hex("025101 02a9ff"));
-    const TNineBitLineForm assign = EncodeNineBit(BuildFrame(Requests::AddressAssignment(5)));
+    const TNineBitLineForm assign = EncodeNineBit(BuildFrame(ModuleRequests::AddressAssignment(5)));
     QCOMPARE(assign.markPart, Hex("00"));
     QCOMPARE(assign.spacePart, Hex("010005faff"));
 }
@@ -212,15 +213,15 @@ void TestFrameCodec::framed8EmptyPayloadCompleteAtSevenBytes()
 
 void TestFrameCodec::framed8BadCheckClearsBuffer()
 {
-    TByteString line = EncodeFramed8(BuildFrame(Requests::Poll(1)));
+    TByteString line = EncodeFramed8(BuildFrame(ModuleRequests::Poll(1)));
     line[line.size() - 2] = static_cast<char>(line[line.size() - 2] ^ 0x01);
     TFramed8Receiver rx;
     auto r = rx.Feed(line);
     QVERIFY(r && std::holds_alternative<TBadReply>(*r));
     QVERIFY(rx.Buffer().isEmpty());
     // the next good reply is taken as usual
-    auto next = rx.Feed(EncodeFramed8(BuildFrame(Requests::Poll(2))));
-    QVERIFY(next && IsGood(*next, BuildFrame(Requests::Poll(2))));
+    auto next = rx.Feed(EncodeFramed8(BuildFrame(ModuleRequests::Poll(2))));
+    QVERIFY(next && IsGood(*next, BuildFrame(ModuleRequests::Poll(2))));
 }
 
 void TestFrameCodec::framed8EscapeSurvivesChunks()
@@ -258,7 +259,7 @@ void TestFrameCodec::framed8StreamWithoutStartByteBehavesAsBefore()
 {
     // The first byte's value is not examined: a reply whose start byte was
     // replaced still decodes as long as no 0xAA precedes it.
-    const TByteString frame = BuildFrame(Requests::Poll(1));
+    const TByteString frame = BuildFrame(ModuleRequests::Poll(1));
     TByteString line = EncodeFramed8(frame);
     line[0] = 0x55;
     TFramed8Receiver rx;
@@ -268,7 +269,7 @@ void TestFrameCodec::framed8StreamWithoutStartByteBehavesAsBefore()
 
 void TestFrameCodec::framed8TrailingBytesDiscarded()
 {
-    const TByteString frame = BuildFrame(Requests::Poll(1));
+    const TByteString frame = BuildFrame(ModuleRequests::Poll(1));
     const TByteString line = EncodeFramed8(frame);
     TFramed8Receiver rx;
     auto r = rx.Feed(line + line.left(4));
@@ -299,7 +300,7 @@ void TestFrameCodec::nineBitJudgedOnLastByte()
 
 void TestFrameCodec::nineBitHandsOnWholeBuffer()
 {
-    const TByteString frame = BuildFrame(Requests::Poll(1));
+    const TByteString frame = BuildFrame(ModuleRequests::Poll(1));
     TNineBitReceiver rx;
     auto r = rx.Feed(frame + Hex("abcd"));
     QVERIFY(r && IsGood(*r, frame + Hex("abcd")));
@@ -310,7 +311,7 @@ void TestFrameCodec::nineBitHandsOnWholeBuffer()
 void TestFrameCodec::nineBitTakesOnlyItsFrameWhenAsked()
 {
     const TByteString first = BuildFrame(StatusBody());
-    const TByteString second = BuildFrame(Requests::Poll(1));
+    const TByteString second = BuildFrame(ModuleRequests::Poll(1));
     TNineBitReceiver rx;
     qsizetype used = -1;
     QVERIFY(!rx.Feed(first.left(1), &used));

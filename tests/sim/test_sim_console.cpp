@@ -2,6 +2,7 @@
 // any kind is answered with a message.
 
 #include "link/FrameCodec.h"
+#include "module/ModuleRequestsU.h"
 #include "tools/module-sim/SimConsole.h"
 
 #include <QTest>
@@ -18,7 +19,7 @@ struct TFixture {
     TConsoleReply Run(const QString& line) { return console.Execute(line, 0); }
     TByteString StatusPayload(std::uint8_t address)
     {
-        const auto reply = bus.Handle(BuildFrame(Requests::Poll(address)), 0).reply;
+        const auto reply = bus.Handle(BuildFrame(ModuleRequests::Poll(address)), 0).reply;
         return reply ? reply->mid(3, 11) : TByteString();
     }
     TSimBus bus;

@@ -2,6 +2,7 @@
 // bytes, and every fault kind, with time passed in by the test.
 
 #include "link/FrameCodec.h"
+#include "module/ModuleRequestsU.h"
 #include "tools/module-sim/SimLink.h"
 
 #include <QSet>
@@ -236,13 +237,13 @@ void TestSimLink::noReplyEveryNth()
     f.link.Faults().noReply.SetPeriod(3);
     QList<int> answered;
     for (int i = 1; i <= 6; ++i) {
-        if (!f.Exchange(Requests::Poll(1), i).empty())
+        if (!f.Exchange(ModuleRequests::Poll(1), i).empty())
             answered << i;
     }
     QCOMPARE(answered, (QList<int>{1, 2, 4, 5}));
 
     f.link.Faults().noReply.SetPeriod(1); // silent
-    QVERIFY(f.Exchange(Requests::Poll(1), 10).empty());
+    QVERIFY(f.Exchange(ModuleRequests::Poll(1), 10).empty());
     QVERIFY(!f.link.NextDueMs());
 }
 
@@ -250,7 +251,7 @@ void TestSimLink::delayedReply()
 {
     TFixture f;
     f.link.Faults().delayMs = 300;
-    f.Request(Requests::Poll(1), 1000);
+    f.Request(ModuleRequests::Poll(1), 1000);
     QCOMPARE(*f.link.NextDueMs(), 1300);
     QVERIFY(f.link.TakeDue(1299).empty());
     const std::vector<TSimOutput> out = f.link.TakeDue(1300);
@@ -270,8 +271,8 @@ void TestSimLink::corruptCheckWordFailsTheToolsCheck()
     QFETCH(int, mode);
     TFixture f(static_cast<ELineMode>(mode));
     f.link.Faults().corruptCheck.SetPeriod(2);
-    const auto first = Judge(f.link.Mode(), f.Exchange(Requests::Poll(1), 0));
-    const auto second = Judge(f.link.Mode(), f.Exchange(Requests::Poll(1), 10));
+    const auto first = Judge(f.link.Mode(), f.Exchange(ModuleRequests::Poll(1), 0));
+    const auto second = Judge(f.link.Mode(), f.Exchange(ModuleRequests::Poll(1), 10));
     QVERIFY(first && std::holds_alternative<TGoodReply>(*first));
     QVERIFY(second && std::holds_alternative<TBadReply>(*second));
 }
@@ -308,7 +309,7 @@ void TestSimLink::splitReplyGoesOutByteByByte()
     TFixture f;
     f.link.Faults().splitGapMs = 5;
     f.link.Faults().delayMs = 20;
-    const std::vector<TSimOutput> out = f.Exchange(Requests::Poll(1), 100);
+    const std::vector<TSimOutput> out = f.Exchange(ModuleRequests::Poll(1), 100);
     const TByteString whole = Concat(out);
     QCOMPARE(int(out.size()), int(whole.size()));
     for (std::size_t i = 0; i < out.size(); ++i) {
@@ -323,7 +324,7 @@ void TestSimLink::strayByteBeforeReply()
     for (ELineMode mode : {ELineMode::Framed8, ELineMode::NineBit}) {
         TFixture f(mode);
         f.link.Faults().strayByte.SetPeriod(1);
-        const TByteString bytes = Concat(f.Exchange(Requests::Poll(1), 0));
+        const TByteString bytes = Concat(f.Exchange(ModuleRequests::Poll(1), 0));
         QCOMPARE(ByteAt(bytes, 0), SimFaultLimits::StrayByte);
         QCOMPARE(ByteAt(bytes, 1), mode == ELineMode::Framed8 ? 0xAA : 0x01);
     }
@@ -333,11 +334,11 @@ void TestSimLink::dropAfterNextRequest()
 {
     TFixture f;
     f.link.Faults().dropAfterRequest = true;
-    const std::vector<TSimOutput> out = f.Exchange(Requests::Poll(1), 0);
+    const std::vector<TSimOutput> out = f.Exchange(ModuleRequests::Poll(1), 0);
     QCOMPARE(int(out.size()), 1);
     QVERIFY(out[0].dropConnection);
     QVERIFY(out[0].bytes.isEmpty());
-    const std::vector<TSimOutput> next = f.Exchange(Requests::Poll(1), 10); // one-shot
+    const std::vector<TSimOutput> next = f.Exchange(ModuleRequests::Poll(1), 10); // one-shot
     QCOMPARE(int(next.size()), 1);
     QVERIFY(!next[0].dropConnection);
 }
@@ -346,7 +347,7 @@ void TestSimLink::resetLineDiscardsPendingOutput()
 {
     TFixture f;
     f.link.Faults().delayMs = 50;
-    f.Request(Requests::Poll(1), 0);
+    f.Request(ModuleRequests::Poll(1), 0);
     f.link.Receive(Poll8.left(3), 1);
     f.link.ResetLine();
     QVERIFY(!f.link.NextDueMs());
@@ -360,9 +361,9 @@ void TestSimLink::wireLogNamesFrames()
     f.bus.Modules().front().PresentCard({0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
     f.bus.Modules().front().PresentCode(0x0C);
     f.bus.Modules().front().SetInput(SimState::Relay, true);
-    f.Exchange(Requests::Poll(1), 7);
+    f.Exchange(ModuleRequests::Poll(1), 7);
     f.Exchange(BytesOf({0x01, 0x02, 0x52, 0x02, 0x00}), 8);
-    f.Exchange(Requests::AddressAssignment(0), 9);
+    f.Exchange(ModuleRequests::AddressAssignment(0), 9);
     const auto log = f.link.TakeLog();
     QStringList lines;
     for (const TWireLogEntry& e : log)

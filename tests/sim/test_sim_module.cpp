@@ -1,6 +1,7 @@
 // The modules' answers and the bus's addressing, frame by frame.
 
 #include "link/FrameCodec.h"
+#include "module/ModuleRequestsU.h"
 #include "tools/module-sim/SimBus.h"
 
 #include <QTest>
@@ -50,7 +51,7 @@ void TestSimModule::statusReplyCarriesCardFlagsAndCode()
     module.PresentCard({0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
     module.PresentCode(0x0C);
 
-    const TBusOutcome outcome = bus.Handle(BuildFrame(Requests::Poll(1)), 0);
+    const TBusOutcome outcome = bus.Handle(BuildFrame(ModuleRequests::Poll(1)), 0);
     QVERIFY(outcome.reply);
     const TCanonicalFrame& reply = *outcome.reply;
     QCOMPARE(ByteAt(reply, 0), 1);
@@ -67,14 +68,14 @@ void TestSimModule::cardReadBitClearsAfterOneStatusReply()
     module.PresentCard({0, 0, 0, 0, 0, 0, 0x12, 0x34});
     QCOMPARE(module.StateFlags(0), SimState::CardRead); // looking does not consume it
 
-    const auto first = bus.Handle(BuildFrame(Requests::Poll(1)), 0).reply;
-    const auto second = bus.Handle(BuildFrame(Requests::Poll(1)), 0).reply;
+    const auto first = bus.Handle(BuildFrame(ModuleRequests::Poll(1)), 0).reply;
+    const auto second = bus.Handle(BuildFrame(ModuleRequests::Poll(1)), 0).reply;
     QCOMPARE(ByteAt(*first, 3 + 9), 0x80);
     QCOMPARE(ByteAt(*second, 3 + 9), 0x00);
     QCOMPARE(PayloadOf(*second).mid(1, 8), PayloadOf(*first).mid(1, 8)); // the last card stays
 
     module.PresentCode(0x42); // a code is a read too
-    const auto third = bus.Handle(BuildFrame(Requests::Poll(1)), 0).reply;
+    const auto third = bus.Handle(BuildFrame(ModuleRequests::Poll(1)), 0).reply;
     QCOMPARE(ByteAt(*third, 3 + 9), 0x80);
     QCOMPARE(ByteAt(*third, 3 + 10), 0x42);
 }
@@ -176,16 +177,16 @@ void TestSimModule::onlyTheAddressedModuleAnswers()
     TSimBus bus({TSimModule(1), TSimModule(2)});
     bus.Modules()[1].PresentCode(0x99);
 
-    const auto fromTwo = bus.Handle(BuildFrame(Requests::Poll(2)), 0).reply;
+    const auto fromTwo = bus.Handle(BuildFrame(ModuleRequests::Poll(2)), 0).reply;
     QVERIFY(fromTwo);
     QCOMPARE(ByteAt(*fromTwo, 0), 2);
     QCOMPARE(ByteAt(*fromTwo, 3 + 10), 0x99);
 
-    const auto fromOne = bus.Handle(BuildFrame(Requests::Poll(1)), 0).reply;
+    const auto fromOne = bus.Handle(BuildFrame(ModuleRequests::Poll(1)), 0).reply;
     QCOMPARE(ByteAt(*fromOne, 0), 1);
     QCOMPARE(ByteAt(*fromOne, 3 + 9), 0x00); // module 2's code did not reach it
 
-    const TBusOutcome nobody = bus.Handle(BuildFrame(Requests::Poll(3)), 0);
+    const TBusOutcome nobody = bus.Handle(BuildFrame(ModuleRequests::Poll(3)), 0);
     QVERIFY(!nobody.reply);
     QCOMPARE(nobody.notes, QStringList{"no module at address 3"});
 }
@@ -194,8 +195,8 @@ void TestSimModule::framesToAddressZeroAreNeverAnswered()
 {
     TSimBus bus;
     bus.Modules().front().SetAssignMode(true);
-    QVERIFY(!bus.Handle(BuildFrame(Requests::AddressAssignment(5)), 0).reply);
-    QVERIFY(!bus.Handle(BuildFrame(Requests::AssignmentFollowUp()), 0).reply);
+    QVERIFY(!bus.Handle(BuildFrame(ModuleRequests::AddressAssignment(5)), 0).reply);
+    QVERIFY(!bus.Handle(BuildFrame(ModuleRequests::AssignmentFollowUp()), 0).reply);
     QVERIFY(!bus.Handle(Canonical({0, 5, 0x02, 5, 1, 2, 3, 4}), 0).reply);
     QVERIFY(!bus.Handle(Canonical({0, 0, 0x51}), 0).reply);
 }
@@ -218,22 +219,22 @@ void TestSimModule::directAssignmentTakesTheAddressInAssignModeOnly()
     QFETCH(int, expected);
     TSimBus bus;
     bus.Modules().front().SetAssignMode(assignMode);
-    bus.Handle(BuildFrame(Requests::AddressAssignment(std::uint8_t(carried))), 0);
+    bus.Handle(BuildFrame(ModuleRequests::AddressAssignment(std::uint8_t(carried))), 0);
     QCOMPARE(bus.Modules().front().Address(), expected);
-    QVERIFY(bus.Handle(BuildFrame(Requests::Poll(std::uint8_t(expected))), 0).reply);
+    QVERIFY(bus.Handle(BuildFrame(ModuleRequests::Poll(std::uint8_t(expected))), 0).reply);
 }
 
 void TestSimModule::followUpEndsAssignmentMode()
 {
     TSimBus bus({TSimModule(1), TSimModule(2)});
     bus.Modules()[0].SetAssignMode(true);
-    bus.Handle(BuildFrame(Requests::AddressAssignment(7)), 0);
-    bus.Handle(BuildFrame(Requests::AssignmentFollowUp()), 0);
+    bus.Handle(BuildFrame(ModuleRequests::AddressAssignment(7)), 0);
+    bus.Handle(BuildFrame(ModuleRequests::AssignmentFollowUp()), 0);
     QCOMPARE(bus.Modules()[0].Address(), 7);
     QVERIFY(!bus.Modules()[0].AssignMode());
     QCOMPARE(bus.Modules()[1].Address(), 2);
 
-    bus.Handle(BuildFrame(Requests::AddressAssignment(9)), 0); // no longer listening
+    bus.Handle(BuildFrame(ModuleRequests::AddressAssignment(9)), 0); // no longer listening
     QCOMPARE(bus.Modules()[0].Address(), 7);
 }
 
@@ -252,7 +253,7 @@ void TestSimModule::setByCardTakesTheAddressWhenTheCardMatches()
     QCOMPARE(module.Address(), 5);
     QVERIFY(!module.ArmedAddress());
 
-    const auto status = bus.Handle(BuildFrame(Requests::Poll(5)), 0).reply;
+    const auto status = bus.Handle(BuildFrame(ModuleRequests::Poll(5)), 0).reply;
     QVERIFY(status);
     QCOMPARE(ByteAt(*status, 3 + 9), 0x80); // the card read shows as any other
 
@@ -265,7 +266,7 @@ void TestSimModule::addressClashIsReported()
 {
     TSimBus bus({TSimModule(1), TSimModule(2)});
     bus.Modules()[1].SetAssignMode(true);
-    const TBusOutcome outcome = bus.Handle(BuildFrame(Requests::AddressAssignment(1)), 0);
+    const TBusOutcome outcome = bus.Handle(BuildFrame(ModuleRequests::AddressAssignment(1)), 0);
     QCOMPARE(outcome.notes.size(), 2);
     QVERIFY(outcome.notes[1].startsWith("warning: 2 modules at address 1"));
     QCOMPARE(bus.ModuleAt(1), &bus.Modules()[0]);

@@ -2,6 +2,7 @@
 // pseudo-terminal, asked for its status with the project's own codec.
 
 #include "link/FrameCodec.h"
+#include "module/ModuleRequestsU.h"
 
 #include <QDir>
 #include <QFile>
@@ -170,7 +171,7 @@ void TestSimProcess::tcpPollGetsTheStatusReply()
     QTcpSocket socket;
     QVERIFY(Connect(socket, port));
 
-    const TCanonicalFrame idle = Good(AskTcp(socket, Requests::Poll(1)));
+    const TCanonicalFrame idle = Good(AskTcp(socket, ModuleRequests::Poll(1)));
     QCOMPARE(idle, BuildFrame(BytesOf({0x01, 0x0B, 0xB5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00})));
 
     sim.Command("select 16");
@@ -178,7 +179,7 @@ void TestSimProcess::tcpPollGetsTheStatusReply()
     sim.Command("code 0c");
     sim.Command("relay on");
     QVERIFY(sim.WaitForOutput("relay on at the module at 16"));
-    const TCanonicalFrame read = Good(AskTcp(socket, Requests::Poll(16)));
+    const TCanonicalFrame read = Good(AskTcp(socket, ModuleRequests::Poll(16)));
     QCOMPARE(read, BuildFrame(BytesOf({0x10, 0x0B, 0xB5, 0x00, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x81, 0x0C})));
     QVERIFY(sim.WaitForOutput("status addr 16 flags 0x81 card 0011223344556677 code 0C"));
 
@@ -196,7 +197,7 @@ void TestSimProcess::tcpConnectionCanBeDroppedAndRemade()
     {
         QTcpSocket socket;
         QVERIFY(Connect(socket, port));
-        QVERIFY(!Good(AskTcp(socket, Requests::Poll(1))).isEmpty());
+        QVERIFY(!Good(AskTcp(socket, ModuleRequests::Poll(1))).isEmpty());
         sim.Command("drop now");
         QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(ReplyTimeoutMs));
     }
@@ -205,13 +206,13 @@ void TestSimProcess::tcpConnectionCanBeDroppedAndRemade()
         QVERIFY(Connect(socket, port));
         sim.Command("drop next");
         QVERIFY(sim.WaitForOutput("drop after the next request"));
-        socket.write(EncodeFramed8(BuildFrame(Requests::Poll(1))));
+        socket.write(EncodeFramed8(BuildFrame(ModuleRequests::Poll(1))));
         QVERIFY(socket.waitForDisconnected(ReplyTimeoutMs));
         QCOMPARE(socket.bytesAvailable(), 0); // dropped, not answered
     }
     QTcpSocket socket;
     QVERIFY(Connect(socket, port));
-    QVERIFY(!Good(AskTcp(socket, Requests::Poll(1))).isEmpty());
+    QVERIFY(!Good(AskTcp(socket, ModuleRequests::Poll(1))).isEmpty());
 }
 
 void TestSimProcess::ptyPollInBothLineForms_data()
@@ -233,7 +234,7 @@ void TestSimProcess::ptyPollInBothLineForms()
     QVERIFY(sim.WaitForOutput("link " + link.toLocal8Bit()));
     QCOMPARE(QFileInfo(link).symLinkTarget(), slave);
 
-    const TCanonicalFrame poll = BuildFrame(Requests::Poll(1));
+    const TCanonicalFrame poll = BuildFrame(ModuleRequests::Poll(1));
     const TByteString line = nineBit ? poll : EncodeFramed8(poll);
     if (!nineBit)
         QCOMPARE(line, BytesOf({0xAA, 0x01, 0x51, 0x02, 0x02, 0x01, 0x02, 0xA7, 0xFF}));
@@ -298,7 +299,7 @@ void TestSimProcess::endOfInputStopsOnlyWhenAsked()
     stays.Process().closeWriteChannel();
     QTcpSocket socket;
     QVERIFY(Connect(socket, port));
-    QVERIFY(!Good(AskTcp(socket, Requests::Poll(1))).isEmpty());
+    QVERIFY(!Good(AskTcp(socket, ModuleRequests::Poll(1))).isEmpty());
     QCOMPARE(stays.Process().state(), QProcess::Running);
 
     TSimProcess stops({"--tcp", "127.0.0.1:0", "--exit-on-eof", "--quiet"});

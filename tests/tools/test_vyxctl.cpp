@@ -437,7 +437,7 @@ void TestVyxctl::exitStatus_data()
     QTest::newRow("status, silent") << "silent" << QStringList{"status"} << "" << 1 << noAnswer;
     QTest::newRow("info, silent") << "silent" << QStringList{"info"} << "" << 1 << noAnswer;
     QTest::newRow("watch, silent") << "silent" << QStringList{"watch", "--seconds", "2"} << "" << 1 << noAnswer;
-    QTest::newRow("write, silent") << "silent" << QStringList{"write"} << "" << 1 << "request 1 of 7 was not answered";
+    QTest::newRow("write, silent") << "silent" << QStringList{"write"} << "" << 1 << "request 1 of 7 (strike time) was not answered";
     QTest::newRow("assign, silent") << "silent" << QStringList{"assign", "5"} << "" << 1
                                     << "no module answered at address 5 within 5 s";
     QTest::newRow("assign-by-card, silent") << "silent" << QStringList{"assign-by-card", "5", "--wait", "1"} << ""

@@ -3,6 +3,7 @@
 // settings file, the window's controls by their names, the settings dialog
 // and PNG renderings.
 
+#include "link/CommThreadU.h"
 #include "ui/MainWindowU.h"
 #include "ui/SettingDlgU.h"
 #include "widgets/ColorBevel.h"
@@ -111,6 +112,15 @@ inline QList<TColor> Indicators(const QWidget& window)
 inline QList<TColor> AllIndicators(TColor color)
 {
     return QList<TColor>(6, color);
+}
+
+// The module at the selected address tells its serial number (registers 6
+// to 9), as the link hands its replies on.
+inline void TellSerialNumber(TMainWindow& window, const QList<std::uint8_t>& bytes)
+{
+    const std::uint8_t address = window.CommThread().HWAddress;
+    for (int i = 0; i < bytes.size(); ++i)
+        window.CommThread().OnReply(nullptr, BytesOf({address, 0x02, 0xB7, std::uint8_t(6 + i), bytes[i], 0x00, 0x00}));
 }
 
 // Written beside the test executable's build folder for a look at the window.

@@ -299,8 +299,11 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
     mainWindow.SetBrowserWindow(&window);
     mainWindow.show();
     Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
-    Control<QLineEdit>(mainWindow, "AppIDED")->setText("00C0FFEE");
+    // the field's number is the next module's; the certificate names the one read
+    Control<QLineEdit>(mainWindow, "AppIDED")->setText("11111111");
     auto* printBtn = Control<QPushButton>(mainWindow, "PrintBtn");
+    QVERIFY(!printBtn->isEnabled());
+    TellSerialNumber(mainWindow, {0x00, 0xC0, 0xFF, 0xEE});
     QVERIFY(printBtn->isEnabled());
 
     bool seen = false;
@@ -319,6 +322,10 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
     QTest::mouseClick(printBtn, Qt::LeftButton);
     QVERIFY(seen);
     QVERIFY(!printBtn->isEnabled());
+    // one certificate per configuration, however the master box is clicked
+    Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(false);
+    Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
+    QVERIFY(!printBtn->isEnabled());
     QVERIFY(QFile::exists(folder.Path() + "tmp.html"));
 }
 
@@ -335,6 +342,7 @@ void TestBrowserWindow::missingPlugInIsNamed()
     TBrowserWindow window(mainWindow.Folders().pageFolder);
     mainWindow.SetBrowserWindow(&window);
     Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
+    TellSerialNumber(mainWindow, {0x00, 0xC0, 0xFF, 0xEE});
     QTest::mouseClick(Control<QPushButton>(mainWindow, "PrintBtn"), Qt::LeftButton);
     const QStringList lines = FReports.value(0).split('\n');
     QCOMPARE(lines.value(0),

@@ -39,9 +39,9 @@ namespace {
 const QByteArray MasterOn = "[Version]\nSetMaster=1\n";
 
 // A reply frame as the link hands it over: the check word is not looked at.
-TCanonicalFrame Reply(std::uint8_t code, const QList<std::uint8_t>& payload)
+TCanonicalFrame Reply(std::uint8_t code, const QList<std::uint8_t>& payload, std::uint8_t from = 1)
 {
-    TCanonicalFrame frame = BytesOf({0x01, static_cast<std::uint8_t>(payload.size()), code});
+    TCanonicalFrame frame = BytesOf({from, static_cast<std::uint8_t>(payload.size()), code});
     for (std::uint8_t b : payload)
         frame.append(static_cast<char>(b));
     return frame + BytesOf({0x00, 0x00});
@@ -53,9 +53,9 @@ TCanonicalFrame StatusReply(std::uint8_t flags, const QList<std::uint8_t>& card 
     return Reply(0xB5, QList<std::uint8_t>{0x00} + card + QList<std::uint8_t>{flags, code});
 }
 
-TCanonicalFrame RegisterValue(std::uint8_t reg, std::uint8_t value)
+TCanonicalFrame RegisterValue(std::uint8_t reg, std::uint8_t value, std::uint8_t from = 1)
 {
-    return Reply(0xB7, {reg, value});
+    return Reply(0xB7, {reg, value}, from);
 }
 }
 
@@ -160,16 +160,18 @@ void TestMainWindow::masterFieldsFollowTheirCheckBox()
     TMainWindow window(folder.Path());
     auto* master = Control<QCheckBox>(window, "MasterReaderCB");
     const QList<const char*> fields = {"AddCardED", "DelCardED", "AppIDED", "SetAddCardBtn", "SetDelCardBtn",
-                                       "AddCardLB", "DelCardLB", "AppIDLB", "PrintBtn"};
+                                       "AddCardLB", "DelCardLB", "AppIDLB"};
     for (const char* name : fields)
         QVERIFY(!Control<QWidget>(window, name)->isEnabled());
     master->setChecked(true);
     for (const char* name : fields)
         QVERIFY(Control<QWidget>(window, name)->isEnabled());
+    // no module has told its serial number: there is nothing to certify
+    QVERIFY(!Control<QWidget>(window, "PrintBtn")->isEnabled());
     // the link is closed: the master guard never opens the write
     QVERIFY(!Control<QAction>(window, "WriteMI")->isEnabled());
 
-    window.CommThreadReply(nullptr, StatusReply(0x80, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
+    window.CommThread().OnReply(nullptr, StatusReply(0x80, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
     Control<QPushButton>(window, "SetAddCardBtn")->click();
     QCOMPARE(Control<QLineEdit>(window, "AddCardED")->text(), QStringLiteral("0011223344556677"));
 }
@@ -192,7 +194,7 @@ void TestMainWindow::statusFlagsDriveIndicators()
     QFETCH(QList<TColor>, expected);
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    window.CommThreadReply(nullptr, StatusReply(std::uint8_t(flags), {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77},
+    window.CommThread().OnReply(nullptr, StatusReply(std::uint8_t(flags), {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77},
                                                 0x0C));
     QCOMPARE(Indicators(window), expected);
     QCOMPARE(TextColor(window, "CardLB"), VclColor(clNavy));
@@ -209,8 +211,8 @@ void TestMainWindow::statusReplyWithoutCardBitKeepsCard()
 {
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    window.CommThreadReply(nullptr, StatusReply(0x80, {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0xAB}, 0xFE));
-    window.CommThreadReply(nullptr, StatusReply(0x00, QList<std::uint8_t>(8, 0x55), 0x11));
+    window.CommThread().OnReply(nullptr, StatusReply(0x80, {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0xAB}, 0xFE));
+    window.CommThread().OnReply(nullptr, StatusReply(0x00, QList<std::uint8_t>(8, 0x55), 0x11));
     QCOMPARE(Control<QLabel>(window, "CardLB")->text(), QStringLiteral("DEADBEEF010203AB"));
     QCOMPARE(Control<QLabel>(window, "Code")->text(), QStringLiteral("FE"));
 }
@@ -233,7 +235,7 @@ void TestMainWindow::firmwareReply()
     QFETCH(QString, expected);
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    window.CommThreadReply(nullptr, reply);
+    window.CommThread().OnReply(nullptr, reply);
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), expected);
     QCOMPARE(LampBrush(window), clLime);
 }
@@ -246,13 +248,13 @@ void TestMainWindow::serialNumberRunsThroughDots()
     const QList<std::uint8_t> bytes = {0x00, 0x12, 0xA3, 0xFF};
     const QStringList dots = {"sn: .", "sn: ..", "sn: ...", "sn: 0012A3FF"};
     for (int i = 0; i < 4; ++i) {
-        window.CommThreadReply(nullptr, RegisterValue(std::uint8_t(6 + i), bytes[i]));
+        window.CommThread().OnReply(nullptr, RegisterValue(std::uint8_t(6 + i), bytes[i]));
         QCOMPARE(label->text(), dots[i]);
     }
     label->setText("changed");
-    window.CommThreadReply(nullptr, RegisterValue(10, 0x99));
+    window.CommThread().OnReply(nullptr, RegisterValue(10, 0x99));
     QCOMPARE(label->text(), QStringLiteral("sn: 0012A3FF"));
-    window.CommThreadReply(nullptr, RegisterValue(7, 0x34));
+    window.CommThread().OnReply(nullptr, RegisterValue(7, 0x34));
     QCOMPARE(label->text(), QStringLiteral("sn: 0034A3FF"));
 }
 
@@ -261,7 +263,7 @@ void TestMainWindow::serialNumberOfAllFFStaysDotted()
     TProgramFolder folder;
     TMainWindow window(folder.Path());
     for (std::uint8_t reg = 6; reg <= 9; ++reg)
-        window.CommThreadReply(nullptr, RegisterValue(reg, 0xFF));
+        window.CommThread().OnReply(nullptr, RegisterValue(reg, 0xFF));
     QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: ...."));
 }
 
@@ -270,24 +272,23 @@ void TestMainWindow::shortRepliesUseOnlyWhatIsThere()
     TProgramFolder folder;
     TMainWindow window(folder.Path());
     // code only, no length byte: the common steps still run
-    window.CommThreadReply(nullptr, BytesOf({0x01}));
-    window.CommThreadReply(nullptr, BytesOf({0x01, 0x0B, 0xB5}));
+    window.CommThread().OnReply(nullptr, BytesOf({0x01}));
+    window.CommThread().OnReply(nullptr, BytesOf({0x01, 0x0B, 0xB5}));
     QCOMPARE(StatusText(window), QStringLiteral("Connected."));
     QCOMPARE(Indicators(window), AllIndicators(clWhite));
 
     // the length byte claims more than the frame holds
-    window.CommThreadReply(nullptr, BytesOf({0x01, 0x0B, 0xB5, 0x00, 0x11, 0x00, 0x00}));
+    window.CommThread().OnReply(nullptr, BytesOf({0x01, 0x0B, 0xB5, 0x00, 0x11, 0x00, 0x00}));
     QCOMPARE(Indicators(window), AllIndicators(clWhite));
-    QCOMPARE(TextColor(window, "CardLB"), VclColor(clNavy));
 
     // card and flags there, code byte missing: the card shows, the code stays
-    window.CommThreadReply(nullptr, Reply(0xB5, {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x81}));
+    window.CommThread().OnReply(nullptr, Reply(0xB5, {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x81}));
     QCOMPARE(Control<QLabel>(window, "CardLB")->text(), QStringLiteral("0102030405060708"));
     QCOMPARE(Control<QLabel>(window, "Code")->text(), QStringLiteral("00"));
     QCOMPARE(Control<TLMDTechnicalLine>(window, "Relay1")->FillColor(), clRed);
 
     // a register reply without its value changes no serial byte
-    window.CommThreadReply(nullptr, Reply(0xB7, {0x06}));
+    window.CommThread().OnReply(nullptr, Reply(0xB7, {0x06}));
     QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
 }
 
@@ -295,15 +296,12 @@ void TestMainWindow::transferMessagesSurviveGoodReplies()
 {
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    window.CommThreadCommandTimeout(nullptr);
-    QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
-    window.CommThreadReply(nullptr, StatusReply(0));
-    QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
-
     // a Write that finds the link closed sends nothing and says so
-    window.CommThreadReply(nullptr, StatusReply(0));
-    window.CommThreadTimeout(nullptr);
+    window.CommThread().OnReply(nullptr, StatusReply(0));
+    window.CommThread().OnTimeout(nullptr);
     window.WriteMIClick();
+    QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
+    window.CommThread().OnReply(nullptr, StatusReply(0));
     QCOMPARE(StatusText(window), QStringLiteral("Data transfer failed!"));
     QCOMPARE(Control<QProgressBar>(window, "ProgressBar1")->maximum(), 0);
 }
@@ -314,9 +312,9 @@ void TestMainWindow::statusWordingDoesNotDecideState()
     TProgramFolder folder;
     WriteFile(folder.Path() + "same.lng", "[Messages]\nTimedOut=Hotovo\nDataTransferOK=Hotovo\n");
     TMainWindow window(folder.Path());
-    window.CommThreadTimeout(nullptr);
+    window.CommThread().OnTimeout(nullptr);
     QCOMPARE(StatusText(window), QStringLiteral("Hotovo"));
-    window.CommThreadReply(nullptr, StatusReply(0));
+    window.CommThread().OnReply(nullptr, StatusReply(0));
     QCOMPARE(StatusText(window), QStringLiteral("Connected."));
 }
 
@@ -324,20 +322,20 @@ void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
 {
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    window.CommThreadReply(nullptr, StatusReply(0x3F));
-    window.CommThreadTimeout(nullptr);
+    window.CommThread().OnReply(nullptr, StatusReply(0x3F));
+    window.CommThread().OnTimeout(nullptr);
     QCOMPARE(StatusText(window), QStringLiteral("Timed out!"));
     QCOMPARE(LampBrush(window), clRed);
     QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
     QVERIFY(!Control<QTimer>(window, "Timer1")->isActive());
 
-    window.CommThreadReply(nullptr, StatusReply(0));
+    window.CommThread().OnReply(nullptr, StatusReply(0));
     QCOMPARE(StatusText(window), QStringLiteral("Connected."));
-    window.CommThreadChecksumError(nullptr);
+    window.CommThread().OnChecksumError(nullptr);
     QCOMPARE(LampBrush(window), clYellow);
     QCOMPARE(Indicators(window), AllIndicators(clBtnFace));
 
-    window.CommThreadError(nullptr);
+    window.CommThread().OnCommError(nullptr);
     QCOMPARE(LampBrush(window), clBtnShadow);
     QCOMPARE(StatusText(window), QString());
 }
@@ -423,11 +421,11 @@ void TestMainWindow::setByCardEndsWithOneBeep()
     QCOMPARE(frame->DarkColor(), clRed);
 
     // a reply that is not a status reply does not end the mode
-    window.CommThreadReply(nullptr, Reply(0xFF, {2, 5}));
+    window.CommThread().OnReply(nullptr, Reply(0xFF, {2, 5}));
     QVERIFY(timer->isActive());
 
-    window.CommThreadReply(nullptr, StatusReply(0));
-    window.CommThreadReply(nullptr, StatusReply(0));
+    window.CommThread().OnReply(nullptr, StatusReply(0));
+    window.CommThread().OnReply(nullptr, StatusReply(0));
     QVERIFY(!timer->isActive());
     QCOMPARE(frame->BriteColor(), clBtnFace);
     QVERIFY(sounds.isEmpty());
@@ -446,7 +444,7 @@ void TestMainWindow::setByCardSecondPressCancels()
     window.Button1Click();
     QVERIFY(!Control<QTimer>(window, "SetAddressTimer")->isActive());
     QCOMPARE(Control<TColorBevel>(window, "ColorBevel3")->BriteColor(), clBtnFace);
-    window.CommThreadReply(nullptr, StatusReply(0));
+    window.CommThread().OnReply(nullptr, StatusReply(0));
     window.SlowTimerTimer();
     QCOMPARE(beeps, 0);
 }
@@ -455,15 +453,18 @@ void TestMainWindow::addressChangeResetsInformation()
 {
     TProgramFolder folder;
     TMainWindow window(folder.Path());
-    window.CommThreadReply(nullptr, Reply(0xFF, {2, 5}));
+    window.CommThread().OnReply(nullptr, Reply(0xFF, {2, 5}));
     for (std::uint8_t reg = 6; reg <= 9; ++reg)
-        window.CommThreadReply(nullptr, RegisterValue(reg, reg));
+        window.CommThread().OnReply(nullptr, RegisterValue(reg, reg));
     Control<QSpinBox>(window, "SetAddressSE")->setValue(16);
+    window.SetAddressSEChange();
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
     QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
     QCOMPARE(int(window.CommThread().HWAddress), 16);
-    // the serial bytes were requested afresh: one value shows one dot again
-    window.CommThreadReply(nullptr, RegisterValue(6, 0x42));
+    // a late answer of the module at 1 is not the identity of 16
+    window.CommThread().OnReply(nullptr, Reply(0xFF, {2, 5}));
+    QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
+    window.CommThread().OnReply(nullptr, RegisterValue(6, 0x42, 16));
     QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: ."));
 }
 
@@ -604,8 +605,8 @@ void TestMainWindow::renderings()
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         SaveRendering(window, "mainwindow-stopped-master-off");
-        window.CommThreadReply(nullptr, StatusReply(0x81, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}, 0x0C));
-        window.CommThreadTimeout(nullptr);
+        window.CommThread().OnReply(nullptr, StatusReply(0x81, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}, 0x0C));
+        window.CommThread().OnTimeout(nullptr);
         SaveRendering(window, "mainwindow-timed-out");
     }
     TProgramFolder folder(MasterOn);

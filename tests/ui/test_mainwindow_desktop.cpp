@@ -21,9 +21,9 @@
 namespace {
 const QByteArray MasterOn = "[Version]\nSetMaster=1\n";
 
-TCanonicalFrame FirmwareReply()
+TCanonicalFrame FirmwareReply(std::uint8_t from = 1)
 {
-    return BytesOf({0x01, 0x02, 0xFF, 0x02, 0x05, 0x00, 0x00});
+    return BytesOf({from, 0x02, 0xFF, 0x02, 0x05, 0x00, 0x00});
 }
 
 TCanonicalFrame StatusReply(std::uint8_t flags = 0x80)
@@ -193,7 +193,7 @@ void TestMainWindowDesktop::panelReadsUnderLightAndDarkThemes()
     };
     checkTexts("greyed");
     const QColor greyed = TextColor(window, "CardLB");
-    window.CommThreadReply(nullptr, StatusReply());
+    window.CommThread().OnReply(nullptr, StatusReply());
     checkTexts("live");
     // greyed and live must look different
     QVERIFY(Contrast(greyed, TextColor(window, "CardLB")) > 2.0);
@@ -206,7 +206,7 @@ void TestMainWindowDesktop::symbolsLookAlikeUnderAnyTheme()
         QApplication::setPalette(palette);
         TProgramFolder folder;
         TMainWindow window(folder.Path());
-        window.CommThreadReply(nullptr, StatusReply(flags));
+        window.CommThread().OnReply(nullptr, StatusReply(flags));
         QList<QImage> images;
         for (const char* name : StatusSymbols)
             images << Control<QWidget>(window, name)->grab().toImage();
@@ -245,7 +245,7 @@ void TestMainWindowDesktop::symbolsSayWhatTheyShow()
         QVERIFY(QFile::copy(QStringLiteral(VYX_LANGUAGE_DIR "/cs.lng"), folder.Path() + "cs.lng"));
     TMainWindow window(folder.Path());
     if (answered)
-        window.CommThreadReply(nullptr, StatusReply(0x0D));
+        window.CommThread().OnReply(nullptr, StatusReply(0x0D));
     QStringList shown;
     for (const char* name : StatusSymbols)
         shown << Control<QWidget>(window, name)->toolTip();
@@ -273,14 +273,14 @@ void TestMainWindowDesktop::returnInAddressFieldQueuesNothingMore()
     auto* firmware = Control<QLabel>(window, "Label1");
     const QString known = QStringLiteral("fw: 2.5");
 
-    window.CommThreadReply(nullptr, FirmwareReply());
+    window.CommThread().OnReply(nullptr, FirmwareReply());
     field->selectAll();
     QTest::keyClicks(field, typed);
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(int(window.CommThread().HWAddress), address);
     QCOMPARE(firmware->text() == known, address == 1);
 
-    window.CommThreadReply(nullptr, FirmwareReply());
+    window.CommThread().OnReply(nullptr, FirmwareReply(std::uint8_t(address)));
     QTest::keyClick(field, Qt::Key_Return);
     QTest::keyClick(field, Qt::Key_Enter);
     QCOMPARE(firmware->text(), known);
@@ -300,10 +300,11 @@ void TestMainWindowDesktop::tabFollowsTheWindowAndLabelsLeadToTheirEdits()
     QApplication::setActiveWindow(&window);
     QVERIFY(QTest::qWaitForWindowActive(&window));
 
-    // the buttons of the address row and the lightning wait for the link
+    // the buttons of the address row and the lightning wait for the link,
+    // the certificate for a serial number read from the module
     const QStringList expected{"SetAddressSE", "StrikeTimeSE", "BeepCB", "DoorAjarSE", "TamperSignalSE",
                                "ForcedDoorSignalSE", "DoorAjarSignalSE", "InputFunctionCB", "MasterReaderCB",
-                               "AddCardED", "SetAddCardBtn", "DelCardED", "SetDelCardBtn", "AppIDED", "PrintBtn",
+                               "AddCardED", "SetAddCardBtn", "DelCardED", "SetDelCardBtn", "AppIDED",
                                "SetAddressSE"};
     Control<QSpinBox>(window, "SetAddressSE")->setFocus();
     QStringList visited{OwnerName(QApplication::focusWidget())};
@@ -331,7 +332,7 @@ void TestMainWindowDesktop::wheelChangesOnlyTheFocusedField()
     auto* functions = Control<QComboBox>(window, "InputFunctionCB");
     Control<QSpinBox>(window, "StrikeTimeSE")->setFocus();
 
-    window.CommThreadReply(nullptr, FirmwareReply());
+    window.CommThread().OnReply(nullptr, FirmwareReply());
     Wheel(address, 1);
     Wheel(address->findChild<QLineEdit*>(), 1);
     Wheel(functions, -1);
@@ -342,7 +343,8 @@ void TestMainWindowDesktop::wheelChangesOnlyTheFocusedField()
     address->setFocus();
     Wheel(address, 1);
     QCOMPARE(address->value(), 2);
-    QCOMPARE(int(window.CommThread().HWAddress), 2);
+    // applied once the wheel rests
+    QTRY_COMPARE(int(window.CommThread().HWAddress), 2);
 }
 
 void TestMainWindowDesktop::renderings()
@@ -364,7 +366,7 @@ void TestMainWindowDesktop::renderings()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     SaveRendering(window, "mainwindow-dark-greyed");
-    window.CommThreadReply(nullptr, StatusReply());
+    window.CommThread().OnReply(nullptr, StatusReply());
     SaveRendering(window, "mainwindow-dark-live");
 }
 

@@ -4,9 +4,11 @@
 #include "MainWindowTestSupport.h"
 
 #include "link/CommThreadU.h"
+#include "session/ModuleSessionU.h"
 #include "ports/ClientSocket.h"
 #include "ports/TerminationSignals.h"
 #include "tests/support/DeadServer.h"
+#include "tests/support/FastTiming.h"
 #include "tests/support/SimProcess.h"
 #include "ui/ApplicationU.h"
 
@@ -50,6 +52,9 @@ private slots:
     void addressChangeRequeuesInformationRequests();
     void typedAddressIsUsedAtOnce_data();
     void typedAddressIsUsedAtOnce();
+    void typingSixteenNeverVisitsOne();
+    void replacedModuleShowsItsOwnSerial();
+    void certificateNamesTheModuleOnTheBus();
     void setByCardEndsWithOneBeepOnModuleAnswer();
     void writeGuardInMasterMode_data();
     void writeGuardInMasterMode();
@@ -84,6 +89,7 @@ void TestMainWindowSim::StartWindow()
 {
     FBeeps = 0;
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
+    FWindow->Session().SetTiming(FastTiming());
     AddSettingDialog(*FWindow);
     FWindow->SetBeepHook([this](const char*) { ++FBeeps; });
     FWindow->show();
@@ -105,9 +111,7 @@ void TestMainWindowSim::startConnectsAndReadsModuleInformation()
     QVERIFY(!Control<QAction>(window, "Nastaven1")->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
-    // half a second after the last reply the lamp is grey, at the time-out red
     FSimulator->Command("silent on");
-    QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clBtnFace, LinkWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(LampBrush(window), clRed, LinkWaitMs);
 }
 
@@ -248,7 +252,7 @@ void TestMainWindowSim::stopAbandonsAConnectionBeingMade()
     QVERIFY(settings->isEnabled());
     // the server takes connections from now on: an attempt still retrying would get through
     dead.Revive();
-    QTest::qWait(12000);
+    QTest::qWait(1500);
     QVERIFY(!dead.Reached());
     QVERIFY(!window.CommThread().IsActive());
     QCOMPARE(start->text(), QStringLiteral("Start"));
@@ -261,6 +265,7 @@ void TestMainWindowSim::addressChangeRequeuesInformationRequests()
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
     FSimulator->Command("address 1 2");
     Control<QSpinBox>(window, "SetAddressSE")->setValue(2);
+    window.SetAddressSEChange();
     QCOMPARE(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: NA"));
     QCOMPARE(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: NA"));
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label1")->text(), QStringLiteral("fw: 2.5"), LinkWaitMs);
@@ -310,8 +315,85 @@ void TestMainWindowSim::typedAddressIsUsedAtOnce()
     QTRY_VERIFY_WITH_TIMEOUT(log().indexOf("poll addr " + typed.toLatin1() + '\n', log().indexOf(frame)) > 0, LinkWaitMs);
     QCOMPARE(log().count(frame), 1);
     QVERIFY2(!log().contains(sent.arg(1).toLatin1()), log());
-    // the change queued the information requests once, and the action none again
-    QCOMPARE(log().count("firmware request addr " + typed.toLatin1() + '\n'), 1);
+    // from the first frame to the typed address on, none to 1
+    QVERIFY2(!log().mid(log().indexOf("addr " + typed.toLatin1())).contains("addr 1\n"), log());
+    // the module there is asked who it is once (after a Write, once it is written)
+    QTRY_COMPARE_WITH_TIMEOUT(log().count("firmware request addr " + typed.toLatin1() + '\n'), 1, LinkWaitMs);
+}
+
+// From 5 to 16 by typing: the 1 on the way is never an address. Nothing goes
+// to the module at 1, and its identity is never shown for 16.
+void TestMainWindowSim::typingSixteenNeverVisitsOne()
+{
+    FWindow.reset();
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0", "--address", "1", "--address", "5"}, true));
+    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->TcpPort()) + "[Communication]\nHWAddress=5\n");
+    StartWindow();
+    Connect();
+    auto* serial = Control<QLabel>(*FWindow, "Label2");
+    QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: 0112A3FF"), LinkWaitMs);
+    QStringList shown;
+    connect(&FWindow->Session(), &TModuleSession::IdentityChanged, this, [&] { shown << serial->text(); });
+    const qsizetype before = FSimulator->Output().size();
+    auto* field = Control<QSpinBox>(*FWindow, "SetAddressSE");
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_1);
+    QTest::qWait(200); // a technician's pause between two digits
+    QTest::keyClick(field, Qt::Key_6);
+    QTRY_COMPARE_WITH_TIMEOUT(int(FWindow->CommThread().HWAddress), 16, LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(*FWindow), QStringLiteral("Timed out!"), LinkWaitMs);
+    const QByteArray log = FSimulator->Output().mid(before);
+    QVERIFY2(!log.contains("addr 1\n") && !log.contains("addr 1 "), log);
+    QVERIFY2(log.contains("firmware request addr 16\n"), log);
+    QVERIFY2(!shown.contains(QStringLiteral("sn: 0012A3FF")), qPrintable(shown.join(", ")));
+    QCOMPARE(serial->text(), QStringLiteral("sn: NA"));
+    QCOMPARE(Control<QLabel>(*FWindow, "Label1")->text(), QStringLiteral("fw: NA"));
+}
+
+// Another module answers at the address after a silence: what the window
+// says is that module's, read again, not the one before.
+void TestMainWindowSim::replacedModuleShowsItsOwnSerial()
+{
+    FWindow.reset();
+    FSimulator = std::make_unique<TSimProcess>();
+    QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0", "--address", "1", "--address", "2"}));
+    FFolder = std::make_unique<TProgramFolder>(LanSettings(FSimulator->TcpPort()));
+    StartWindow();
+    Connect();
+    auto* serial = Control<QLabel>(*FWindow, "Label2");
+    QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: 0012A3FF"), LinkWaitMs);
+    FSimulator->Command("silent on");
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(*FWindow), QStringLiteral("Timed out!"), LinkWaitMs);
+    FSimulator->Command("address 1 3");
+    FSimulator->Command("address 2 1");
+    FSimulator->Command("silent off");
+    QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: 0112A3FF"), LinkWaitMs);
+}
+
+// The certificate waits for a serial number read from the module at the
+// selected address; after a master Write it names the number written, as
+// the module gives it back.
+void TestMainWindowSim::certificateNamesTheModuleOnTheBus()
+{
+    TMainWindow& window = *FWindow;
+    auto* print = Control<QPushButton>(window, "PrintBtn");
+    Control<QCheckBox>(window, "MasterReaderCB")->setChecked(true);
+    Control<QLineEdit>(window, "AddCardED")->setText("1234");
+    Control<QLineEdit>(window, "DelCardED")->setText("5678");
+    Control<QLineEdit>(window, "AppIDED")->setText("0A0B0C0D");
+    QVERIFY(!print->isEnabled()); // no link: no module to certify
+    Connect();
+    QTRY_VERIFY_WITH_TIMEOUT(print->isEnabled(), LinkWaitMs);
+    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("0012A3FF"));
+
+    window.WriteMIClick();
+    QVERIFY(!print->isEnabled()); // the module is being written: its number is not known yet
+    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer OK."), LinkWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(print->isEnabled(), LinkWaitMs);
+    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("0A0B0C0D"));
+    QCOMPARE(Control<QLineEdit>(window, "AppIDED")->text(), QStringLiteral("0b0b0c0d"));
+
 }
 
 void TestMainWindowSim::setByCardEndsWithOneBeepOnModuleAnswer()

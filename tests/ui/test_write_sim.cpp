@@ -6,18 +6,21 @@
 #include "tests/support/TestFiles.h"
 
 #include "link/CommThreadU.h"
+#include "session/ModuleSessionU.h"
+#include "tests/support/FastTiming.h"
 #include "tests/support/SimProcess.h"
 #include "ui/ProgressBarU.h"
 
 #include <QAction>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 #include <memory>
 
 namespace {
 constexpr int LinkWaitMs = 5000;
-// 13 requests, one per poll interval, and the read-back of the serial number
-constexpr int WriteWaitMs = 10000;
+// 13 requests, one per send interval, and the read-back of the serial number
+constexpr int WriteWaitMs = 5000;
 
 // Everything but the line: non-default values, master reader on.
 const QByteArray ReaderSettings = "[ReaderData]\nStrikeTime=9\nDoorAjarDelay=21\nReaderFunction=1\n"
@@ -76,6 +79,7 @@ void TestWriteSim::Start(const QString& line, bool wireLog)
                               wireLog));
     FFolder = std::make_unique<TProgramFolder>(LineSettings(line, *FSimulator) + ReaderSettings);
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
+    FWindow->Session().SetTiming(FastTiming());
     FWindow->show();
     Control<QAction>(*FWindow, "Start1")->trigger();
     // the information requests of the open are answered before the write starts
@@ -125,7 +129,7 @@ void TestWriteSim::writeReachesModule()
     QCOMPARE(SimStateValue(state, "minus-card"), QStringLiteral("0000000000ABCDEF"));
     QVERIFY(Control<QWidget>(window, "PrintBtn")->isEnabled());
     // the certificate names the module just written, not the next one
-    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000ff"));
+    QCOMPARE(window.CertificateSerialNumber(), QStringLiteral("000000FF"));
 }
 
 void TestWriteSim::replyFaultMidBatchFails_data()
@@ -151,6 +155,12 @@ void TestWriteSim::replyFaultMidBatchFails()
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
     QCOMPARE(progress->value(), 0);
     QCOMPARE(progress->maximum(), 0);
+    // which setting failed, and why, one look away
+    static const QRegularExpression named(
+        "^(door-ajar delay|reader function|tamper signal|forced-door signal|door-ajar signal|beep|serial number byte \\d"
+        "|\"[+-]\" card) \\(request \\d+ of 13\\): (No reply from the module within 200 ms|Reply with a bad check word)");
+    const QString tip = Control<QWidget>(window, "FriendlyStatusBar1")->toolTip();
+    QVERIFY2(named.match(tip).hasMatch(), qPrintable("tool tip: " + tip));
     // the rest of the batch, answered late, does not turn the failure into success
     FSimulator->Command(fault + " off");
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 000000FF"),
@@ -185,6 +195,9 @@ void TestWriteSim::batchEndsWithItsSession()
     QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), QStringLiteral("Data transfer failed!"), WriteWaitMs);
     QCOMPARE(Control<TProgressBar>(window, "ProgressBar1")->maximum(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!window.CommThread().IsActive(), LinkWaitMs);
+    // what went out before the close is in the log before this
+    QTRY_VERIFY_WITH_TIMEOUT(FSimulator->Output().contains("client disconnected")
+                                 || FSimulator->Output().contains("connection dropped"), LinkWaitMs);
     const qsizetype before = FSimulator->Output().size();
     start->trigger();
     // the information requests of the open went out behind anything still queued

@@ -1,5 +1,7 @@
 #include "tools/vyxctl/CtlCommandLine.h"
 
+#include "files/SettingsU.h"
+
 #include <QSet>
 
 namespace {
@@ -117,6 +119,8 @@ bool TakeGlobalOption(TCtlCommandLine& cl, const QStringList& args, int& i)
         cl.mode = mode.toInt();
     } else if (name == QLatin1String("--address"))
         cl.address = WholeNumber(name, TakeValue(args, i, name), 1, 16);
+    else if (name == QLatin1String("--reply-timeout"))
+        cl.replyTimeoutMs = WholeNumber(name, TakeValue(args, i, name), ShortestReplyTimeoutMs, LongestReplyTimeoutMs);
     else
         return false;
     return true;
@@ -185,6 +189,8 @@ const char OptionsText[] = R"(Options, before or after the command (after it, th
   --serial COMn|DEVICE     a serial line: COM1..COM8 or a device path
   --mode 8|9               the serial line form: 8-bit framed or 9-bit
   --address N              the module's bus address, 1 to 16
+  --reply-timeout MS       wait this long for each reply (default 750, or the settings file's
+                           ReplyTimeout), for a slow device server
   --json                   each result as one JSON object
   --trace                  each frame sent and received on stderr, with what it means
   --verbose                also the libraries' own diagnostics on stderr

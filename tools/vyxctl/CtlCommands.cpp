@@ -1,56 +1,29 @@
 #include "tools/vyxctl/CtlCommands.h"
 
 #include "link/CommThreadU.h"
+#include "module/CardNumbersU.h"
+#include "module/ConfigurationWriteU.h"
+#include "module/ModuleRepliesU.h"
+#include "session/ModuleSessionU.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "tools/vyxctl/CtlRecord.h"
 #include "tools/vyxctl/CtlScan.h"
 #include "tools/vyxctl/CtlSession.h"
-#include "module/CardNumbersU.h"
-#include "module/ConfigurationWriteU.h"
-#include "module/ModuleInfoU.h"
-#include "module/ModuleRepliesU.h"
-#include "module/ModuleRequestsU.h"
 
 #include <QJsonObject>
-#include <QTimer>
 
-#include <algorithm>
 #include <optional>
 
 namespace {
 using TWait = TCtlSession::TWait;
 using ModuleReplies::Flag::CardRead;
 
-// A reply comes within the link's time-out; this covers the pacing of a
-// few queued requests ahead of it as well.
-constexpr int ReplyWaitMs = 5000;
 constexpr int DefaultAssignWaitS = 5;
 constexpr int DefaultCardWaitS = 60;
 
 QString Hex(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes.toHex().toUpper());
-}
-
-std::uint8_t CodeOf(const TCanonicalFrame& reply)
-{
-    return reply.size() > FrameOffset::Command ? ByteAt(reply, FrameOffset::Command) : 0;
-}
-
-// The status replies among the replies from index "from" on.
-std::optional<ModuleReplies::TModuleStatus> LastStatus(const TCtlSession& s, qsizetype from,
-                                                       std::optional<std::uint8_t> address = std::nullopt)
-{
-    for (qsizetype i = s.replies.size() - 1; i >= from; --i) {
-        const TCanonicalFrame& reply = s.replies[i];
-        if (CodeOf(reply) != ModuleReplies::StatusCode)
-            continue;
-        if (address && ByteAt(reply, FrameOffset::Address) != *address)
-            continue;
-        if (auto status = ModuleReplies::DecodeStatus(ModuleReplies::PayloadOf(reply)))
-            return status;
-    }
-    return std::nullopt;
 }
 
 QString OnOff(bool on)
@@ -79,66 +52,75 @@ QJsonObject StatusObject(int address, const ModuleReplies::TModuleStatus& s)
             {"code", Hex(QByteArray(1, char(s.code.value_or(0))))}};
 }
 
-// What a wait that did not end in Done, or a request that failed, means for
-// the exit status, with the link's reason when it gave one.
-int Failed(const TCtlSession& s, TWait wait, TCtlOutput& out, const QString& noAnswer)
+QString NoAnswerAt(TCtlSession& s)
+{
+    return QStringLiteral("no answer from the module at address %1 on %2").arg(s.Address()).arg(s.Where());
+}
+
+// What one reply of the module said instead of answering.
+QString BadReplyAt(TCtlSession& s, const QString& reason)
+{
+    return QStringLiteral("the module at address %1 on %2 replied, but: %3").arg(s.Address()).arg(s.Where(), reason);
+}
+
+// The longest a few requests can take at the link's pace, with room to spare;
+// only a link that stalls reaches it.
+int RequestsWaitMs(TCtlSession& s, int requests)
+{
+    const TLinkTiming& t = s.Link().Timing();
+    return int((requests + 2) * (t.sendInterval + t.replyTimeout).count()) + 2000;
+}
+
+// What a wait that did not end in Done means for the exit status.
+int Failed(TCtlSession& s, TWait wait, TCtlOutput& out, const QString& noAnswer)
 {
     if (wait == TWait::Interrupted) {
         out.Error(QStringLiteral("interrupted"));
         return CtlExit::Interrupted;
     }
-    out.Error(wait == TWait::LinkLost ? s.LostReason() : s.WithLinkReason(noAnswer));
+    out.Error(wait == TWait::LinkLost ? s.LostReason() : noAnswer);
     return CtlExit::NoAnswer;
 }
 
-QString NoAnswerAt(const TCtlSession& s)
-{
-    return QStringLiteral("no answer from the module at address %1 on %2").arg(s.Address()).arg(s.Where());
-}
-
-// Waits until the total requests queued since start are answered; the first
-// time-out fails the batch.
-TWait WaitForBatch(TCtlSession& s, int start, int total, TCtlOutput* progress = nullptr)
-{
-    int shown = -1;
-    return s.WaitFor([&] {
-        const int done = s.commandsDone - start;
-        if (progress && done != shown)
-            progress->Progress(shown = std::min(done, total), total);
-        return done >= total || s.commandTimeouts > 0;
-    }, -1);
-}
-
-// Queues the requests as one batch of this session and waits for it. A batch
-// the link refuses (it closed since it was opened) counts as a lost link.
-TWait RunBatch(TCtlSession& s, const QList<TByteString>& batch)
-{
-    const int start = s.commandsDone;
-    if (!s.Link().AddCommands(batch))
-        return TWait::LinkLost;
-    return WaitForBatch(s, start, int(batch.size()));
-}
-
+// The first status reply, a silence or a reply that failed its check.
 int Status(TCtlSession& s, TCtlOutput& out)
 {
-    const TWait wait = s.WaitFor([&] { return LastStatus(s, 0) || s.timeouts > 0; }, ReplyWaitMs);
-    const auto status = LastStatus(s, 0);
+    QObject scope;
+    std::optional<ModuleReplies::TModuleStatus> status;
+    QString failure;
+    TModuleSession& m = s.Module();
+    QObject::connect(&m, &TModuleSession::StatusReceived, &scope, [&](const auto& st) { status = st; });
+    QObject::connect(&m, &TModuleSession::TimedOut, &scope, [&] { failure = NoAnswerAt(s); });
+    QObject::connect(&m, &TModuleSession::BadReply, &scope, [&](const QString& why) { failure = BadReplyAt(s, why); });
+    const TWait wait = s.WaitFor([&] { return status || !failure.isEmpty(); }, RequestsWaitMs(s, 1));
     if (!status)
-        return Failed(s, wait == TWait::Done ? TWait::TimedOut : wait, out, NoAnswerAt(s));
+        return Failed(s, wait, out, failure.isEmpty() ? NoAnswerAt(s) : failure);
     out.Result(StatusText(s.Address(), *status), StatusObject(s.Address(), *status));
     return CtlExit::Done;
 }
 
+// Asks who the module is and waits until every request is settled.
+std::optional<TModuleIdentity> ReadIdentity(TCtlSession& s, QString& badReply, TWait& wait)
+{
+    QObject scope;
+    std::optional<TModuleIdentity> settled;
+    TModuleSession& m = s.Module();
+    QObject::connect(&m, &TModuleSession::IdentitySettled, &scope, [&](const TModuleIdentity& i) { settled = i; });
+    QObject::connect(&m, &TModuleSession::BadReply, &scope, [&](const QString& why) { badReply = why; });
+    m.ReadIdentity();
+    wait = s.WaitFor([&] { return settled.has_value(); }, RequestsWaitMs(s, 5));
+    return settled;
+}
+
 int Info(TCtlSession& s, TCtlOutput& out)
 {
-    const TWait wait = RunBatch(s, ModuleInfo::Requests(s.Address()));
-    if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(s, wait, out, NoAnswerAt(s));
-    TModuleInfo info(s.Address());
-    for (const TCanonicalFrame& reply : s.replies)
-        info.Take(reply);
-    const QString firmware = info.Firmware().value_or(QStringLiteral("NA"));
-    const QString serial = info.SerialNumber().value_or(QStringLiteral("NA"));
+    QString badReply;
+    TWait wait;
+    const std::optional<TModuleIdentity> identity = ReadIdentity(s, badReply, wait);
+    if (!identity || !identity->complete)
+        return Failed(s, wait, out, badReply.isEmpty() ? NoAnswerAt(s) : BadReplyAt(s, badReply));
+    const QString firmware = identity->firmware.value_or(QStringLiteral("NA"));
+    const QString serial = identity->serialNumber.value_or(QStringLiteral("NA"));
     out.Result(QStringLiteral("address %1: firmware %2, serial number %3").arg(s.Address()).arg(firmware, serial),
                {{"address", s.Address()}, {"firmware", firmware}, {"serialNumber", serial}});
     return CtlExit::Done;
@@ -150,42 +132,36 @@ int WatchSeconds(const TCtlCommandLine& cl)
     return cl.Has("--seconds") ? WholeNumber("--seconds", cl.options["--seconds"], 1, 86400 * 365) : -1;
 }
 
+// Prints each change and each card as it comes; a silence or a bad reply
+// once per run of them. Nothing is kept but the last state shown.
 int Watch(TCtlSession& s, TCtlOutput& out, int seconds)
 {
+    QObject scope;
     std::optional<std::uint8_t> shownFlags;
-    bool silent = false;
-    qsizetype seen = 0;
-    int timeouts = 0;
-    auto report = [&] {
-        for (; seen < s.replies.size(); ++seen) {
-            const TCanonicalFrame& reply = s.replies[seen];
-            const auto status = CodeOf(reply) == ModuleReplies::StatusCode
-                                    ? ModuleReplies::DecodeStatus(ModuleReplies::PayloadOf(reply))
-                                    : std::nullopt;
-            if (!status)
-                continue;
-            silent = false;
-            const std::uint8_t inputs = status->flags & ~CardRead;
-            if (status->Has(CardRead) || shownFlags != inputs) {
-                out.Result(StatusText(s.Address(), *status), StatusObject(s.Address(), *status));
-                shownFlags = inputs;
-            }
+    bool quiet = false; // a silence or a bad reply said, until the next status
+    TModuleSession& m = s.Module();
+    QObject::connect(&m, &TModuleSession::StatusReceived, &scope, [&](const ModuleReplies::TModuleStatus& status) {
+        quiet = false;
+        const std::uint8_t inputs = status.flags & ~CardRead;
+        if (status.Has(CardRead) || shownFlags != inputs) {
+            out.Result(StatusText(s.Address(), status), StatusObject(s.Address(), status));
+            shownFlags = inputs;
         }
-        if (s.timeouts != timeouts && !silent) {
-            out.Error(NoAnswerAt(s));
-            silent = true;
-        }
-        timeouts = s.timeouts;
-        return false;
+    });
+    auto once = [&](const QString& text) {
+        if (!quiet)
+            out.Error(text);
+        quiet = true;
     };
-    const TWait wait = s.WaitFor(report, seconds < 0 ? -1 : seconds * 1000);
+    QObject::connect(&m, &TModuleSession::TimedOut, &scope, [&] { once(NoAnswerAt(s)); });
+    QObject::connect(&m, &TModuleSession::BadReply, &scope, [&](const QString& why) { once(BadReplyAt(s, why)); });
+    const TWait wait = s.WaitFor([] { return false; }, seconds < 0 ? -1 : seconds * 1000);
     if (wait == TWait::Interrupted || wait == TWait::LinkLost)
         return Failed(s, wait, out, {});
     // a watch that never saw the module failed, as a status poll would
     if (shownFlags)
         return CtlExit::Done;
-    if (!silent)
-        out.Error(NoAnswerAt(s));
+    once(NoAnswerAt(s));
     return CtlExit::NoAnswer;
 }
 
@@ -234,49 +210,81 @@ std::optional<TMasterConfiguration> MasterOptions(const TCtlCommandLine& cl, con
     return TMasterConfiguration{AppIDBytes(appID), add, del};
 }
 
-int Write(TCtlSession& s, TCtlOutput& out, const std::optional<TMasterConfiguration>& master,
-          const TReaderConfiguration& reader, TCtlRecord& record)
+TReaderConfiguration ReaderOptions(const TCtlCommandLine& cl, const TStoredSettings& st)
 {
-    const QList<TByteString> batch = ConfigurationWrite(s.Address(), reader, master);
-    const int start = s.commandsDone;
+    return {ByteOption(cl, "--strike-time", st.strikeTime),
+            ByteOption(cl, "--door-ajar-delay", st.doorAjarDelay),
+            std::uint8_t(Choice(cl, "--function", "button", "handle", st.readerFunction == 1) ? 1 : 0),
+            ByteOption(cl, "--tamper-signal", st.tamperSignal),
+            ByteOption(cl, "--forced-door-signal", st.forcedDoorSignal),
+            ByteOption(cl, "--door-ajar-signal", st.doorAjarSignal),
+            Choice(cl, "--beep", "on", "off", st.beep)};
+}
+
+QString FailedRequestText(TCtlSession& s, const TWriteFailure& f)
+{
+    return QStringLiteral("request %1 of %2 (%3) was not answered by the module at address %4: %5")
+        .arg(f.request).arg(f.of).arg(f.setting).arg(s.Address()).arg(f.reason);
+}
+
+// The batch goes out whole, as the window sends it: a request that is not
+// answered fails the write, and the rest still go.
+int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
+          const std::optional<TMasterConfiguration>& master, TCtlRecord& record)
+{
+    QObject scope;
+    TModuleSession& m = s.Module();
+    std::optional<TWriteResult> result;
+    QObject::connect(&m, &TModuleSession::WriteFinished, &scope, [&](const TWriteResult& r) { result = r; });
+    QObject::connect(&m, &TModuleSession::TransferChanged, &scope, [&] {
+        const TTransferState& t = m.Transfer();
+        if (t.Status() == TTransferState::TStatus::Transferring)
+            out.Progress(t.Position(), t.Maximum() + 1);
+    });
     // one batch of this session: what of it is still queued if the link
     // closes never goes out, and a link that closed since it was opened
     // takes none of it
-    const bool queued = s.Link().AddCommands(batch) != 0;
-    const TWait wait = queued ? WaitForBatch(s, start, int(batch.size()), &out) : TWait::LinkLost;
-    const bool failed = wait != TWait::Done || s.commandTimeouts > 0;
-    const int failedAt = s.commandsDone - start + 1;
-    const QString refused =
-        s.WithLinkReason(QStringLiteral("nothing was written, the link to %1 is not open").arg(s.Where()));
-    auto failure = [&] {
-        if (!queued)
-            return refused;
-        if (wait == TWait::Interrupted)
-            return QStringLiteral("interrupted");
-        return wait == TWait::LinkLost ? s.LostReason() : QStringLiteral("no reply in time");
-    };
-    QString why;
-    if (record.IsOpen()
-        && !record.Add(s, batch, master, failed ? std::optional<TFailedRequest>({failedAt, failure()}) : std::nullopt,
-                       why)) {
-        out.Error(why);
-        if (!failed)
-            return CtlExit::CannotStore;
-    }
-    if (!queued) {
-        out.Error(refused);
+    if (!m.Write(reader, master)) {
+        out.Error(s.WithLinkReason(QStringLiteral("nothing was written, the link to %1 is not open").arg(s.Where())));
         return CtlExit::NoAnswer;
     }
-    if (failed)
-        return Failed(s, wait, out, QStringLiteral("request %1 of %2 was not answered by the module at address %3")
-                                     .arg(failedAt).arg(batch.size()).arg(s.Address()));
-    QJsonObject result{{"address", s.Address()}, {"requests", int(batch.size())}};
-    QString text = QStringLiteral("address %1: configuration written (%2 requests)").arg(s.Address()).arg(batch.size());
+    const TWait wait = s.WaitFor([&] { return result.has_value(); }, -1);
+    if (!result) // interrupted: the link's close ends the batch
+        return Failed(s, wait, out, {});
+    if (result->Succeeded())
+        out.Progress(int(result->requests.size()), int(result->requests.size()));
+    if (record.IsOpen()) {
+        std::optional<QString> readBack;
+        if (result->Succeeded()) {
+            QString badReply;
+            TWait readWait;
+            if (const auto identity = ReadIdentity(s, badReply, readWait))
+                readBack = identity->serialNumber;
+        }
+        QString why;
+        if (!record.Add(s, *result, readBack, why)) {
+            out.Error(why);
+            if (result->Succeeded())
+                return CtlExit::CannotStore;
+        }
+    }
+    if (!result->Succeeded()) {
+        if (!s.Link().IsActive()) {
+            const TWriteFailure& f = *result->failure;
+            out.Error(QStringLiteral("%1; request %2 of %3 (%4) and those after it were not answered")
+                          .arg(s.LostReason()).arg(f.request).arg(f.of).arg(f.setting));
+            return CtlExit::NoAnswer;
+        }
+        return Failed(s, wait, out, FailedRequestText(s, *result->failure));
+    }
+    QJsonObject json{{"address", s.Address()}, {"requests", int(result->requests.size())}};
+    QString text = QStringLiteral("address %1: configuration written (%2 requests)")
+                       .arg(s.Address()).arg(result->requests.size());
     if (master) {
-        result.insert("serialNumber", AppIDText(master->appID));
+        json.insert("serialNumber", AppIDText(master->appID));
         text += QStringLiteral(", serial number %1").arg(AppIDText(master->appID));
     }
-    out.Result(text, result);
+    out.Result(text, json);
     return CtlExit::Done;
 }
 
@@ -300,28 +308,22 @@ TAssignment AssignOptions(const TCtlCommandLine& cl, const TStoredSettings& stor
     return a;
 }
 
-// Ends when a status reply comes from the new address.
+// Ends when the module answers at the new address.
 int Assign(TCtlSession& s, TCtlOutput& out, const TAssignment& a)
 {
-    // from now on the link polls the new address
-    s.Link().HWAddress = std::uint8_t(a.target);
-    const qsizetype from = s.replies.size();
-    const int timeoutsBefore = s.timeouts;
-    QTimer repeat;
+    QObject scope;
+    TModuleSession& m = s.Module();
+    bool taken = false;
+    QObject::connect(&m, &TModuleSession::AddressTaken, &scope, [&](int address, bool) { taken = address == a.target; });
     if (a.byCard) {
-        auto queue = [&] { s.Link().AddCommand(ModuleRequests::SetByCard(a.target, a.card)); };
-        QObject::connect(&repeat, &QTimer::timeout, queue);
-        queue();
-        repeat.start(ModuleRequests::SetByCardRepeatMs);
+        m.SelectAddress(a.target);
+        m.StartSetByCard(a.card);
         out.Note(QStringLiteral("present the service card %1 to the reader").arg(NormalizeCardNumber(a.card)));
     } else {
-        s.Link().AssignHWAddress(ModuleRequests::AssignedAddress(a.target));
+        m.AssignAddress(a.target);
     }
-    // the direct assignment's follow-up goes out at its time-out, and its own
-    // time-out comes before the first poll to the new address
-    const TWait wait = s.WaitFor([&] {
-        return LastStatus(s, from, std::uint8_t(a.target)) && (a.byCard || s.timeouts > timeoutsBefore);
-    }, a.waitS * 1000);
+    const TWait wait = s.WaitFor([&] { return taken; }, a.waitS * 1000);
+    m.StopSetByCard();
     if (wait != TWait::Done)
         return Failed(s, wait, out, QStringLiteral("no module answered at address %1 within %2 s").arg(a.target).arg(a.waitS));
     out.Result(QStringLiteral("module answers at address %1").arg(a.target), {{"address", a.target}});
@@ -332,17 +334,24 @@ int Assign(TCtlSession& s, TCtlOutput& out, const TAssignment& a)
 
 int Lightning(TCtlSession& s, TCtlOutput& out)
 {
-    const TWait wait = RunBatch(s, {ModuleRequests::Lightning(s.Address())});
-    if (wait != TWait::Done || s.commandTimeouts > 0)
-        return Failed(s, wait, out, NoAnswerAt(s));
+    QObject scope;
+    std::optional<bool> answered;
+    QString badReply;
+    QObject::connect(&s.Module(), &TModuleSession::LightningFinished, &scope, [&](bool a, const QString&) { answered = a; });
+    QObject::connect(&s.Module(), &TModuleSession::BadReply, &scope, [&](const QString& why) { badReply = why; });
+    if (!s.Module().Lightning())
+        return Failed(s, TWait::LinkLost, out, {});
+    const TWait wait = s.WaitFor([&] { return answered.has_value(); }, RequestsWaitMs(s, 1));
+    if (!answered.value_or(false))
+        return Failed(s, wait, out, badReply.isEmpty() ? NoAnswerAt(s) : BadReplyAt(s, badReply));
     out.Result(QStringLiteral("address %1: relay pulled").arg(s.Address()), {{"address", s.Address()}});
     return CtlExit::Done;
 }
 }
 
-int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
+int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming& pace)
 {
-    TCtlSession session(cl);
+    TCtlSession session(cl, pace);
     if (cl.command == QLatin1String("scan"))
         return RunScan(session, out, cl);
     // values are checked before anything goes to the module
@@ -357,15 +366,8 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
     TCtlRecord record;
     QString why;
     if (cl.command == QLatin1String("write")) {
-        const TStoredSettings& st = session.Settings();
-        master = MasterOptions(cl, st);
-        reader = {ByteOption(cl, "--strike-time", st.strikeTime),
-                  ByteOption(cl, "--door-ajar-delay", st.doorAjarDelay),
-                  std::uint8_t(Choice(cl, "--function", "button", "handle", st.readerFunction == 1) ? 1 : 0),
-                  ByteOption(cl, "--tamper-signal", st.tamperSignal),
-                  ByteOption(cl, "--forced-door-signal", st.forcedDoorSignal),
-                  ByteOption(cl, "--door-ajar-signal", st.doorAjarSignal),
-                  Choice(cl, "--beep", "on", "off", st.beep)};
+        master = MasterOptions(cl, session.Settings());
+        reader = ReaderOptions(cl, session.Settings());
         if (cl.Has("--record") && !record.Open(cl.options["--record"], why)) {
             out.Error(why);
             return CtlExit::CannotStore;
@@ -386,7 +388,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out)
         // as the window does; a settings file that cannot take it stops the write
         if (master)
             SaveLastAppID(session.SettingsIni(), AppIDText(IncrementAppID(master->appID)));
-        return Write(session, out, master, reader, record);
+        return Write(session, out, reader, master, record);
     }
     if (assignment)
         return Assign(session, out, *assignment);

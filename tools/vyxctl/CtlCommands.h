@@ -2,6 +2,7 @@
 // The commands of vyxctl, each one run to its end with an exit status a
 // script can trust.
 
+#include "link/LinkTimingU.h"
 #include "tools/vyxctl/CtlCommandLine.h"
 
 class TCtlOutput;
@@ -17,5 +18,6 @@ constexpr int NotRendered = 6; // the certificate's PDF
 constexpr int Interrupted = 130;
 }
 
-// The link commands (all but "certificate"). Raises EUsage.
-int RunLinkCommand(const TCtlCommandLine& commandLine, TCtlOutput& out);
+// The link commands (all but "certificate"). Raises EUsage. pace: the
+// link's timing before the settings file's and --reply-timeout.
+int RunLinkCommand(const TCtlCommandLine& commandLine, TCtlOutput& out, const TLinkTiming& pace = {});

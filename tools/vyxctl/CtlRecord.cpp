@@ -1,9 +1,9 @@
 #include "tools/vyxctl/CtlRecord.h"
 
-#include "link/CommThreadU.h"
+#include "link/FrameCodec.h"
 #include "module/FrameDescriptionU.h"
-#include "module/ModuleInfoU.h"
 #include "module/ModuleRequestsU.h"
+#include "session/ModuleSessionU.h"
 #include "tools/vyxctl/CtlSession.h"
 
 #include <QDateTime>
@@ -17,10 +17,6 @@
 #include <unistd.h>
 
 namespace {
-// The four reads come at the link's pace; a module that went silent ends
-// them at its first time-out.
-constexpr int ReadBackWaitMs = 5000;
-
 QString SystemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -31,21 +27,6 @@ QString Now()
 {
     const QDateTime now = QDateTime::currentDateTime();
     return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
-
-std::optional<QString> ReadBackSerialNumber(TCtlSession& s)
-{
-    const qsizetype from = s.replies.size();
-    const int done = s.commandsDone;
-    const int timeouts = s.commandTimeouts;
-    const QList<TByteString> reads = ModuleInfo::SerialRequests(s.Address());
-    for (const TByteString& request : reads)
-        s.Link().AddCommand(request);
-    s.WaitFor([&] { return s.commandsDone - done == reads.size() || s.commandTimeouts > timeouts; }, ReadBackWaitMs);
-    TModuleInfo info(s.Address());
-    for (qsizetype i = from; i < s.replies.size(); ++i)
-        info.Take(s.replies[i]);
-    return info.SerialNumber();
 }
 
 // The register writes of the batch by register, "0x00": 7.
@@ -75,15 +56,16 @@ bool TCtlRecord::Open(const QString& path, QString& why)
     return FFd >= 0;
 }
 
-bool TCtlRecord::Add(TCtlSession& s, const QList<TByteString>& batch, const std::optional<TMasterConfiguration>& master,
-                     const std::optional<TFailedRequest>& failed, QString& why)
+bool TCtlRecord::Add(TCtlSession& s, const TWriteResult& result, const std::optional<QString>& serial, QString& why)
 {
-    const std::optional<QString> serial = failed ? std::nullopt : ReadBackSerialNumber(s);
+    const QList<TByteString>& batch = result.requests;
+    const std::optional<TMasterConfiguration>& master = result.master;
+    const std::optional<TWriteFailure>& failed = result.failure;
     QJsonObject line{{"time", Now()},
                      {"host", QSysInfo::machineHostName()},
                      {"link", s.Endpoint()},
                      {"lineForm", s.LineForm()},
-                     {"address", s.Address()},
+                     {"address", result.address},
                      {"registers", Registers(batch)},
                      {"serialNumber", serial ? QJsonValue(*serial) : QJsonValue(QJsonValue::Null)},
                      {"result", failed ? "failed" : "done"}};
@@ -93,9 +75,9 @@ bool TCtlRecord::Add(TCtlSession& s, const QList<TByteString>& batch, const std:
         line.insert("delCard", NormalizeCardNumber(master->deleteCard));
     }
     if (failed) {
-        QJsonObject request{{"number", failed->number}, {"of", int(batch.size())}};
-        if (failed->number >= 1 && failed->number <= batch.size())
-            request.insert("request", DescribeRequest(BuildFrame(batch[failed->number - 1])));
+        QJsonObject request{{"number", failed->request}, {"of", int(batch.size())}, {"setting", failed->setting}};
+        if (failed->request >= 1 && failed->request <= batch.size())
+            request.insert("request", DescribeRequest(BuildFrame(batch[failed->request - 1])));
         line.insert("failedRequest", request);
         line.insert("reason", failed->reason);
     }

@@ -1,89 +1,31 @@
 #include "tools/vyxctl/CtlScan.h"
 
 #include "link/CommThreadU.h"
-#include "module/ModuleInfoU.h"
-#include "module/ModuleRepliesU.h"
+#include "session/ModuleSessionU.h"
 #include "tools/vyxctl/CtlCommands.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "tools/vyxctl/CtlSession.h"
 
 #include <QJsonObject>
 
-#include <algorithm>
 #include <map>
 
 namespace {
 constexpr int LowestAddress = 1;
 constexpr int HighestAddress = 16;
-// An address costs at most its poll's time-out and, when it answers, the five
-// information requests; this only bounds the wait should the link stall.
-constexpr int WaitPerAddressMs = 5000;
 
 QJsonValue OrNull(const std::optional<QString>& text)
 {
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
 
-class TScan {
-public:
-    TScan(TCtlSession& s, int from, int to)
-        : FSession(s)
-        , FFrom(from)
-        , FTo(to)
-    {
-    }
-
-    // The link polls its own address whenever its queue is empty, so that
-    // poll is the first address's; the others are queued ahead of it, and
-    // each address is asked once, whether it answers or not.
-    void QueueProbes()
-    {
-        FSession.Link().HWAddress = std::uint8_t(FFrom);
-        for (int a = FFrom + 1; a <= FTo; ++a)
-            Queue(Requests::Poll(std::uint8_t(a)));
-    }
-
-    // Takes the replies that came; true once every request is settled.
-    bool Settled()
-    {
-        while (FSeen < FSession.replies.size()) {
-            const TCanonicalFrame reply = FSession.replies[FSeen++];
-            const int address = ByteAt(reply, FrameOffset::Address);
-            if (address < FFrom || address > FTo)
-                continue;
-            if (auto known = FFound.find(address); known != FFound.end()) {
-                known->second.Take(reply);
-            } else if (ByteAt(reply, FrameOffset::Command) == ModuleReplies::StatusCode) {
-                FFound.emplace(address, TModuleInfo(std::uint8_t(address)));
-                for (const TByteString& request : ModuleInfo::Requests(std::uint8_t(address)))
-                    Queue(request);
-            }
-        }
-        return SettledRequests() == FQueued && FirstProbed();
-    }
-
-    // Addresses asked so far, of the number to ask: the probes were queued
-    // before any information request, so they settle first.
-    int Probed() const { return std::min(SettledRequests(), FTo - FFrom) + (FirstProbed() ? 1 : 0); }
-    int Count() const { return FTo - FFrom + 1; }
-    const std::map<int, TModuleInfo>& Found() const { return FFound; }
-
-private:
-    void Queue(const TByteString& request)
-    {
-        FSession.Link().AddCommand(request);
-        ++FQueued;
-    }
-    int SettledRequests() const { return FSession.commandsDone + FSession.commandTimeouts; }
-    bool FirstProbed() const { return FFound.count(FFrom) > 0 || FSession.timeouts > 0; }
-
-    TCtlSession& FSession;
-    int FFrom;
-    int FTo;
-    int FQueued = 0;
-    qsizetype FSeen = 0;
-    std::map<int, TModuleInfo> FFound;
-};
+// An address costs its probe and, when it answers, five information
+// requests; the bound is only reached by a link that stalls.
+int ScanWaitMs(TCtlSession& s, int addresses)
+{
+    const TLinkTiming& t = s.Link().Timing();
+    return int(addresses * 6 * (t.sendInterval + t.replyTimeout).count()) + 5000;
+}
 }
 
 int RunScan(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl)
@@ -93,32 +35,49 @@ int RunScan(TCtlSession& s, TCtlOutput& out, const TCtlCommandLine& cl)
     const int from = cl.Has("--from") ? WholeNumber("--from", cl.options["--from"], LowestAddress, HighestAddress)
                                       : LowestAddress;
     const int to = cl.Has("--to") ? WholeNumber("--to", cl.options["--to"], from, HighestAddress) : HighestAddress;
-    TScan scan(s, from, to);
-    scan.QueueProbes();
     QString why;
     if (!s.Open(why)) {
         out.Error(why);
         return s.Interrupted() ? CtlExit::Interrupted : CtlExit::CannotOpen;
     }
-    int shown = -1;
-    const TCtlSession::TWait wait = s.WaitFor([&] {
-        const bool settled = scan.Settled();
-        if (const int probed = scan.Probed(); probed != shown)
-            out.Progress(shown = probed, scan.Count(), "scanning");
-        return settled;
-    }, scan.Count() * WaitPerAddressMs);
+
+    QObject scope;
+    TModuleSession& m = s.Module();
+    std::map<int, TScanEntry> found;
+    std::optional<TScanOutcome> outcome;
+    QObject::connect(&m, &TModuleSession::ScanProgress, &scope,
+                     [&](int asked, int count) { out.Progress(asked, count, "scanning"); });
+    QObject::connect(&m, &TModuleSession::ModuleFound, &scope,
+                     [&](const TScanEntry& entry) { found[entry.address] = entry; });
+    QObject::connect(&m, &TModuleSession::ScanFinished, &scope, [&](const TScanOutcome& o) { outcome = o; });
+    if (!m.StartScan(from, to)) {
+        out.Error(s.LostReason());
+        return CtlExit::NoAnswer;
+    }
+    const TCtlSession::TWait wait = s.WaitFor([&] { return outcome.has_value(); }, ScanWaitMs(s, to - from + 1));
     if (wait == TCtlSession::TWait::Interrupted) {
         out.Error(QStringLiteral("interrupted"));
         return CtlExit::Interrupted;
     }
-    if (scan.Found().empty()) {
-        out.Error(QStringLiteral("no module answered at addresses %1 to %2 on %3").arg(from).arg(to).arg(s.Where()));
-        return CtlExit::NoAnswer;
-    }
-    for (const auto& [address, info] : scan.Found())
+    for (const auto& [address, entry] : found)
         out.Result(QStringLiteral("address %1: firmware %2, serial number %3")
                        .arg(address)
-                       .arg(info.Firmware().value_or(QStringLiteral("NA")), info.SerialNumber().value_or(QStringLiteral("NA"))),
-                   {{"address", address}, {"firmware", OrNull(info.Firmware())}, {"serialNumber", OrNull(info.SerialNumber())}});
-    return CtlExit::Done;
+                       .arg(entry.firmware.value_or(QStringLiteral("NA")), entry.serialNumber.value_or(QStringLiteral("NA"))),
+                   {{"address", address}, {"firmware", OrNull(entry.firmware)}, {"serialNumber", OrNull(entry.serialNumber)}});
+    if (!outcome) {
+        out.Error(QStringLiteral("the scan on %1 did not end in time").arg(s.Where()));
+        return CtlExit::NoAnswer;
+    }
+    for (const auto& [address, reason] : outcome->faults)
+        out.Error(QStringLiteral("address %1 replied, but: %2").arg(address).arg(reason));
+    if (!outcome->lostReason.isEmpty()) {
+        // the addresses never asked get no verdict
+        const QString asked = outcome->asked == 0 ? QStringLiteral("before any address was asked")
+                                                  : QStringLiteral("after addresses %1 to %2").arg(from).arg(from + outcome->asked - 1);
+        out.Error(QStringLiteral("the link to %1 was lost %2: %3").arg(s.Where(), asked, outcome->lostReason));
+        return CtlExit::NoAnswer;
+    }
+    if (found.empty() && outcome->faults.isEmpty())
+        out.Error(QStringLiteral("no module answered at addresses %1 to %2 on %3").arg(from).arg(to).arg(s.Where()));
+    return found.empty() || !outcome->faults.isEmpty() ? CtlExit::NoAnswer : CtlExit::Done;
 }

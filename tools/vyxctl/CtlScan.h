@@ -6,5 +6,4 @@
 class TCtlOutput;
 class TCtlSession;
 
-// Opens the link itself: the requests go into the queue before it opens.
 int RunScan(TCtlSession& session, TCtlOutput& out, const TCtlCommandLine& commandLine);

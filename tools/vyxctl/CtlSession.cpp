@@ -3,6 +3,7 @@
 #include "tools/vyxctl/CtlTrace.h"
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
+#include "session/ModuleSessionU.h"
 #include "ports/PortNames.h"
 #include "ports/TerminationSignals.h"
 #include "files/AppFoldersU.h"
@@ -20,11 +21,12 @@ namespace {
 constexpr int OpenWaitMs = 15000;
 constexpr int CloseWaitMs = 3000;
 
-TCommThread::TOptions LinkOptions(const TCtlCommandLine& cl)
+TCommThread::TOptions LinkOptions(const TCtlCommandLine& cl, const TLinkTiming& pace)
 {
     TCommThread::TOptions options;
     if (cl.trace)
         options.trace = TraceTo(stderr);
+    options.timing = pace;
     return options;
 }
 }
@@ -64,9 +66,9 @@ bool WritesSettings(const TCtlCommandLine& cl)
 }
 }
 
-TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
+TCtlSession::TCtlSession(const TCtlCommandLine& commandLine, const TLinkTiming& pace)
     : FIni(SettingsFilePath(commandLine))
-    , FLink(std::make_unique<TCommThread>(LinkOptions(commandLine)))
+    , FLink(std::make_unique<TCommThread>(LinkOptions(commandLine, pace)))
     , FSignals(std::make_unique<TTerminationSignals>())
 {
     CheckSettingsFile(FIni, !commandLine.settingsFile.isEmpty());
@@ -81,20 +83,21 @@ TCtlSession::TCtlSession(const TCtlCommandLine& commandLine)
     if (FSignals->Install(error))
         QObject::connect(FSignals.get(), &TTerminationSignals::Received, [this] { FInterrupted = true; });
 
-    TCommThread& link = *FLink;
-    link.OnOpen = [this](TCommThread*) { opened = true; };
-    link.OnClose = [this](TCommThread*) {
-        closed = true;
-        FLinkLost = opened;
-    };
-    link.OnReply = [this](TCommThread*, const TCanonicalFrame& reply) { replies << reply; };
-    link.OnTimeout = [this](TCommThread*) { ++timeouts; };
-    link.OnCommError = [this](TCommThread*) {
-        ++errors;
-        FLinkLost = opened;
-    };
-    link.OnCommandDone = [this](TCommThread*) { ++commandsDone; };
-    link.OnCommandTimeout = [this](TCommThread*) { ++commandTimeouts; };
+    FModule = std::make_unique<TModuleSession>(*FLink);
+    FModule->SetFollowsIdentity(false);
+    FModule->SelectAddress(FLink->HWAddress.load());
+    QObject::connect(FModule.get(), &TModuleSession::Opened, [this] { FOpened = true; });
+    QObject::connect(FModule.get(), &TModuleSession::Closed, [this] {
+        FOpenFailed = !FOpened;
+        FLinkLost = FOpened;
+    });
+    QObject::connect(FModule.get(), &TModuleSession::LinkFailed, [this] {
+        // a link that is still up goes on; one that is down is lost or never came
+        if (FLink->IsActive() || FLink->IsOpening())
+            return;
+        FOpenFailed = !FOpened;
+        FLinkLost = FOpened;
+    });
 }
 
 TCtlSession::~TCtlSession()
@@ -130,6 +133,11 @@ void TCtlSession::Apply(const TCtlCommandLine& cl)
     if (cl.mode)
         s.dataBits = *cl.mode;
     ConfigureLink(*FLink, s.Link());
+    if (const std::optional<int> replyTimeout = cl.replyTimeoutMs ? cl.replyTimeoutMs : s.replyTimeoutMs) {
+        TLinkTiming timing = FLink->Timing();
+        timing.replyTimeout = std::chrono::milliseconds(*replyTimeout);
+        FLink->SetTiming(timing);
+    }
     if (!devicePath.isEmpty())
         FLink->ComPort().SetPort(devicePath);
     FLink->HWAddress = static_cast<std::uint8_t>(cl.address.value_or(s.hwAddress));
@@ -159,10 +167,10 @@ QString TCtlSession::Where() const
 
 bool TCtlSession::Open(QString& why)
 {
-    FLink->Open();
+    FModule->Open();
     // a connect that fails reports an error, a failed name lookup a close
-    const TWait wait = WaitFor([this] { return opened || errors > 0 || closed; }, OpenWaitMs);
-    if (opened)
+    const TWait wait = WaitFor([this] { return FOpened || FOpenFailed; }, OpenWaitMs);
+    if (FOpened)
         return true;
     if (wait == TWait::Interrupted)
         why = QStringLiteral("interrupted while opening %1").arg(Where());
@@ -231,5 +239,5 @@ void TCtlSession::Close()
     if (!FLink->IsActive())
         return;
     FLink->Close();
-    WaitFor([this] { return closed || !FLink->IsActive(); }, CloseWaitMs);
+    WaitFor([this] { return !FLink->IsActive(); }, CloseWaitMs);
 }

@@ -1,18 +1,18 @@
 #pragma once
 // One run of vyxctl against the module: the settings file, the link set up
-// from it and from the command line, and waiting for the link's events.
+// from it and from the command line, the module session on that link, and
+// waiting for what the session says.
 
-#include "base/CommTypesU.h"
-#include "tools/vyxctl/CtlCommandLine.h"
 #include "files/IniFile.h"
 #include "files/SettingsU.h"
-
-#include <QList>
+#include "link/LinkTimingU.h"
+#include "tools/vyxctl/CtlCommandLine.h"
 
 #include <functional>
 #include <memory>
 
 class TCommThread;
+class TModuleSession;
 class TSettingsLock;
 class TTerminationSignals;
 
@@ -27,11 +27,13 @@ public:
     // Reads the settings file and configures the link; raises EUsage for a
     // bad override or a settings file that cannot be read (only the window's
     // may be missing), ESettingsLocked when the command would write a
-    // settings file that another program holds.
-    explicit TCtlSession(const TCtlCommandLine& commandLine);
+    // settings file that another program holds. pace: the link's timing
+    // before the settings file's and the command line's reply time-out.
+    explicit TCtlSession(const TCtlCommandLine& commandLine, const TLinkTiming& pace = {});
     ~TCtlSession(); // closes the link
 
     TCommThread& Link() { return *FLink; }
+    TModuleSession& Module() { return *FModule; }
     TIniFile& SettingsIni() { return FIni; }
     const TStoredSettings& Settings() const { return FSettings; }
     std::uint8_t Address() const;
@@ -53,20 +55,12 @@ public:
     // Runs the event loop until done() holds, timeoutMs passes (< 0: never),
     // SIGINT, SIGTERM or SIGHUP arrives, or the open link closes or fails
     // (its queue is emptied then, so nothing else would end the wait).
+    // done() is asked again after every event.
     TWait WaitFor(const std::function<bool()>& done, int timeoutMs);
     // "the link to 127.0.0.1:10000 was lost: Connection closed by the device server"
     QString LostReason() const;
     // text, and the link's reason when it gave one (a reply that failed its check)
     QString WithLinkReason(const QString& text) const;
-
-    // What the link reported since it was opened.
-    QList<TCanonicalFrame> replies;
-    int commandsDone = 0;
-    int commandTimeouts = 0;
-    int timeouts = 0;
-    int errors = 0;
-    bool opened = false;
-    bool closed = false;
 
 private:
     void Apply(const TCtlCommandLine& commandLine);
@@ -78,7 +72,10 @@ private:
     std::unique_ptr<TSettingsLock> FLock;
     TStoredSettings FSettings;
     std::unique_ptr<TCommThread> FLink;
+    std::unique_ptr<TModuleSession> FModule; // goes before the link it listens to
     std::unique_ptr<TTerminationSignals> FSignals;
     bool FInterrupted = false;
+    bool FOpened = false;
+    bool FOpenFailed = false;
     bool FLinkLost = false;
 };
