@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -299,10 +300,12 @@ struct TIniFile::TCache {
     std::optional<TFileVersion> version;
     TIniDocument document;
     std::optional<TTextEncoding> encoding;
+    time_t readAt = 0;
 
     void Read(const QString& fileName)
     {
         QByteArray bytes;
+        readAt = ::time(nullptr);
         state = ReadBytes(QFile::encodeName(fileName), bytes, version);
         read = true;
         document = state == TIniFileState::Text ? TIniDocument::FromBytes(bytes, encoding) : TIniDocument();
@@ -311,6 +314,10 @@ struct TIniFile::TCache {
         else if (encoding)
             document.Format.Encoding = *encoding; // a file deleted since is made again as it was
     }
+
+    // File times move in clock ticks: a file changed in the second it was
+    // read may change again without its version showing it.
+    bool Settled() const { return !version || version->modified.tv_sec + 1 < readAt; }
 };
 
 TIniFile::TIniFile(const QString& fileName)
@@ -326,7 +333,7 @@ const TIniFile::TCache& TIniFile::Current() const
 {
     // only a file that changed on disk is read again
     TIniFileState state = TIniFileState::Text;
-    if (!FCache->read || VersionOf(QFile::encodeName(FFileName), state) != FCache->version)
+    if (!FCache->read || !FCache->Settled() || VersionOf(QFile::encodeName(FFileName), state) != FCache->version)
         FCache->Read(FFileName);
     return *FCache;
 }
