@@ -7,9 +7,15 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <limits>
 #include <optional>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // the platform reader returns values through a 2048-byte buffer
@@ -93,10 +99,10 @@ struct TIniDocument {
     QStringList Lines;
     QString LineBreak = QStringLiteral("\n");
 
-    static TIniDocument FromBytes(const QByteArray& bytes)
+    static TIniDocument FromBytes(const QByteArray& bytes, std::optional<TTextEncoding> kept)
     {
         TIniDocument document;
-        document.Format = DecodeTextFile(bytes);
+        document.Format = DecodeTextFile(bytes, kept);
         QString text = std::exchange(document.Format.Text, QString());
         if (text.contains(u"\r\n"))
             document.LineBreak = QStringLiteral("\r\n");
@@ -162,24 +168,81 @@ struct TIniDocument {
     }
 };
 
-TIniFileState ReadBytes(const QString& fileName, QByteArray& bytes)
+// Which version of the file was read: a save replaces it (another inode) or
+// rewrites it in place (another size or time).
+struct TFileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    explicit TFileVersion(const struct stat& info)
+        : device(info.st_dev)
+        , inode(info.st_ino)
+        , size(info.st_size)
+        , modified(info.st_mtim)
+        , changed(info.st_ctim)
+    {
+    }
+    bool operator==(const TFileVersion& other) const
+    {
+        const auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+        return device == other.device && inode == other.inode && size == other.size && same(modified, other.modified)
+               && same(changed, other.changed);
+    }
+};
+
+std::optional<TFileVersion> VersionOf(const QByteArray& nativePath, TIniFileState& state)
 {
-    QFile file(fileName);
-    if (!file.exists())
-        return TIniFileState::Missing;
-    if (!file.open(QIODevice::ReadOnly))
-        return TIniFileState::Unreadable;
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return TIniFileState::Unreadable;
-    return IsEightBitText(bytes) ? TIniFileState::Text : TIniFileState::NotText;
+    struct stat info {};
+    if (::stat(nativePath.constData(), &info) != 0) {
+        state = errno == ENOENT || errno == ENOTDIR ? TIniFileState::Missing : TIniFileState::Unreadable;
+        return std::nullopt;
+    }
+    // looked at before it is opened: opening a FIFO waits for a writer, a
+    // serial device raises its lines
+    if (!S_ISREG(info.st_mode)) {
+        state = TIniFileState::NotRegular;
+        return std::nullopt;
+    }
+    return TFileVersion(info);
 }
 
-// A file that is no text reads as empty, as a missing one does.
-TIniDocument ReadDocument(const QString& fileName)
+// The whole file in one pass; the version is the one of the file read.
+TIniFileState ReadBytes(const QByteArray& nativePath, QByteArray& bytes, std::optional<TFileVersion>& version)
 {
-    QByteArray bytes;
-    return ReadBytes(fileName, bytes) == TIniFileState::Text ? TIniDocument::FromBytes(bytes) : TIniDocument();
+    TIniFileState state = TIniFileState::Text;
+    version = VersionOf(nativePath, state);
+    if (!version)
+        return state;
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? TIniFileState::Missing : TIniFileState::Unreadable;
+    struct stat info {};
+    // replaced by something else between the look and the open
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return TIniFileState::NotRegular;
+    }
+    version = TFileVersion(info);
+    bytes.clear();
+    char buffer[16384];
+    bool failed = false;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0)
+            bytes.append(buffer, got);
+        else if (got < 0 && errno == EINTR)
+            continue;
+        failed = got < 0;
+        if (got <= 0)
+            break;
+    }
+    ::close(fd);
+    if (failed)
+        return TIniFileState::Unreadable;
+    return IsEightBitText(bytes) ? TIniFileState::Text : TIniFileState::NotText;
 }
 
 void SetLine(TIniDocument& document, const TIniEntry& entry)
@@ -224,20 +287,77 @@ EIniFileError EIniFileError::NotInCodePage(const QString& fileName)
         QStringLiteral("Unable to write to %1: a value holds characters that windows-1250 cannot store").arg(fileName).toStdString());
 }
 
+EIniFileError EIniFileError::NotRegular(const QString& fileName)
+{
+    return EIniFileError(
+        QStringLiteral("%1 is no regular file (a pipe, device or folder); it is not read").arg(fileName).toStdString());
+}
+
+// The file as last read, and the encoding decided at its first read.
+struct TIniFile::TCache {
+    bool read = false;
+    TIniFileState state = TIniFileState::Missing;
+    std::optional<TFileVersion> version;
+    TIniDocument document;
+    std::optional<TTextEncoding> encoding;
+    time_t readAt = 0;
+
+    void Read(const QString& fileName)
+    {
+        QByteArray bytes;
+        readAt = ::time(nullptr);
+        state = ReadBytes(QFile::encodeName(fileName), bytes, version);
+        read = true;
+        document = state == TIniFileState::Text ? TIniDocument::FromBytes(bytes, encoding) : TIniDocument();
+        if (state == TIniFileState::Text)
+            encoding = document.Format.Encoding;
+        else if (encoding)
+            document.Format.Encoding = *encoding; // a file deleted since is made again as it was
+    }
+
+    // File times move in clock ticks: a file changed in the second it was
+    // read may change again without its version showing it.
+    bool Settled() const { return !version || version->modified.tv_sec + 1 < readAt; }
+};
+
 TIniFile::TIniFile(const QString& fileName)
     : FFileName(fileName)
+    , FCache(std::make_unique<TCache>())
 {
+}
+
+TIniFile::TIniFile(TIniFile&&) noexcept = default;
+TIniFile::~TIniFile() = default;
+
+const TIniFile::TCache& TIniFile::Current() const
+{
+    // only a file that changed on disk is read again
+    TIniFileState state = TIniFileState::Text;
+    if (!FCache->read || !FCache->Settled() || VersionOf(QFile::encodeName(FFileName), state) != FCache->version)
+        FCache->Read(FFileName);
+    return *FCache;
 }
 
 TIniFileState TIniFile::State() const
 {
-    QByteArray bytes;
-    return ReadBytes(FFileName, bytes);
+    return Current().state;
+}
+
+QString TIniFile::Refusal() const
+{
+    switch (State()) {
+    case TIniFileState::NotText:
+        return QString::fromLocal8Bit(EIniFileError::NotText(FFileName).what());
+    case TIniFileState::NotRegular:
+        return QString::fromLocal8Bit(EIniFileError::NotRegular(FFileName).what());
+    default:
+        return QString();
+    }
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    const TIniDocument document = ReadDocument(FFileName);
+    const TIniDocument& document = Current().document;
     const qsizetype line = document.FindKey(section, key);
     if (line < 0)
         return defaultValue;
@@ -252,7 +372,7 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int defaul
 
 QStringList TIniFile::ReadSection(const QString& section) const
 {
-    return ReadDocument(FFileName).Keys(section);
+    return Current().document.Keys(section);
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
@@ -262,13 +382,21 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
 
 void TIniFile::WriteStrings(const QList<TIniEntry>& entries)
 {
-    QByteArray bytes;
-    const TIniFileState state = ReadBytes(FFileName, bytes);
-    if (state == TIniFileState::NotText)
+    // what the file holds now, also when another program saved it since
+    FCache->Read(FFileName);
+    switch (FCache->state) {
+    case TIniFileState::NotText:
         throw EIniFileError::NotText(FFileName);
-    if (state == TIniFileState::Unreadable || MarkedReadOnly(FFileName))
+    case TIniFileState::NotRegular:
+    case TIniFileState::Unreadable:
         throw EIniFileError::UnableToWrite(FFileName);
-    TIniDocument document = TIniDocument::FromBytes(bytes);
+    case TIniFileState::Missing:
+    case TIniFileState::Text:
+        break;
+    }
+    if (MarkedReadOnly(FFileName))
+        throw EIniFileError::UnableToWrite(FFileName);
+    TIniDocument document = FCache->document;
     for (qsizetype i = 0; i < entries.size(); ++i) {
         SetLine(document, entries[i]);
         if (FEntryHook)
@@ -280,6 +408,8 @@ void TIniFile::WriteStrings(const QList<TIniEntry>& entries)
         throw EIniFileError::NotInCodePage(FFileName);
     if (!ReplaceFileContents(FFileName, *updated))
         throw EIniFileError::UnableToWrite(FFileName);
+    // read back at the next use, in the encoding kept
+    FCache->read = false;
     RemoveStaleTemporaries(FFileName);
 }
 

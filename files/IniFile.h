@@ -1,13 +1,16 @@
 #pragma once
 // INI files of the private-profile kind: sections in square brackets, lines of
-// key=value, names matched without regard to case. Every read and write goes
-// to the file itself; nothing is cached between calls.
+// key=value, names matched without regard to case. The file is read into
+// memory once and again only when it has changed on disk, so every value of
+// one read comes from the same version of it; a write starts from what the
+// file holds at that moment.
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 // "Unable to write to <file>", raised by a write that could not be made.
@@ -18,9 +21,12 @@ public:
     // The file is binary or UTF-16: saving over it would destroy it.
     static EIniFileError NotText(const QString& fileName);
     static EIniFileError NotInCodePage(const QString& fileName);
+    // A pipe, FIFO, device or folder: reading it once would use it up, or
+    // wait for ever.
+    static EIniFileError NotRegular(const QString& fileName);
 };
 
-enum class TIniFileState { Missing, Text, NotText, Unreadable };
+enum class TIniFileState { Missing, Text, NotText, Unreadable, NotRegular };
 
 // One key to write: section, key, value.
 struct TIniEntry {
@@ -32,12 +38,21 @@ struct TIniEntry {
 class TIniFile {
 public:
     explicit TIniFile(const QString& fileName);
+    TIniFile(TIniFile&&) noexcept;
+    ~TIniFile();
 
     QString FileName() const { return FFileName; }
     TIniFileState State() const;
+    // Why a file that is there cannot be taken (no regular file, no text), as
+    // EIniFileError words it; empty otherwise.
+    QString Refusal() const;
 
-    // A missing or unreadable file, or one that is no text, reads as empty:
-    // every key gives its default.
+    // A missing or unreadable file, one that is no text or no regular file,
+    // reads as empty: every key gives its default. The file's encoding (and
+    // its byte-order mark) is decided at the first read that finds it and
+    // kept for every later read and save: a save that takes away the only
+    // bytes that told windows-1250 from UTF-8 must not change how the rest
+    // of the file reads.
     // The value is the text after the first '=' without surrounding blanks,
     // at most 2047 characters; a key present with an empty value gives "".
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
@@ -53,8 +68,8 @@ public:
     // it was read in. Line breaks in the value become spaces (they would
     // start new lines). Raises EIniFileError when the file or its folder
     // cannot be written, when a value holds a character the file's encoding
-    // cannot store, or when an existing file cannot be read or is no text
-    // (writing it then would lose its other lines).
+    // cannot store, or when an existing file cannot be read, is no text or no
+    // regular file (writing it then would lose its other lines).
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
     // Writes the entries in order, as WriteString would, in one replacement of
@@ -68,6 +83,10 @@ public:
     void SetEntryHook(std::function<void(qsizetype applied)> hook) { FEntryHook = std::move(hook); }
 
 private:
+    struct TCache;
+    const TCache& Current() const;
+
     QString FFileName;
     std::function<void(qsizetype)> FEntryHook;
+    std::unique_ptr<TCache> FCache;
 };

@@ -1,10 +1,17 @@
 #include "files/SettingsLockU.h"
 
-#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QSysInfo>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +30,49 @@ bool CanCreateFilesIn(const QString& folder)
 {
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
+
+// The process that holds the lock on the open file, as the kernel lists it
+// ("1: FLOCK  ADVISORY  WRITE 4711 08:01:131090 0 EOF"). By the inode alone:
+// an overlay file system shows another device there than stat does.
+std::optional<qint64> LockHolder(int handle)
+{
+    struct stat info {};
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::fstat(handle, &info) != 0 || !locks.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::nullopt;
+    const QByteArray inode = ':' + QByteArray::number(quint64(info.st_ino));
+    for (QByteArray line = locks.readLine(); !line.isEmpty(); line = locks.readLine()) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // a process waiting for the lock has "->" before FLOCK
+        if (fields.size() >= 6 && fields[1] == "FLOCK" && fields[5].endsWith(inode))
+            return fields[4].toLongLong();
+    }
+    return std::nullopt;
+}
+
+QString ProgramName(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
+}
+
+QString HeldMessage(const QString& settingsFile, int handle)
+{
+    const std::optional<qint64> holder = LockHolder(handle);
+    const QString program = holder ? ProgramName(*holder) : QString();
+    if (program.isEmpty())
+        return QStringLiteral("The settings file %1 is in use by another program; end that program first")
+            .arg(QDir::toNativeSeparators(settingsFile));
+    return QStringLiteral("The settings file %1 is in use by %2 (process %3 on %4); end that program first")
+        .arg(QDir::toNativeSeparators(settingsFile), program)
+        .arg(*holder)
+        .arg(QSysInfo::machineHostName());
+}
+
+QString SystemErrorText(int errnoValue)
+{
+    return QString::fromLocal8Bit(std::strerror(errnoValue));
+}
 }
 
 ESettingsLocked::ESettingsLocked(const QString& message)
@@ -30,35 +80,37 @@ ESettingsLocked::ESettingsLocked(const QString& message)
 {
 }
 
-QString TSettingsLock::LockFileName(const QString& settingsFile)
+TSettingsLock::TSettingsLock(const QString& settingsFile)
 {
     const QString path = SettingsFilePath(settingsFile);
-    const QFileInfo file(path);
-    if (CanCreateFilesIn(file.absolutePath()))
-        return path + QStringLiteral(".lock");
-    // one name per settings file, the same for every user of the machine
-    const QByteArray key = QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha1).toHex().left(16);
-    return QDir::temp().filePath(QStringLiteral("%1-%2.lock").arg(file.fileName(), QString::fromLatin1(key)));
+    const QString lockName = path + QStringLiteral(".lock");
+    const auto cannotLock = [&](const QString& file, int error) {
+        return ESettingsLocked(QStringLiteral("The settings file %1 cannot be locked (%2: %3)")
+                                   .arg(QDir::toNativeSeparators(settingsFile), file, SystemErrorText(error)));
+    };
+    // Read-only: another user's lock file may be one this user can only read,
+    // and a lock needs no more. A link planted in its place is not followed.
+    const int create = CanCreateFilesIn(QFileInfo(path).absolutePath()) ? O_CREAT : 0;
+    FLockFile.fd = ::open(QFile::encodeName(lockName).constData(),
+                          O_RDONLY | create | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);
+    if (FLockFile.fd < 0 && errno != ENOENT)
+        throw cannotLock(lockName, errno);
+    // Only a regular file: opening a device has effects of its own. One this
+    // user may not read is one he never writes either.
+    if (QFileInfo(path).isFile())
+        FSettings.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+
+    for (const THandle* handle : {&FLockFile, &FSettings}) {
+        if (handle->fd < 0 || ::flock(handle->fd, LOCK_EX | LOCK_NB) == 0)
+            continue;
+        if (errno == EWOULDBLOCK)
+            throw ESettingsLocked(HeldMessage(settingsFile, handle->fd));
+        throw cannotLock(handle == &FLockFile ? lockName : path, errno);
+    }
 }
 
-TSettingsLock::TSettingsLock(const QString& settingsFile)
-    : FLock(std::make_unique<QLockFile>(LockFileName(settingsFile)))
+TSettingsLock::THandle::~THandle()
 {
-    // held for hours by a window: only a dead holder makes it stale, never its age
-    FLock->setStaleLockTime(0);
-    if (FLock->tryLock(0))
-        return;
-    qint64 pid = 0;
-    QString host;
-    QString program;
-    if (FLock->error() == QLockFile::LockFailedError && FLock->getLockInfo(&pid, &host, &program))
-        throw ESettingsLocked(QStringLiteral("The settings file %1 is in use by %2 (process %3 on %4); "
-                                             "end that program first")
-                                  .arg(QDir::toNativeSeparators(settingsFile), program)
-                                  .arg(pid)
-                                  .arg(host));
-    throw ESettingsLocked(QStringLiteral("The settings file %1 cannot be locked (%2)")
-                              .arg(QDir::toNativeSeparators(settingsFile), FLock->fileName()));
+    if (fd >= 0)
+        ::close(fd);
 }
-
-TSettingsLock::~TSettingsLock() = default;

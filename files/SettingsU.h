@@ -52,6 +52,7 @@ struct TStoredSettings {
     QMap<QString, QString> portPaths;
 
     TLinkSettings Link() const { return {comPort, dataBits, ipAddress, ipPort, lanMode}; }
+    bool operator==(const TStoredSettings&) const = default;
 };
 
 // The defaults that come from the running program rather than the file: the

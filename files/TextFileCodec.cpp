@@ -43,30 +43,33 @@ bool IsEightBitText(QByteArrayView bytes)
     return std::none_of(bytes.begin(), bytes.end(), control);
 }
 
-TDecodedText DecodeTextFile(const QByteArray& bytes)
+TDecodedText DecodeTextFile(const QByteArray& bytes, std::optional<TTextEncoding> kept)
 {
     TDecodedText result;
     result.HasBom = bytes.startsWith(Utf8Bom);
     const QByteArrayView body = result.HasBom ? QByteArrayView(bytes).sliced(Utf8Bom.size()) : bytes;
-    const bool ascii = std::all_of(body.begin(), body.end(), [](char c) { return (c & 0x80) == 0; });
-
-    // stateless: a sequence cut off at the end of the file counts as an error
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(body);
-    if (!utf8.hasError() && (result.HasBom || !ascii)) {
-        result.Text = std::move(text);
-        result.Encoding = TTextEncoding::teUtf8;
-        return result;
+    if (kept != TTextEncoding::teWindows1250) {
+        const bool ascii = std::all_of(body.begin(), body.end(), [](char c) { return (c & 0x80) == 0; });
+        // stateless: a sequence cut off at the end of the file counts as an
+        // error; the file's own mark is off already, a second one is text
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        QString text = utf8.decode(body);
+        if (!utf8.hasError() && (kept || result.HasBom || !ascii)) {
+            result.Text = std::move(text);
+            result.Encoding = TTextEncoding::teUtf8;
+            return result;
+        }
     }
     result.Text = DecodeWindows1250(body);
-    result.HasBom = false;
     return result;
 }
 
 std::optional<QByteArray> EncodeTextFile(const TDecodedText& text)
 {
-    if (text.Encoding == TTextEncoding::teWindows1250)
-        return EncodeWindows1250(text.Text);
-    const QByteArray utf8 = text.Text.toUtf8();
-    return text.HasBom ? Utf8Bom + utf8 : utf8;
+    std::optional<QByteArray> body = text.Encoding == TTextEncoding::teWindows1250 ? EncodeWindows1250(text.Text)
+                                                                                   : std::optional(text.Text.toUtf8());
+    if (body && text.HasBom)
+        body->prepend(Utf8Bom);
+    return body;
 }

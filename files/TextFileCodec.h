@@ -15,18 +15,21 @@ enum class TTextEncoding { teUtf8, teWindows1250 };
 struct TDecodedText {
     QString Text;
     TTextEncoding Encoding = TTextEncoding::teWindows1250;
-    bool HasBom = false; // a UTF-8 byte-order mark opened the file
+    bool HasBom = false; // a UTF-8 byte-order mark opened the file, whatever followed it
 };
 
 // False for what no editor would have saved as 8-bit text: bytes of UTF-16
 // or UTF-32 (a byte-order mark, or NUL bytes) and other binary data.
 bool IsEightBitText(QByteArrayView bytes);
 
-TDecodedText DecodeTextFile(const QByteArray& bytes);
+// Decides the encoding from the bytes, or takes the one decided at an earlier
+// read of the same file: windows-1250 stays, UTF-8 stays while the bytes are
+// UTF-8 (else they are taken as windows-1250, which keeps every byte).
+TDecodedText DecodeTextFile(const QByteArray& bytes, std::optional<TTextEncoding> kept = std::nullopt);
 
-// In the encoding the text was read in; nothing when it holds a character
-// that encoding cannot store, which is never replaced by another one. A BOM
-// is written only for UTF-8.
+// In the encoding the text was read in, with the BOM it had; nothing when it
+// holds a character that encoding cannot store, which is never replaced by
+// another one.
 std::optional<QByteArray> EncodeTextFile(const TDecodedText& text);
 
 // Nothing when the text holds a character the code page lacks.

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
@@ -119,6 +120,12 @@ struct TCommThread::TImpl {
     // the time it is delivered, so nothing of a closed link follows OnClose.
     std::atomic<std::uint64_t> session{0};
     TMainThreadQueue delivery;
+    // Posting to the main thread, and the status reply waiting there.
+    std::mutex postLock;
+    std::uint64_t posts = 0;                     // guarded by postLock
+    std::optional<TCanonicalFrame> waitingStatus; // guarded by postLock
+    std::uint64_t waitingStatusPost = 0;          // guarded by postLock
+    std::uint64_t waitingStatusSession = 0;       // guarded by postLock
 
     std::atomic<int> assignState{AssignIdle};
     std::atomic<int> fromQueue{0};
@@ -175,11 +182,51 @@ struct TCommThread::TImpl {
             fn();
             return;
         }
+        std::lock_guard lock(postLock);
+        Post(std::move(fn));
+    }
+
+    // Under postLock.
+    template <class Fn>
+    void Post(Fn fn)
+    {
         const std::uint64_t raisedIn = session.load();
+        ++posts;
         delivery.Post([this, raisedIn, fn = std::move(fn)] {
             if (session.load() == raisedIn)
                 fn();
         });
+    }
+
+    // OnReply for a status reply that no queued request waits for: while one
+    // is still on its way to the main thread as the last event posted, a
+    // newer one takes its place, so replies that come faster than the window
+    // takes them cost it one each time it looks.
+    void RaiseStatusReply(const TCanonicalFrame& reply)
+    {
+        if (QThread::currentThread() == q->thread()) {
+            RaiseEvent(&TCommThread::OnReply, reply);
+            return;
+        }
+        std::lock_guard lock(postLock);
+        if (waitingStatus && waitingStatusPost == posts && waitingStatusSession == session.load()) {
+            *waitingStatus = reply;
+            return;
+        }
+        waitingStatus = reply;
+        TCommThread* self = q;
+        Post([this, self] {
+            TCanonicalFrame newest;
+            {
+                std::lock_guard lock(postLock);
+                newest = std::move(*waitingStatus);
+                waitingStatus.reset();
+            }
+            if (self->OnReply)
+                self->OnReply(self, newest);
+        });
+        waitingStatusPost = posts;
+        waitingStatusSession = session.load();
     }
 
     // Main thread: what the ending session raised and has not been delivered
@@ -463,7 +510,7 @@ struct TCommThread::TImpl {
         nineBitRx.Clear();
     }
 
-    void Receive(TByteString bytes, bool framed8)
+    void Receive(const TByteString& bytes, bool framed8)
     {
         std::optional<TJudgedReply> judged;
         bool queued;
@@ -471,19 +518,25 @@ struct TCommThread::TImpl {
         {
             std::lock_guard lock(linkLock);
             Trace(TTraceEntry::TKind::Received, bytes);
+            // taken from the front by an offset: a burst of replies costs its
+            // length, never its length times the replies in it
+            QByteArrayView rest(bytes);
             for (;;) {
-                qsizetype used = bytes.size();
-                judged = framed8 ? framed8Rx.Feed(bytes, &used) : nineBitRx.Feed(bytes);
+                qsizetype used = rest.size();
+                judged = framed8 ? framed8Rx.Feed(rest, &used) : nineBitRx.Feed(rest, &used);
                 if (!judged)
                     return;
+                rest = rest.sliced(used);
                 const auto* good = std::get_if<TGoodReply>(&*judged);
                 if (!good || !ModuleReplies::AnswersAnotherRequest(good->frame, outstanding))
                     break;
                 // A late answer to an earlier request: the outstanding one
                 // still waits for its own, which may follow in the same chunk.
                 Trace(TTraceEntry::TKind::LateReply, {}, good->frame);
-                bytes = framed8 ? bytes.mid(used) : good->frame.mid(ByteAt(good->frame, FrameOffset::Length) + 5);
             }
+            // the 9-bit reply is the whole buffer, with what came after the frame
+            if (auto* good = std::get_if<TGoodReply>(&*judged); good && !framed8)
+                good->frame.append(rest);
             // read before the request is cleared: the worker may send the next one
             queued = fromQueue.load() == 1;
             if (const auto* good = std::get_if<TGoodReply>(&*judged))
@@ -495,9 +548,14 @@ struct TCommThread::TImpl {
         }
         WakeWorker();
         if (const auto* good = std::get_if<TGoodReply>(&*judged)) {
-            RaiseEvent(&TCommThread::OnReply, good->frame);
-            if (queued)
-                RaiseCommandEnd(&TCommThread::OnCommandDone, mark);
+            // a queued request's reply is never one to pass over
+            if (!queued && ByteAt(good->frame, FrameOffset::Command) == ModuleReplies::StatusCode) {
+                RaiseStatusReply(good->frame);
+            } else {
+                RaiseEvent(&TCommThread::OnReply, good->frame);
+                if (queued)
+                    RaiseCommandEnd(&TCommThread::OnCommandDone, mark);
+            }
         } else {
             const QString why = BadCheckWordText(std::get<TBadReply>(*judged));
             RaiseFailure(&TCommThread::OnChecksumError, why);

@@ -1,5 +1,7 @@
 #include "link/FrameCodec.h"
 
+#include <algorithm>
+
 namespace {
 
 void AppendByte(TByteString& s, std::uint8_t b)
@@ -88,7 +90,7 @@ TNineBitLineForm EncodeNineBit(const TCanonicalFrame& frame)
     return {frame.left(1), frame.mid(1)};
 }
 
-std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk, qsizetype* used)
+std::optional<TJudgedReply> TFramed8Receiver::Feed(QByteArrayView chunk, qsizetype* used)
 {
     for (qsizetype i = 0; i < chunk.size(); ++i) {
         const char c = chunk[i];
@@ -138,8 +140,17 @@ std::optional<TJudgedReply> TFramed8Receiver::Feed(const TByteString& chunk, qsi
     return std::nullopt;
 }
 
-std::optional<TJudgedReply> TNineBitReceiver::Feed(const TByteString& chunk)
+std::optional<TJudgedReply> TNineBitReceiver::Feed(QByteArrayView chunk, qsizetype* used)
 {
+    if (used) {
+        // only the bytes up to the frame's end, once its length byte is known
+        const qsizetype lengthAt = FrameOffset::Length - FBuffer.size();
+        if (lengthAt < chunk.size()) {
+            const int n = lengthAt < 0 ? ByteAt(FBuffer, FrameOffset::Length) : static_cast<std::uint8_t>(chunk[lengthAt]);
+            chunk = chunk.first(std::min(chunk.size(), n + 5 - FBuffer.size()));
+        }
+        *used = chunk.size();
+    }
     FBuffer.append(chunk);
     // N + 5 bytes make a reply, the shortest (N = 0) five: an acknowledgement
     // without payload must complete as it does in the 8-bit form.

@@ -62,8 +62,9 @@ class TFramed8Receiver {
 public:
     // Feeds one chunk; returns the reply judged in it, if any. A frame is judged
     // as soon as it is complete; the rest of that chunk is discarded with it.
-    // used, when given, gets the number of chunk bytes up to the frame's end.
-    std::optional<TJudgedReply> Feed(const TByteString& chunk, qsizetype* used = nullptr);
+    // used, when given, gets the number of chunk bytes up to the frame's end,
+    // so that the caller can feed the rest without copying it.
+    std::optional<TJudgedReply> Feed(QByteArrayView chunk, qsizetype* used = nullptr);
     // A request was sent: the escape state starts afresh.
     void ClearEscape() { FEscapePending = false; }
     void Clear() { FBuffer.clear(); }
@@ -79,7 +80,9 @@ private:
 // once N + 5 are there. A good reply is the whole buffer.
 class TNineBitReceiver {
 public:
-    std::optional<TJudgedReply> Feed(const TByteString& chunk);
+    // used, when given, gets the number of chunk bytes up to the frame's end,
+    // and only those are buffered: the caller then owns the rest.
+    std::optional<TJudgedReply> Feed(QByteArrayView chunk, qsizetype* used = nullptr);
     void Clear() { FBuffer.clear(); }
     const TByteString& Buffer() const { return FBuffer; }
 

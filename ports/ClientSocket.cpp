@@ -28,6 +28,11 @@
 
 namespace {
 
+// What one read takes at most: the rest waits for the next pass of the event
+// loop, so that a peer sending without pause cannot starve the window of its
+// other events, and the reader's work per read stays small.
+constexpr int MaxReadBytes = 16 * 1024;
+
 ESocketError MakeError(const QString& message)
 {
     return ESocketError(message.toStdString());
@@ -465,8 +470,8 @@ TByteString TClientSocket::TImpl::Receive()
         if (::ioctl(FHandle, FIONREAD, &waiting) != 0) {
             error = errno;
         } else if (waiting > 0) {
-            data.resize(waiting);
-            const ssize_t received = ::recv(FHandle, data.data(), static_cast<std::size_t>(waiting), 0);
+            data.resize(std::min(waiting, MaxReadBytes));
+            const ssize_t received = ::recv(FHandle, data.data(), static_cast<std::size_t>(data.size()), 0);
             if (received >= 0) {
                 data.truncate(received);
             } else {

@@ -35,7 +35,8 @@ public:
     // that happens later on the owner's thread (the message then goes to
     // AppErrors) and -1 is returned.
     int SendString(const TByteString& data);
-    // Everything received so far (empty when not connected).
+    // What has been received so far, at most some KB; the rest comes with the
+    // next OnRead (empty when not connected).
     TByteString ReceiveString();
     bool Connected() const;
 

@@ -32,18 +32,38 @@ void InstallErrorBox()
     });
 }
 
+namespace {
+void GiveUpDialogs()
+{
+    // Nobody may be there to answer a message box (a logout, kill): what
+    // still fails on the way out, such as saving the settings, goes to
+    // stderr and the program ends all the same.
+    AppErrors::SetHandler([](const QString& message) {
+        std::fprintf(stderr, "%s: %s\n", ApplicationTitle, qUtf8Printable(message));
+    });
+    // as Esc would, so that a dialog cannot hold the program up
+    if (QWidget* dialog = QApplication::activeModalWidget())
+        dialog->close();
+}
+}
+
+TEndWhileStarting::TEndWhileStarting(TTerminationSignals& termination)
+    : FConnection(QObject::connect(&termination, &TTerminationSignals::Received, [this] {
+        FEndAsked = true;
+        GiveUpDialogs();
+    }))
+{
+}
+
+TEndWhileStarting::~TEndWhileStarting()
+{
+    QObject::disconnect(FConnection);
+}
+
 void CloseOnRequestToEnd(TMainWindow& window, TTerminationSignals& termination)
 {
     const auto close = [&window] {
-        // Nobody may be there to answer a message box (a logout, kill): what
-        // still fails on the way out, such as saving the settings, goes to
-        // stderr and the program ends all the same.
-        AppErrors::SetHandler([](const QString& message) {
-            std::fprintf(stderr, "%s: %s\n", ApplicationTitle, qUtf8Printable(message));
-        });
-        // as Esc would, so that a dialog cannot hold the program up
-        if (QWidget* dialog = QApplication::activeModalWidget())
-            dialog->close();
+        GiveUpDialogs();
         window.close();
     };
     QObject::connect(&termination, &TTerminationSignals::Received, &window, close);

@@ -25,6 +25,23 @@ public:
 // Makes AppErrors::Report show the message box with the application title.
 void InstallErrorBox();
 
+// A request to end that comes while the program starts, when nothing else
+// listens for it yet (a start-up message box is up): the box is cancelled,
+// errors go to stderr from then on, and EndAsked tells the program to end
+// as soon as it can, the window's settings saved as at any close.
+class TEndWhileStarting {
+public:
+    explicit TEndWhileStarting(TTerminationSignals& termination);
+    ~TEndWhileStarting();
+    TEndWhileStarting(const TEndWhileStarting&) = delete;
+    TEndWhileStarting& operator=(const TEndWhileStarting&) = delete;
+    bool EndAsked() const { return FEndAsked; }
+
+private:
+    QMetaObject::Connection FConnection;
+    bool FEndAsked = false;
+};
+
 // Asked from outside to end (SIGTERM at logout or from kill, Ctrl+C, a closed
 // terminal, the session manager's end of session), the program ends as by the
 // window's close box: an open dialog cancelled, the link closed first, the

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QTextDocument>
 
 #include <initializer_list>
 #include <utility>
@@ -131,7 +132,12 @@ TIndicatorHints IndicatorHints(const QHash<QString, QString>& texts)
 
 QString TIndicatorHints::Hint(const QString& symbol, std::optional<bool> active) const
 {
-    return QStringLiteral("%1: %2").arg(symbol, !active ? unknown : *active ? this->active : idle);
+    return PlainToolTip(QStringLiteral("%1: %2").arg(symbol, !active ? unknown : *active ? this->active : idle));
+}
+
+QString PlainToolTip(const QString& text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
 }
 
 void SetCaption(QObject* control, const QString& text)
@@ -140,8 +146,11 @@ void SetCaption(QObject* control, const QString& text)
         action->setText(text);
     else if (auto* menu = qobject_cast<QMenu*>(control))
         menu->setTitle(text);
-    else if (auto* label = qobject_cast<QLabel*>(control))
+    else if (auto* label = qobject_cast<QLabel*>(control)) {
+        // a language file is the words of whoever wrote it, never markup
+        label->setTextFormat(Qt::PlainText);
         label->setText(text);
+    }
     else if (auto* button = qobject_cast<QAbstractButton*>(control))
         button->setText(text);
     else if (auto* widget = qobject_cast<QWidget*>(control); widget && widget->isWindow())

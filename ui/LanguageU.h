@@ -53,8 +53,13 @@ struct TIndicatorHints {
     QString unknown = "not known while the module does not answer";
     QString lightning = "Lightning: pulls the relay for the strike time";
     // a symbol's name and its state; no state while the module is not heard
+    // (as PlainToolTip makes it)
     QString Hint(const QString& symbol, std::optional<bool> active) const;
 };
+
+// A tool tip shows what looks like markup as markup: such a text of a
+// language file goes as markup that shows it literally, any other as it is.
+QString PlainToolTip(const QString& text);
 TIndicatorHints IndicatorHints(const QHash<QString, QString>& texts);
 
 // Puts a text into a control: an action's or a button's text, a menu's title,

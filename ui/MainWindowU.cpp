@@ -9,6 +9,7 @@
 #include "module/CardNumbersU.h"
 #include "module/ConfigurationWriteU.h"
 #include "ui/DesktopSoundU.h"
+#include "ui/WindowPlacementU.h"
 #include "files/CertificateTemplateU.h"
 #include "files/IniFile.h"
 #include "ui/MenuBarStyleU.h"
@@ -172,10 +173,9 @@ void TMainWindow::FormCreate()
     ConnectControls();
 
     FSettingsIni = std::make_unique<TIniFile>(FFolders.settingsFile);
-    if (FSettingsIni->State() == TIniFileState::NotText) {
+    if (const QString refusal = FSettingsIni->Refusal(); !refusal.isEmpty()) {
         FSettingsSavable = false;
-        AppErrors::Report(QString::fromLocal8Bit(EIniFileError::NotText(FFolders.settingsFile).what())
-                          + QStringLiteral("; the program runs on its defaults."));
+        AppErrors::Report(refusal + QStringLiteral("; the program runs on its defaults."));
     }
     FLanguageIni = std::make_unique<TIniFile>(FFolders.languageFile);
     LoadLanguage(*FLanguageIni);
@@ -349,7 +349,7 @@ void TMainWindow::LoadLanguage(const TIniFile& ini)
     }
     FTexts = KeptTexts(texts);
     FHints = IndicatorHints(texts);
-    ui->SpeedButton1->setToolTip(FHints.lightning);
+    ui->SpeedButton1->setToolTip(PlainToolTip(FHints.lightning));
     FHintsShown = std::uint8_t(0xFF); // no state of the symbols: the tips are made anew
     ShowIndicatorHints(std::nullopt);
     setWindowTitle(QString::fromLatin1(WindowTitle));
@@ -359,10 +359,11 @@ void TMainWindow::LoadSettings()
 {
     const TSettingsDefaults defaults{FCommThread->GetComPort(), ui->SetAddressSE->value()};
     const TStoredSettings s = ReadSettings(*FSettingsIni, defaults);
-    move(s.left, s.top);
     ApplyLinkSettings(s);
     ApplyReaderSettings(s);
     SetMaster(s.masterFeature);
+    // once the height is final
+    move(WindowPlacement(QPoint(s.left, s.top), size()));
     PortNames::SetConfiguredPaths(s.portPaths);
 }
 

@@ -29,12 +29,18 @@ int main(int argc, char** argv)
     // In this order: the settings dialog reads its texts through the main
     // window's language file, and the certificate window follows the dialog.
     std::optional<TMainWindow> window;
-    try {
-        window.emplace(AppFolders(QCoreApplication::applicationDirPath()));
-    } catch (const ESettingsLocked& e) {
-        // another window or vyxctl hands out serial numbers from that file
-        AppErrors::Report(QString::fromLocal8Bit(e.what()));
-        return 1;
+    {
+        TEndWhileStarting starting(terminationSignals);
+        try {
+            window.emplace(AppFolders(QCoreApplication::applicationDirPath()));
+        } catch (const ESettingsLocked& e) {
+            // another window or vyxctl hands out serial numbers from that file
+            AppErrors::Report(QString::fromLocal8Bit(e.what()));
+            return 1;
+        }
+        // the window goes unshown, and saves its settings as it goes
+        if (starting.EndAsked())
+            return 0;
     }
     TMainWindow& mainWindow = *window;
     auto* settingDlg = new TSettingDlg(mainWindow.LanguageIni(), &mainWindow);

@@ -31,6 +31,8 @@ private slots:
     void missingFileGivesDefaults();
     void readsTheFileAgainEachTime();
     void listsTheKeysOfASection();
+    void refusesWhatIsNoRegularFile_data();
+    void refusesWhatIsNoRegularFile();
 
     void writeKeepsEveryOtherLine();
     void writeCreatesAMissingFile();
@@ -45,6 +47,7 @@ private slots:
     void writesWindows1250Back();
     void refusesCharactersOutsideTheCodePage();
     void keepsUtf8AndItsBom();
+    void keepsTheEncodingItFirstRead();
     void neverSavesOverWhatIsNoText();
 
 private:
@@ -156,6 +159,32 @@ void TestIniFile::listsTheKeysOfASection()
 {
     WriteFile(Path(), "[Ports]\nCOM1=a\n; note=x\nCOM2=b\ncom1=c\n[Other]\nCOM3=d\n[ports]\nCOM4=e\n");
     QCOMPARE(TIniFile(Path()).ReadSection("PORTS"), QStringList({"COM1", "COM2", "COM4"}));
+}
+
+// Read as it is, such a path would be used up (a pipe), wait for ever for a
+// writer (a FIFO), or be a device: each is refused before it is opened.
+void TestIniFile::refusesWhatIsNoRegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO without a writer") << "fifo";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("device") << "device";
+}
+
+void TestIniFile::refusesWhatIsNoRegularFile()
+{
+    QFETCH(QString, kind);
+    QString path = Path();
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir(FDir->path()).mkdir("VyxvozeRadavo.ini"));
+    else
+        path = "/dev/null";
+    const TIniFile ini(path);
+    QCOMPARE(ini.State(), TIniFileState::NotRegular);
+    QCOMPARE(ini.ReadInteger("S", "k", 5), 5);
+    QVERIFY(ini.Refusal().startsWith(path + " is no regular file"));
 }
 
 void TestIniFile::writeKeepsEveryOtherLine()
@@ -273,6 +302,11 @@ void TestIniFile::decodesWindows1250AndUtf8_data()
     QTest::newRow("ascii") << QByteArray("plain") << QString("plain") << TTextEncoding::teWindows1250;
     // a sequence cut off at the end is no UTF-8: 0xC5 is "Ĺ" in windows-1250
     QTest::newRow("cut utf-8") << QByteArray("a\xC5") << QString::fromUtf8("aĹ") << TTextEncoding::teWindows1250;
+    // the mark stays where it was, also before text that turns out to be no UTF-8
+    QTest::newRow("two BOMs") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFk") << QChar(0xFEFF) + QString("k")
+                              << TTextEncoding::teUtf8;
+    QTest::newRow("BOM, then windows-1250") << QByteArray("\xEF\xBB\xBFk=\x9E") << QString::fromUtf8("k=ž")
+                                            << TTextEncoding::teWindows1250;
 }
 
 void TestIniFile::decodesWindows1250AndUtf8()
@@ -311,6 +345,20 @@ void TestIniFile::keepsUtf8AndItsBom()
     QCOMPARE(ini.ReadString("s", "NAME", ""), QString::fromUtf8("žá"));
     ini.WriteString("S", "more", QString::fromUtf8("č"));
     QCOMPARE(ReadFile(Path()), QByteArray("\xEF\xBB\xBF[S]\nname=\xC5\xBE\xC3\xA1\nmore=\xC4\x8D\n"));
+}
+
+// The bytes that told windows-1250 from UTF-8 sit on the line the save
+// rewrites; the rest would read as UTF-8 after it ("hĂˇst" as "hást").
+void TestIniFile::keepsTheEncodingItFirstRead()
+{
+    const QByteArray host("IPAddress=h\xC3\xA1st\n");
+    WriteFile(Path(), "[Window]\nTop=\x9E\n[Communication]\n" + host);
+    TIniFile ini(Path());
+    QCOMPARE(ini.ReadString("Communication", "IPAddress", ""), QString::fromUtf8("hĂˇst"));
+    ini.WriteInteger("Window", "Top", 82);
+    QCOMPARE(ini.ReadString("Communication", "IPAddress", ""), QString::fromUtf8("hĂˇst"));
+    ini.WriteString("Communication", "IPPort", QString::fromUtf8("č"));
+    QCOMPARE(ReadFile(Path()), "[Window]\nTop=82\n[Communication]\n" + host + "IPPort=\xE8\n");
 }
 
 // Binary data or UTF-16 reads as no file at all and is left byte for byte.

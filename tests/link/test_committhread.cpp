@@ -8,6 +8,7 @@
 #include "ports/ComPort.h"
 #include "ports/ComPortPosix.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <fcntl.h>
@@ -224,6 +225,7 @@ private slots:
     void transportSettings();
     void settingsRefusedWhileActive();
     void traceFollowsTheLine();
+    void statusRepliesNotTakenYetGiveWayToTheNewest();
 
 private:
     // A link with the test's clock, opened on the pty.
@@ -751,6 +753,35 @@ void TestCommThread::traceFollowsTheLine()
         read += trace[i].line;
     QCOMPARE(read, reply);
     QCOMPARE(trace.last().frame, poll);
+}
+
+// The main thread busy elsewhere: a status reply still on its way to it is
+// replaced by the next one, so it takes only the newest.
+void TestCommThread::statusRepliesNotTakenYetGiveWayToTheNewest()
+{
+    std::atomic<int> taken{0};
+    OpenLink([&](const TCommThread::TTraceEntry& e) {
+        if (e.kind == TCommThread::TTraceEntry::TKind::Reply)
+            ++taken;
+    });
+    QList<TByteString> replies;
+    for (char last = 1; last <= 3; ++last) {
+        replies << StatusReplyBody;
+        replies.last()[12] = last;
+        Step(251ms);
+        QCOMPARE(FPeer->Requests().size(), 1);
+        FPeer->Answer(replies.last());
+        // without taking events: the port's event thread has taken the reply
+        QElapsedTimer waited;
+        waited.start();
+        while (taken.load() < last && waited.elapsed() < 5000)
+            std::this_thread::yield();
+        QCOMPARE(taken.load(), int(last));
+    }
+    // the third may still have been on its way when the second went
+    QTRY_VERIFY(!FLog.replies.isEmpty() && FLog.replies.last() == BuildFrame(replies[2]));
+    QVERIFY(!FLog.replies.contains(BuildFrame(replies[0])));
+    QVERIFY(FLog.replies.size() <= 2);
 }
 
 QTEST_GUILESS_MAIN(TestCommThread)

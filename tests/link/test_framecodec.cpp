@@ -56,6 +56,7 @@ private slots:
     void nineBitWithoutPayloadCompletesAtFiveBytes();
     void nineBitJudgedOnLastByte();
     void nineBitHandsOnWholeBuffer();
+    void nineBitTakesOnlyItsFrameWhenAsked();
     void nineBitLengthAbove251IsBad();
 };
 
@@ -303,6 +304,25 @@ void TestFrameCodec::nineBitHandsOnWholeBuffer()
     TNineBitReceiver rx;
     auto r = rx.Feed(frame + Hex("abcd"));
     QVERIFY(r && IsGood(*r, frame + Hex("abcd")));
+}
+
+// The link feeds the rest of a chunk itself, frame after frame, also when a
+// frame's first bytes came in an earlier chunk.
+void TestFrameCodec::nineBitTakesOnlyItsFrameWhenAsked()
+{
+    const TByteString first = BuildFrame(StatusBody());
+    const TByteString second = BuildFrame(ModuleRequests::Poll(1));
+    TNineBitReceiver rx;
+    qsizetype used = -1;
+    QVERIFY(!rx.Feed(first.left(1), &used));
+    QCOMPARE(used, 1);
+    const TByteString rest = first.mid(1) + second;
+    auto r = rx.Feed(rest, &used);
+    QVERIFY(r && IsGood(*r, first));
+    QCOMPARE(used, first.size() - 1);
+    r = rx.Feed(QByteArrayView(rest).sliced(used), &used);
+    QVERIFY(r && IsGood(*r, second));
+    QCOMPARE(used, second.size());
 }
 
 void TestFrameCodec::nineBitLengthAbove251IsBad()

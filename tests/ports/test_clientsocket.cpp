@@ -190,6 +190,27 @@ private slots:
         QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
     }
 
+    // A peer that sends without pause is read some KB at a time, each read
+    // an event of its own, and nothing is lost or reordered.
+    void aFloodIsReadInBoundedPieces()
+    {
+        QTcpSocket* peer = Connected();
+        QVERIFY(peer);
+        QByteArray flood(1 << 20, '\0');
+        for (qsizetype i = 0; i < flood.size(); ++i)
+            flood[i] = char(i * 7 + i / 256);
+        qsizetype largest = 0;
+        FClient->OnRead = [&](TClientSocket*, TClientWinSocket* socket) {
+            const QByteArray piece = socket->ReceiveString();
+            largest = std::max(largest, piece.size());
+            FReceived += piece;
+        };
+        peer->write(flood);
+        QTRY_COMPARE(FReceived.size(), flood.size());
+        QVERIFY(FReceived == flood);
+        QVERIFY2(largest <= 64 * 1024, qPrintable(QString::number(largest)));
+    }
+
     void framesSentTogetherArriveInOneRead()
     {
         QTcpSocket* peer = Connected();

@@ -15,9 +15,10 @@
 // switch back.
 class TAsNobody {
 public:
-    explicit TAsNobody(bool active)
+    // another user than nobody where a test needs two
+    explicit TAsNobody(bool active, const char* user = "nobody")
     {
-        const passwd* nobody = active ? getpwnam("nobody") : nullptr;
+        const passwd* nobody = active ? getpwnam(user) : nullptr;
         if (!nobody)
             return;
         FGroups.resize(std::max(0, getgroups(0, nullptr)));

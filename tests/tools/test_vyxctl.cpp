@@ -3,6 +3,7 @@
 // the program itself for its exit status, signals and output streams.
 
 #include "link/FrameCodec.h"
+#include "tests/support/AsNobody.h"
 #include "tests/support/DeadServer.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TestFiles.h"
@@ -28,6 +29,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr int RunWaitMs = 30000;
@@ -68,6 +71,8 @@ private slots:
     void badCheckWordsAreNamed_data();
     void badCheckWordsAreNamed();
     void settingsFileHasOneHolder();
+    void sharedInstallHasOneHolderToo();
+    void settingsFromAPipeStopAtOnce();
     void assignMovesTheModule_data();
     void assignMovesTheModule();
     void assignByCardWaitsForTheCard_data();
@@ -343,6 +348,73 @@ void TestVyxctl::settingsFileHasOneHolder()
     QVERIFY2(next.exitCode == 0, qPrintable(next.err));
     // the number the killed write left for the next module, whether it got to store one or not
     QVERIFY(next.out.contains("\"serialNumber\":\"" + SimStateValue(stored, "LastAppID").toUpper() + "\""));
+}
+
+// A settings file in a folder its users may not write, each its own user:
+// the file itself is locked, a holder that was killed holds nothing, and
+// root, who may write the folder, still meets the others there.
+void TestVyxctl::sharedInstallHasOneHolderToo()
+{
+    QVERIFY(QFile::setPermissions(FDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                    | QFile::ExeGroup | QFile::ExeOther));
+    QVERIFY(QDir(FDir.path()).mkdir("shared"));
+    const QString settings = FDir.filePath("shared/" + QString::fromLatin1(SettingsFileName));
+    WriteFile(settings, "[ReaderData]\nLastAppID=000000FF\n");
+    QCOMPARE(::chmod(QFile::encodeName(settings).constData(), 0666), 0);
+    QTcpServer silentModule;
+    QVERIFY(silentModule.listen(QHostAddress::LocalHost));
+    const auto masterWrite = [&](const QString& where) {
+        return QStringList{"--settings",    settings,       "--lan",        where, "write", "--master",
+                           "--app-id=next", "--add-card=1", "--del-card=2"};
+    };
+    const QString silent = QStringLiteral("127.0.0.1:%1").arg(silentModule.serverPort());
+    QProcess killed;
+    {
+        TAsNobody nobody(true);
+        Start(killed, masterWrite(silent));
+    }
+    QVERIFY(silentModule.waitForNewConnection(5000)); // past the lock, waiting for a reply
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    QVERIFY(killed.waitForFinished());
+
+    StartSimulator("tcp");
+    const QByteArray before = ReadFile(settings);
+    TRun next;
+    {
+        TAsNobody daemon(true, "daemon");
+        next = Run(masterWrite(FSimulator->Where()));
+    }
+    QVERIFY2(next.exitCode == 0, qPrintable(next.err));
+    QVERIFY(ReadFile(settings) != before); // the next serial number, stored in place
+    QVERIFY(!QFile::exists(settings + ".lock"));
+
+    const TSettingsLock root(settings);
+    TAsNobody nobody(true);
+    const TRun refused = Run(masterWrite(silent));
+    QCOMPARE(refused.exitCode, 5);
+    QVERIFY2(refused.err.contains(QStringLiteral("in use by test_vyxctl (process %1 ").arg(::getpid())),
+             qPrintable(refused.err));
+}
+
+// Read once, a pipe (the shell's <(cat settings.ini)) would give its settings
+// and then nothing: it is refused before anything is sent.
+void TestVyxctl::settingsFromAPipeStopAtOnce()
+{
+    QTcpServer module;
+    QVERIFY(module.listen(QHostAddress::LocalHost));
+    const QByteArray settings = QStringLiteral("[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort=%1\n")
+                                    .arg(module.serverPort())
+                                    .toLatin1();
+    int pipeEnds[2];
+    QCOMPARE(::pipe(pipeEnds), 0);
+    QCOMPARE(::write(pipeEnds[1], settings.constData(), settings.size()), settings.size());
+    ::close(pipeEnds[1]);
+    const QString path = QStringLiteral("/dev/fd/%1").arg(pipeEnds[0]);
+    const TRun run = Run({"--settings", path, "write", "--strike-time", "9"});
+    ::close(pipeEnds[0]);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(path + " is no regular file"), qPrintable(run.err));
+    QVERIFY(!module.waitForNewConnection(0));
 }
 
 void TestVyxctl::assignMovesTheModule_data()

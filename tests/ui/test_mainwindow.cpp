@@ -6,6 +6,8 @@
 #include "tests/support/TestFiles.h"
 
 #include "base/AppErrors.h"
+#include "files/IniFile.h"
+#include "files/SettingsU.h"
 #include "link/CommThreadU.h"
 #include "ports/PortNames.h"
 #include "ports/TerminationSignals.h"
@@ -19,7 +21,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QScreen>
 #include <QTemporaryFile>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 
@@ -88,6 +92,8 @@ private slots:
     void settingsAreAppliedAndSavedBack();
     void failedSaveIsReportedNotFatal_data();
     void failedSaveIsReportedNotFatal();
+    void positionOffEveryScreenIsCentred();
+    void languageTextsShowAsWritten();
 
     void renderings();
 };
@@ -520,12 +526,51 @@ void TestMainWindow::failedSaveIsReportedNotFatal_data()
     QTest::newRow("closed by SIGTERM: on stderr, no box to wait on") << true;
 }
 
+// Saved on a screen that has gone: opened, and saved again, on the screen there is.
+void TestMainWindow::positionOffEveryScreenIsCentred()
+{
+    TProgramFolder folder("[Window]\nTop=-99999999\nLeft=2147483647\n");
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        TMainWindow window(folder.Path());
+        QCOMPARE(window.geometry().center(), screen.center());
+    }
+    const TStoredSettings saved = ReadSettings(TIniFile(folder.Path() + "VyxvozeRadavo.ini"), TSettingsDefaults());
+    QVERIFY(screen.intersects(QRect(saved.left, saved.top, 100, 100)));
+}
+
+// A language file holds words, whoever wrote it: markup in it is shown as
+// the characters it is made of, in captions and in tool tips.
+void TestMainWindow::languageTextsShowAsWritten()
+{
+    TProgramFolder folder;
+    WriteFile(folder.Path() + "x.lng", "[MainWindow]\nModuleStatus=<b>Stav</b>\n"
+                                      "[Hints]\nTamper=<img src=\"file:///etc/passwd\">\nLightning=<a href=\"x\">Blesk</a>\n");
+    TMainWindow window(folder.Path());
+    auto* label = Control<QLabel>(window, "ModuleStatusLB");
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    QCOMPARE(label->text(), QStringLiteral("<b>Stav</b>"));
+    const auto shown = [](const QString& tip) {
+        QTextDocument document;
+        if (Qt::mightBeRichText(tip))
+            document.setHtml(tip);
+        else
+            document.setPlainText(tip);
+        return document.toPlainText();
+    };
+    QCOMPARE(shown(Control<QWidget>(window, "Tamper")->toolTip()),
+             QStringLiteral("<img src=\"file:///etc/passwd\">: not known while the module does not answer"));
+    QCOMPARE(shown(Control<QWidget>(window, "SpeedButton1")->toolTip()), QStringLiteral("<a href=\"x\">Blesk</a>"));
+}
+
 void TestMainWindow::failedSaveIsReportedNotFatal()
 {
     QFETCH(bool, bySignal);
     TProgramFolder folder;
-    // a folder where the file should be: no write can succeed, not even as root
-    QVERIFY(QDir(folder.Path()).mkdir("VyxvozeRadavo.ini"));
+    // a file marked read-only is kept as it is, also by root
+    const QString settings = folder.Path() + "VyxvozeRadavo.ini";
+    WriteFile(settings, "[Window]\nTop=1\n");
+    QVERIFY(QFile::setPermissions(settings, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     QStringList reports;
     AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
     QTemporaryFile printed;

@@ -53,7 +53,8 @@ void CheckSettingsFile(const TIniFile& ini, bool named)
     case TIniFileState::Unreadable:
         throw EUsage(QStringLiteral("the settings file %1 cannot be read").arg(ini.FileName()));
     case TIniFileState::NotText:
-        throw EUsage(QString::fromLocal8Bit(EIniFileError::NotText(ini.FileName()).what()));
+    case TIniFileState::NotRegular:
+        throw EUsage(ini.Refusal());
     }
 }
 
