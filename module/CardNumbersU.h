@@ -24,3 +24,6 @@ TAppID AppIDBytes(const QString& appID);
 TAppID IncrementAppID(TAppID id);
 TAppID DecrementAppID(TAppID id);
 QString AppIDText(const TAppID& id); // lower case, two digits per byte, byte 0 first
+// The counter IncrementAppID advances, as a number: byte 0 the lowest.
+std::uint32_t AppIDNumber(const TAppID& id);
+TAppID AppIDFromNumber(std::uint32_t number);

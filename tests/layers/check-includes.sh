@@ -10,9 +10,10 @@ declare -A allowed=(
     [link]="base ports link"
     [module]="base module"
     [files]="base ports link module files"
+    [production]="base module files production"
     [widgets]="widgets"
-    [ui]="base ports link module files widgets ui"
-    [tools]="base ports link module files tools"
+    [ui]="base ports link module files production widgets ui"
+    [tools]="base ports link module files production tools"
 )
 
 status=0
