@@ -4,7 +4,12 @@
 #include "production/ProductionDatabaseU.h"
 #include "tests/support/PostgresCluster.h"
 
+#include "tests/support/TestFiles.h"
+
+#include <QJsonDocument>
+#include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -15,6 +20,26 @@ TWriteRecord Write(int address = 1)
 {
     return {"vyxctl", "tcp", "127.0.0.1:10000", address, WrittenValues({}, std::nullopt)};
 }
+
+struct TRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+#ifdef VYX_CTL
+TRun Vyxctl(const QStringList& args)
+{
+    QProcess process;
+    process.start(QStringLiteral(VYX_CTL), args);
+    TRun run;
+    if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+#endif
 
 // The message of the failure the call raised, or "" when it raised none.
 template <class Call>
@@ -42,6 +67,11 @@ private slots:
     void unfinishedWriteBecomesUnknownWhenItsStationIsGone();
     void restartedServerIsReachedAgain();
     void recordsFilterBySerialAndTime();
+#ifdef VYX_CTL
+    void vyxctlStartsTheNumberingOnceAndListsTheRecord();
+    void vyxctlExitStatusOfAnUnusableDatabase_data();
+    void vyxctlExitStatusOfAnUnusableDatabase();
+#endif
 
 private:
     TPostgresCluster FCluster{QStringLiteral(VYX_POSTGRES_BIN)};
@@ -211,6 +241,69 @@ void TestProduction::recordsFilterBySerialAndTime()
     QCOMPARE(failed["serialRead"], QJsonValue(QJsonValue::Null));
     QCOMPARE(failed["user"].toString().isEmpty(), false);
 }
+
+#ifdef VYX_CTL
+void TestProduction::vyxctlStartsTheNumberingOnceAndListsTheRecord()
+{
+    QVERIFY(Sql("DROP TABLE vyx_schema, vyx_serial_number, vyx_write"));
+    // the database from the settings file, the first number from the command line
+    QTemporaryDir dir;
+    const QString settings = dir.filePath("line.ini");
+    WriteFile(settings, "[ReaderData]\nLastAppID=00000001\n[Production]\nDatabase=" + FUrl.toUtf8() + "\n");
+    TRun run = Vyxctl({"--settings", settings, "db", "init", "--first", "ff12a3ff"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.endsWith("schema version 1 created, next serial number ff12a3ff\n"), qPrintable(run.out));
+    run = Vyxctl({"--settings", settings, "db", "init", "--first", "00000002"});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("were started before and start once; the next is ff12a3ff"), qPrintable(run.err));
+
+    TProductionDatabase db(FUrl);
+    const TReservation a = db.Reserve(Write());
+    db.Finish(a.id, {true, {}, {}, a.serial, "2.5"});
+    const TReservation b = db.Reserve(Write(2));
+    QCOMPARE(AppIDText(b.serial), QStringLiteral("0013a3ff"));
+    run = Vyxctl({"--database", FUrl, "--json", "records", "--serial", "0013A3FF", "--since", "2000-01-01"});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QJsonObject row = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    QCOMPARE(row["id"].toInteger(), b.id);
+    QCOMPARE(row["result"].toString(), QStringLiteral("sent")); // its station is still connected
+    QCOMPARE(row["address"].toInt(), 2);
+
+    // a certificate only for a write that went through
+    run = Vyxctl({"--database", FUrl, "certificate", "--serial", "0013a3ff", "--out", dir.filePath("c.pdf")});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("holds no write of 0013a3ff that went through"), qPrintable(run.err));
+}
+
+void TestProduction::vyxctlExitStatusOfAnUnusableDatabase_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const QString url = QStringLiteral("postgresql://line@127.0.0.1:%1/production").arg(closed.serverPort());
+    closed.close();
+    QTest::newRow("no server") << QStringList{"--database", url, "records"} << 7
+                               << "vyxctl: cannot connect to the production database line@127.0.0.1:";
+    QTest::newRow("newer schema") << QStringList{"db", "init"} << 7 << "newer than this program's 1";
+    QTest::newRow("no URL") << QStringList{"--database", "line@db/production", "records"} << 2
+                            << "vyxctl: --database: \"line@db/production\" is no postgresql:// URL";
+}
+
+void TestProduction::vyxctlExitStatusOfAnUnusableDatabase()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    QVERIFY(Sql("UPDATE vyx_schema SET version = 2"));
+    const TRun run = Vyxctl(QStringList{"--database", FUrl} + args);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestProduction)
 #include "test_production.moc"

@@ -22,6 +22,7 @@ struct TCtlCommandLine {
     QString serial;            // "COMn" or a device path
     std::optional<int> mode;   // 8 or 9
     std::optional<int> address; // 1..16
+    QString database;          // a postgresql:// URL
     bool json = false;
     bool verbose = false;      // the libraries' own logging on stderr too
     bool help = false;         // with a command: that command's help

@@ -2,9 +2,11 @@
 
 #include "base/AppErrors.h"
 #include "tools/vyxctl/CtlCommands.h"
+#include "tools/vyxctl/CtlDatabase.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "files/IniFile.h"
 #include "files/SettingsLockU.h"
+#include "production/ProductionDatabaseU.h"
 
 #ifdef VYX_CTL_CERTIFICATE
 #include "tools/vyxctl/CtlCertificate.h"
@@ -50,6 +52,8 @@ int Run(const TCtlCommandLine& cl, TCtlOutput& out)
     if (IsCertificate(cl))
         throw EUsage(QStringLiteral("this build has no web engine for the certificate"));
 #endif
+    if (IsDatabaseCommand(cl))
+        return RunDatabaseCommand(cl, out);
     return RunLinkCommand(cl, out);
 }
 }
@@ -100,5 +104,8 @@ int main(int argc, char** argv)
     } catch (const ESettingsLocked& e) {
         out.Error(QString::fromLocal8Bit(e.what()));
         return CtlExit::SettingsInUse;
+    } catch (const EProductionDatabase& e) {
+        out.Error(QString::fromLocal8Bit(e.what()));
+        return CtlExit::DatabaseUnavailable;
     }
 }
