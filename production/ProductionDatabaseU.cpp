@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 namespace {
-// The class of our rows' advisory locks ("VYX4"), apart from other programs' locks.
-constexpr int LockClass = 0x56595834;
+// The advisory lock that lets one set-up at a time look for the tables ("VYX4").
+constexpr int SetUpLock = 0x56595834;
 constexpr std::uint32_t LastSerialNumber = 0xFFFFFFFF;
 
 // The table that says which schema the database holds is looked at before
@@ -47,9 +47,10 @@ CREATE INDEX vyx_write_serial_read ON vyx_write (serial_read);
 
 // The row holds its station's advisory lock until it is finished; the
 // server drops the lock with a lost connection, so a row still "sent"
-// whose lock can be taken has nobody left to finish it.
+// whose lock can be taken has nobody left to finish it. The locks' class is
+// the table, so that the tables of two schemas keep apart.
 const char MarkOrphans[] = "UPDATE vyx_write SET state = 'unknown', finished = now()"
-                           " WHERE state = 'sent' AND pg_try_advisory_xact_lock($1, id)";
+                           " WHERE state = 'sent' AND pg_try_advisory_xact_lock('vyx_write'::regclass::oid::int, id)";
 
 // The next serial number is a counter row rather than a sequence: taken in
 // the transaction of the row it goes to, it is given back by one that fails,
@@ -57,22 +58,22 @@ const char MarkOrphans[] = "UPDATE vyx_write SET state = 'unknown', finished = n
 // lock makes the stations take their numbers one after the other. The text is
 // as the module's registers take it: byte 0, the lowest of the counter, first.
 const char InsertReserved[] = R"(
-WITH taken AS (UPDATE vyx_serial_number SET next = next + 1 WHERE next <= $9 RETURNING next - 1 AS n)
+WITH taken AS (UPDATE vyx_serial_number SET next = next + 1 WHERE next <= $8 RETURNING next - 1 AS n)
 INSERT INTO vyx_write (host, station_user, front_end, transport, port, address, written_values, serial_written)
 SELECT $1, $2, $3, $4, $5, $6, $7, lpad(to_hex(n & 255), 2, '0') || lpad(to_hex((n >> 8) & 255), 2, '0')
                                  || lpad(to_hex((n >> 16) & 255), 2, '0') || lpad(to_hex(n >> 24), 2, '0')
 FROM taken
-RETURNING id, serial_written, pg_advisory_lock($8, id))";
+RETURNING id, serial_written, pg_advisory_lock('vyx_write'::regclass::oid::int, id))";
 
 const char InsertGiven[] = R"(
 INSERT INTO vyx_write (host, station_user, front_end, transport, port, address, written_values, serial_written)
-VALUES ($1, $2, $3, $4, $5, $6, $7, $9)
-RETURNING id, serial_written, pg_advisory_lock($8, id))";
+VALUES ($1, $2, $3, $4, $5, $6, $7, $8)
+RETURNING id, serial_written, pg_advisory_lock('vyx_write'::regclass::oid::int, id))";
 
 const char UpdateFinished[] = R"(
 UPDATE vyx_write SET state = $2, failed_setting = $3, reason = $4, serial_read = $5, firmware = $6, finished = now()
 WHERE id = $1 AND state IN ('sent', 'unknown')
-RETURNING pg_advisory_unlock($7, id))";
+RETURNING pg_advisory_unlock('vyx_write'::regclass::oid::int, id))";
 
 const char SelectRows[] = R"(
 SELECT id, (extract(epoch FROM time) * 1000)::bigint, host, station_user, front_end, transport, port, address,
@@ -275,7 +276,7 @@ void TProductionDatabase::Connect()
                                           .arg(Name())
                                           .arg(version.Number(0, 0))
                                           .arg(ProductionSchemaVersion));
-        Require(Exec(MarkOrphans, {Number(LockClass)}));
+        Require(Exec(MarkOrphans, {}));
     } catch (...) {
         Close();
         throw;
@@ -356,7 +357,7 @@ bool TProductionDatabase::Initialize(const TAppID& first)
     try {
         // two first set-ups at once: the second waits and then finds the first's tables
         Require(Exec("BEGIN", {}));
-        Require(Exec("SELECT pg_advisory_xact_lock($1, 0)", {Number(LockClass)}));
+        Require(Exec("SELECT pg_advisory_xact_lock($1, 0)", {Number(SetUpLock)}));
         if (HasSchema()) {
             Require(Exec("ROLLBACK", {}));
             Connect(); // refuses a newer schema
@@ -390,8 +391,7 @@ TReservation TProductionDatabase::Insert(const TWriteRecord& write, const char* 
     const TResult row = Run(sql, QList<QByteArray>{Text(QSysInfo::machineHostName()), Text(StationUser()),
                                                    Text(write.frontEnd), Text(write.transport), Text(write.port),
                                                    Number(write.address),
-                                                   QJsonDocument(write.values).toJson(QJsonDocument::Compact),
-                                                   Number(LockClass)}
+                                                   QJsonDocument(write.values).toJson(QJsonDocument::Compact)}
                                      + extra);
     if (row.Rows() == 0)
         throw EProductionDatabase(UsedUp(Name()));
@@ -413,8 +413,7 @@ void TProductionDatabase::Finish(qint64 id, const TWriteResult& result)
     const TResult row = Run(UpdateFinished, {Number(id), result.ok ? "ok" : "failed",
                                              result.ok ? QByteArray() : Text(result.failedSetting),
                                              result.ok ? QByteArray() : Text(result.reason), Serial(result.serialRead),
-                                             result.firmware.isEmpty() ? QByteArray() : Text(result.firmware),
-                                             Number(LockClass)});
+                                             result.firmware.isEmpty() ? QByteArray() : Text(result.firmware)});
     if (row.Rows() == 0)
         throw EProductionDatabase(
             QStringLiteral("the production database %1 holds no open write %2").arg(Name()).arg(id));

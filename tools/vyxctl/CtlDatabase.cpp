@@ -105,8 +105,10 @@ QString DatabaseUrl(const TCtlCommandLine& cl)
             throw EUsage(QStringLiteral("--database: %1").arg(*problem));
         return cl.database;
     }
+    // the window's file may be anything: one that is no text holds no key
     const TIniFile ini(SettingsFilePath(cl));
-    CheckSettingsFile(ini, !cl.settingsFile.isEmpty());
+    if (!cl.settingsFile.isEmpty())
+        CheckSettingsFile(ini, true);
     const QString url = ProductionDatabaseUrl(ini);
     if (const std::optional<QString> problem = url.isEmpty() ? std::nullopt : DatabaseUrlProblem(url))
         throw EUsage(QStringLiteral("[Production] Database in %1: %2").arg(ini.FileName(), *problem));
