@@ -114,7 +114,7 @@ public:
     // first. false when the schema was there already (first is then not
     // taken: the numbering starts once).
     bool Initialize(const TAppID& first);
-    // The number the sequence hands out next.
+    // The serial number the counter hands out next.
     TAppID NextSerial();
 
     // The next serial number and the write's row in state "sent", in one

@@ -64,10 +64,10 @@ const QList<TCommandSyntax>& Commands()
          "  --from A                 the first address, 1 to 16 (default 1)\n"
          "  --to B                   the last address, A to 16 (default 16)\n"},
         {"db", {"--first"}, {}, 1, "db init [--first HEX8]",
-         "Creates the production database's tables and its serial-number sequence; needs no module.\n"
+         "Creates the production database's tables and its serial-number counter; needs no module.\n"
          "Run again, it checks the database and names the next serial number.\n\n"
          "  --first HEX8             the first serial number to hand out, else the settings file's next one;\n"
-         "                           taken once, when the sequence is made\n"},
+         "                           taken once, when the counter is made\n"},
         {"records", {"--serial", "--since"}, {}, 0, "records [--serial HEX8] [--since DATE]",
          "Lists the production database's writes, oldest first: when, result, serial number written and\n"
          "read back, firmware, bus address, link, station. A write a station never finished is \"sent\"\n"
