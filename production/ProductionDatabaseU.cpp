@@ -159,17 +159,20 @@ QString ProductionDatabaseUrl(const TIniFile& ini)
 
 std::optional<QString> DatabaseUrlProblem(const QString& url)
 {
+    // what the user typed may hold a password, and libpq quotes the part it stumbled on
+    const QString authority = url.section(QLatin1String("://"), 1).section(u'/', 0, 0).section(u'?', 0, 0);
+    const QString password = authority.section(u'@', 0, -2).section(u':', 1);
+    auto masked = [&password](QString text) { return password.isEmpty() ? text : text.replace(password, "****"); };
     if (!url.startsWith(QLatin1String("postgresql://")) && !url.startsWith(QLatin1String("postgres://")))
-        return QStringLiteral("\"%1\" is no postgresql:// URL").arg(url);
+        return masked(QStringLiteral("\"%1\" is no postgresql:// URL").arg(url));
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &error);
     PQconninfoFree(options);
     if (!error)
         return std::nullopt;
-    // the message may quote the URL, and with it a password
     const QString why = FirstLine(error);
     PQfreemem(error);
-    return QStringLiteral("not a valid postgresql:// URL: %1").arg(why);
+    return masked(QStringLiteral("not a valid postgresql:// URL: %1").arg(why));
 }
 
 QJsonObject WrittenValues(const TReaderConfiguration& reader, const std::optional<TMasterConfiguration>& master)

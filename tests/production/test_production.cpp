@@ -288,8 +288,11 @@ void TestProduction::vyxctlExitStatusOfAnUnusableDatabase_data()
     closed.close();
     QTest::newRow("no server") << QStringList{"--database", url, "records"} << 7
                                << "vyxctl: cannot connect to the production database line@127.0.0.1:";
-    QTest::newRow("no URL") << QStringList{"--database", "line@db/production", "records"} << 2
-                            << "vyxctl: --database: \"line@db/production\" is no postgresql:// URL";
+    QTest::newRow("no URL") << QStringList{"--database", "mysql://line:s3cret@db/production", "records"} << 2
+                            << "vyxctl: --database: \"mysql://line:****@db/production\" is no postgresql:// URL";
+    QTest::newRow("bad URL") << QStringList{"--database", "postgresql://line:s3%zz@db/production", "records"} << 2
+                             << "vyxctl: --database: not a valid postgresql:// URL: invalid percent-encoded token: "
+                                "\"****\"";
 }
 
 void TestProduction::vyxctlExitStatusOfAnUnusableDatabase()
