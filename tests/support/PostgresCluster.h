@@ -2,32 +2,34 @@
 // A throw-away PostgreSQL server from Debian's server binaries: a cluster in
 // a temporary folder, reached only through a unix socket in that folder, and
 // stopped at the end. The server refuses to run as root, so under root it
-// runs as nobody.
+// runs as nobody. It is the test's own child and ends with the test, also
+// with one that crashed.
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <csignal>
+#include <functional>
 #include <grp.h>
+#include <memory>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 class TPostgresCluster {
 public:
-    // binDir: the folder of initdb, pg_ctl and psql.
+    // binDir: the folder of initdb, postgres and psql.
     explicit TPostgresCluster(const QString& binDir)
         : FBin(binDir)
     {
     }
     TPostgresCluster(const TPostgresCluster&) = delete;
     TPostgresCluster& operator=(const TPostgresCluster&) = delete;
-    ~TPostgresCluster()
-    {
-        if (FRunning)
-            PgCtl({QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("immediate")});
-    }
+    ~TPostgresCluster() { StopServer(); }
 
     // Creates the cluster and starts it; false with what went wrong.
     bool Start(QString& why)
@@ -67,14 +69,35 @@ public:
     }
     bool StartServer(QString& why)
     {
-        FRunning = PgCtl({QStringLiteral("start"), QStringLiteral("-l"), FDir.filePath(QStringLiteral("log"))}, &why);
-        return FRunning;
+        FServer = std::make_unique<QProcess>();
+        FServer->setProcessChannelMode(QProcess::MergedChannels);
+        FServer->setWorkingDirectory(FDir.path());
+        FServer->setChildProcessModifier(ChildSetUp());
+        FServer->start(QDir(FBin).filePath(QStringLiteral("postgres")), {QStringLiteral("-D"), Data()});
+        QByteArray log;
+        const QDeadlineTimer deadline(WaitMs);
+        while (!log.contains("ready to accept connections")) {
+            if (!FServer->waitForReadyRead(int(deadline.remainingTime()))) {
+                why = QStringLiteral("postgres did not start: %1 %2")
+                          .arg(FServer->errorString(), QString::fromLocal8Bit(log + FServer->readAll()));
+                StopServer();
+                return false;
+            }
+            log += FServer->readAll();
+        }
+        return true;
     }
     // Stops the server at once, closing every connection, as a crash would.
-    bool StopServer()
+    void StopServer()
     {
-        FRunning = !PgCtl({QStringLiteral("stop"), QStringLiteral("-m"), QStringLiteral("immediate")});
-        return !FRunning;
+        if (!FServer)
+            return;
+        // SIGQUIT: the server's immediate shutdown, which ends its sessions too
+        if (FServer->state() != QProcess::NotRunning) {
+            ::kill(pid_t(FServer->processId()), SIGQUIT);
+            FServer->waitForFinished(WaitMs);
+        }
+        FServer.reset();
     }
 
     // postgresql://vyx@/DATABASE?host=FOLDER&port=PORT, and with a schema
@@ -101,28 +124,24 @@ private:
 
     QString Data() const { return FDir.filePath(QStringLiteral("data")); }
 
-    bool PgCtl(const QStringList& args, QString* why = nullptr)
+    // In the child: nobody's ids when the test is root (the parent-death
+    // signal after them, since a change of ids clears it), and SIGQUIT, the
+    // server's immediate shutdown, when the test ends without stopping it.
+    std::function<void()> ChildSetUp() const
     {
-        QString ignored;
-        return Server(QStringLiteral("pg_ctl"),
-                      QStringList{QStringLiteral("-D"), Data(), QStringLiteral("-w"), QStringLiteral("-t"),
-                                  QStringLiteral("30")}
-                          + args,
-                      why ? *why : ignored);
+        const uid_t uid = FUid;
+        const gid_t gid = FGid;
+        return [uid, gid] {
+            if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+                ::_exit(127);
+            ::prctl(PR_SET_PDEATHSIG, SIGQUIT);
+        };
     }
-    // A server program, as nobody when the test is root.
     bool Server(const QString& program, const QStringList& args, QString& why)
     {
         QProcess process;
         process.setWorkingDirectory(FDir.path());
-        if (FUid != 0) {
-            const uid_t uid = FUid;
-            const gid_t gid = FGid;
-            process.setChildProcessModifier([uid, gid] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                    ::_exit(127);
-            });
-        }
+        process.setChildProcessModifier(ChildSetUp());
         return Finish(process, program, args, why);
     }
     bool Client(const QString& program, const QStringList& args)
@@ -151,5 +170,5 @@ private:
     QTemporaryDir FDir;
     uid_t FUid = 0;
     gid_t FGid = 0;
-    bool FRunning = false;
+    std::unique_ptr<QProcess> FServer;
 };
