@@ -233,6 +233,13 @@ void TestProduction::recordsFilterBySerialAndTime()
     QCOMPARE(ids({std::nullopt, QDateTime::currentDateTime().addDays(-1)}), (QList<qint64>{b.id, c}));
     QCOMPARE(ids({b.serial, QDateTime::currentDateTime().addDays(1)}), QList<qint64>{});
 
+    // a login that may only read sees the same
+    QVERIFY(Sql(QStringLiteral("CREATE ROLE %1 LOGIN; GRANT USAGE ON SCHEMA %1 TO %1;"
+                               "GRANT SELECT ON ALL TABLES IN SCHEMA %1 TO %1")
+                    .arg(FSchema)));
+    TProductionDatabase reader(QString(FUrl).replace("//vyx@", "//" + FSchema + "@"));
+    QCOMPARE(reader.Records({}).size(), 3);
+
     const QJsonObject failed = db.Records({b.serial, std::nullopt})[0].ToJson();
     QCOMPARE(failed["result"].toString(), QStringLiteral("failed"));
     QCOMPARE(failed["failedSetting"].toString(), QStringLiteral("\"+\" card"));
