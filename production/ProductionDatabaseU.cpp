@@ -250,9 +250,18 @@ void TProductionDatabase::Open()
     // bounds on every wait for the server, which the URL may set otherwise:
     // its own values come later and win
     const QByteArray application = QCoreApplication::applicationName().toUtf8();
-    const char* const keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
-                                "tcp_user_timeout", "application_name", "dbname", nullptr};
-    const char* const values[] = {"10", "5", "2", "3", "10000", application.constData(), FUrl.constData(), nullptr};
+    const char* const keys[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                "tcp_user_timeout", "options",         "application_name",    "dbname",
+                                nullptr};
+    const char* const values[] = {"10",
+                                  "5",
+                                  "2",
+                                  "3",
+                                  "10000",
+                                  "-c statement_timeout=10s",
+                                  application.constData(),
+                                  FUrl.constData(),
+                                  nullptr};
     FConn = PQconnectdbParams(keys, values, 1);
     if (!FConn)
         throw EProductionDatabase(QStringLiteral("out of memory for the connection to the production database"));
@@ -320,6 +329,8 @@ void TProductionDatabase::Require(const TResult& result)
     QString why;
     if (Lost(result))
         why = QStringLiteral("lost the connection to the production database %1: %2").arg(Name(), message);
+    else if (result.State() == "57014")
+        why = QStringLiteral("the production database %1 did not answer in time: %2").arg(Name(), message);
     else if (result.State() == "42P01")
         why = QStringLiteral("the production database %1 lacks this program's tables (%2): run vyxctl db init")
                   .arg(Name(), message);

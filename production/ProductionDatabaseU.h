@@ -96,8 +96,9 @@ struct pg_conn;
 
 // One connection, used by one thread at a time. Every call connects when
 // there is no connection yet (or it was lost) and then checks the schema;
-// each waits at most about ten seconds for the server. Each raises
-// EProductionDatabase; nothing is written to a database it refuses.
+// it waits at most about ten seconds to connect and ten for a statement.
+// Each raises EProductionDatabase; nothing is written to a database it
+// refuses.
 class TProductionDatabase {
 public:
     // url: a PostgreSQL connection URI; not yet connected.
@@ -144,8 +145,8 @@ private:
     // Raises the statement's failure in words.
     void Require(const TResult& result);
     // Runs a statement, connecting first when needed; on a connection found
-    // lost that had served before, connects again and runs it once more
-    // (nothing of a lost statement stays but a used-up serial number).
+    // lost that had served before, connects again and runs it once more (a
+    // lost statement left nothing, or its row, which then turns "unknown").
     TResult Run(const char* sql, const QList<QByteArray>& params);
     TReservation Insert(const TWriteRecord& write, const char* sql, const QList<QByteArray>& extra);
 
