@@ -96,3 +96,21 @@ QString SerialNumberText(const TAppID& id)
 {
     return AppIDText(id).toUpper();
 }
+
+std::uint32_t AppIDNumber(const TAppID& id)
+{
+    std::uint32_t number = 0;
+    for (std::size_t i = id.size(); i-- > 0;)
+        number = number << 8 | id[i];
+    return number;
+}
+
+TAppID AppIDFromNumber(std::uint32_t number)
+{
+    TAppID id{};
+    for (std::uint8_t& byte : id) {
+        byte = std::uint8_t(number);
+        number >>= 8;
+    }
+    return id;
+}

@@ -29,3 +29,6 @@ QString AppIDText(const TAppID& id);
 // The serial number as every output shows it (the window's "sn:", vyxctl,
 // the write record, the certificate): the same digits in upper case.
 QString SerialNumberText(const TAppID& id);
+// The counter IncrementAppID advances, as a number: byte 0 the lowest.
+std::uint32_t AppIDNumber(const TAppID& id);
+TAppID AppIDFromNumber(std::uint32_t number);

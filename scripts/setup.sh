@@ -8,7 +8,9 @@ preset="${1:-default}"
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev
           qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-webengine-dev libgl-dev
           fonts-liberation xvfb poppler-utils libcanberra-dev
-          desktop-file-utils appstream dpkg-dev file scdoc man-db lintian)
+          desktop-file-utils appstream dpkg-dev file scdoc man-db lintian
+          libpq-dev pkgconf
+          postgresql) # its server binaries: the tests start a cluster of their own
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,10 +10,11 @@ declare -A allowed=(
     [link]="base ports module link"
     [module]="base module"
     [files]="base ports link module files"
-    [session]="base ports link module files session"
+    [production]="base module files production"
+    [session]="base ports link module files production session"
     [widgets]="widgets"
-    [ui]="base ports link module files session widgets ui"
-    [tools]="base ports link module files session tools"
+    [ui]="base ports link module files production session widgets ui"
+    [tools]="base ports link module files production session tools"
 )
 
 status=0

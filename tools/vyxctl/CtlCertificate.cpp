@@ -1,6 +1,7 @@
 #include "tools/vyxctl/CtlCertificate.h"
 
 #include "tools/vyxctl/CtlCommands.h"
+#include "tools/vyxctl/CtlDatabase.h"
 #include "tools/vyxctl/CtlOutput.h"
 #include "tools/vyxctl/CtlPdfWriter.h"
 #include "tools/vyxctl/CtlSession.h"
@@ -68,7 +69,8 @@ int RunCertificate(const TCtlCommandLine& cl, TCtlOutput& out)
         throw EUsage(QStringLiteral("--serial: \"%1\" is not 8 hex digits").arg(given));
     const QString serial = SerialNumberText(AppIDBytes(given));
     // the date as the certificate window shows it: the user's short format
-    const QString date = QLocale::system().toString(DateOption(cl), QLocale::ShortFormat);
+    const std::optional<QDate> recorded = cl.Has("--date") ? std::nullopt : RecordedWriteDate(cl, serial);
+    const QString date = QLocale::system().toString(recorded.value_or(DateOption(cl)), QLocale::ShortFormat);
 
     // the same file as the window's preview, windows-1250 as the page declares
     const std::optional<QByteArray> page = EncodeWindows1250(CertificatePage(product, date, serial));

@@ -59,12 +59,24 @@ const QList<TCommandSyntax>& Commands()
          "  --out FILE.pdf           where to write it\n"
          "  --serial HEX8            the module's serial number, else the one the last master write used\n"
          "  --product TEXT           default Quor 51\n"
-         "  --date YYYY-MM-DD        default today\n"},
+         "  --date YYYY-MM-DD        default today; with a production database the day of the serial\n"
+         "                           number's recorded write, which must have gone through\n"},
         {"scan", {"--from", "--to"}, {}, 0, "scan [--from A] [--to B]",
          "Lists the modules at bus addresses A to B with their firmware version and serial number.\n"
          "Each address is asked once; the list is in address order, and the exit status 1 when none answers.\n\n"
          "  --from A                 the first address, 1 to 16 (default 1)\n"
          "  --to B                   the last address, A to 16 (default 16)\n"},
+        {"db", {"--first"}, {}, 1, "db init [--first HEX8]",
+         "Creates the production database's tables and its serial-number counter; needs no module.\n"
+         "Run again, it checks the database and names the next serial number.\n\n"
+         "  --first HEX8             the first serial number to hand out, else the settings file's next one;\n"
+         "                           taken once, when the counter is made\n"},
+        {"records", {"--serial", "--since"}, {}, 0, "records [--serial HEX8] [--since DATE]",
+         "Lists the production database's writes, oldest first: when, result, serial number written and\n"
+         "read back, firmware, bus address, link, station. A write a station never finished is \"sent\"\n"
+         "while the station is still connected and \"unknown\" once its connection is gone.\n\n"
+         "  --serial HEX8            only the writes of that serial number, written or read back\n"
+         "  --since DATE             only the writes from that day (YYYY-MM-DD) or time (YYYY-MM-DDTHH:MM) on\n"},
     };
     return commands;
 }
@@ -122,6 +134,8 @@ bool TakeGlobalOption(TCtlCommandLine& cl, const QStringList& args, int& i)
         cl.address = WholeNumber(name, TakeValue(args, i, name), 1, 16);
     else if (name == QLatin1String("--reply-timeout"))
         cl.replyTimeoutMs = WholeNumber(name, TakeValue(args, i, name), ShortestReplyTimeoutMs, LongestReplyTimeoutMs);
+    else if (name == QLatin1String("--database"))
+        cl.database = TakeValue(args, i, name);
     else
         return false;
     return true;
@@ -192,6 +206,8 @@ const char OptionsText[] = R"(Options, before or after the command (after it, th
   --address N              the module's bus address, 1 to 16
   --reply-timeout MS       wait this long for each reply (default 750, or the settings file's
                            ReplyTimeout), for a slow device server
+  --database URL           the production database, postgresql://USER@HOST/DATABASE (default: the
+                           settings file's [Production] Database)
   --json                   each result as one JSON object
   --trace                  each frame sent and received on stderr, with what it means
   --verbose                also the libraries' own diagnostics on stderr
@@ -202,8 +218,9 @@ const char OptionsText[] = R"(Options, before or after the command (after it, th
 const char ExitText[] = R"(Exit status: 0 done, 1 the module did not answer or a request timed out,
 2 bad command line or value, 3 the port or connection could not be opened, 4 the settings file,
 the record or the output could not be written, 5 the settings file is held by another program,
-6 the certificate could not be rendered, 130 interrupted, 141 the output's reader went away
-(watch: 0).
+6 the certificate could not be rendered, 7 the production database could not be reached, refused
+the login, lacks its tables or has a newer schema, 130 interrupted, 141 the output's reader went
+away (watch: 0).
 )";
 }
 

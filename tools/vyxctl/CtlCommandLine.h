@@ -23,6 +23,7 @@ struct TCtlCommandLine {
     std::optional<int> mode;   // 8 or 9
     std::optional<int> address; // 1..16
     std::optional<int> replyTimeoutMs;
+    QString database;          // a postgresql:// URL
     bool json = false;
     bool verbose = false;      // the libraries' own logging on stderr too
     bool help = false;         // with a command: that command's help

@@ -1,5 +1,8 @@
 #include "tools/vyxctl/CtlCommands.h"
 
+#include "production/ProductionDatabaseU.h"
+#include "tools/vyxctl/CtlDatabase.h"
+
 #include "files/IniFile.h"
 #include "files/SettingsLockU.h"
 #include "link/CommThreadU.h"
@@ -410,6 +413,8 @@ int RunCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming& pa
             throw EUsage(QStringLiteral("this build has no web engine for the certificate"));
 #endif
         }
+        if (IsDatabaseCommand(cl))
+            return RunDatabaseCommand(cl, out);
         return RunLinkCommand(cl, out, pace);
     } catch (const EUsage& e) {
         out.Error(QString::fromLocal8Bit(e.what()));
@@ -421,5 +426,8 @@ int RunCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming& pa
     } catch (const ESettingsLocked& e) {
         out.Error(QString::fromLocal8Bit(e.what()));
         return CtlExit::SettingsInUse;
+    } catch (const EProductionDatabase& e) {
+        out.Error(QString::fromLocal8Bit(e.what()));
+        return CtlExit::DatabaseUnavailable;
     }
 }

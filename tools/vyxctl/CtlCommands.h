@@ -15,6 +15,9 @@ constexpr int CannotOpen = 3;
 constexpr int CannotStore = 4;
 constexpr int SettingsInUse = 5;
 constexpr int NotRendered = 6; // the certificate's PDF
+// the production database: unreachable, login refused, tables missing, a
+// newer schema, the connection lost
+constexpr int DatabaseUnavailable = 7;
 constexpr int Interrupted = 130;
 constexpr int OutputClosed = 141; // stdout or stderr lost its reader, as SIGPIPE would end a program
 }

@@ -2,6 +2,7 @@
 
 #include "base/AppErrors.h"
 #include "tools/vyxctl/CtlCommands.h"
+#include "tools/vyxctl/CtlDatabase.h"
 #include "tools/vyxctl/CtlOutput.h"
 
 #ifdef VYX_CTL_CERTIFICATE
