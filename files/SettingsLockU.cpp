@@ -25,8 +25,21 @@ bool CanCreateFilesIn(const QString& folder)
 }
 }
 
-ESettingsLocked::ESettingsLocked(const QString& message)
-    : std::runtime_error(message.toLocal8Bit().toStdString())
+namespace {
+QString LockMessage(const ESettingsLocked::THolder& h)
+{
+    if (h.program.isEmpty())
+        return QStringLiteral("The settings file %1 cannot be locked (%2)").arg(h.settingsFile, h.lockFile);
+    return QStringLiteral("The settings file %1 is in use by %2 (process %3 on %4); end that program first")
+        .arg(h.settingsFile, h.program)
+        .arg(h.pid)
+        .arg(h.host);
+}
+}
+
+ESettingsLocked::ESettingsLocked(const THolder& holder)
+    : std::runtime_error(LockMessage(holder).toLocal8Bit().toStdString())
+    , FHolder(holder)
 {
 }
 
@@ -52,13 +65,8 @@ TSettingsLock::TSettingsLock(const QString& settingsFile)
     QString host;
     QString program;
     if (FLock->error() == QLockFile::LockFailedError && FLock->getLockInfo(&pid, &host, &program))
-        throw ESettingsLocked(QStringLiteral("The settings file %1 is in use by %2 (process %3 on %4); "
-                                             "end that program first")
-                                  .arg(QDir::toNativeSeparators(settingsFile), program)
-                                  .arg(pid)
-                                  .arg(host));
-    throw ESettingsLocked(QStringLiteral("The settings file %1 cannot be locked (%2)")
-                              .arg(QDir::toNativeSeparators(settingsFile), FLock->fileName()));
+        throw ESettingsLocked({QDir::toNativeSeparators(settingsFile), program, pid, host, FLock->fileName()});
+    throw ESettingsLocked({QDir::toNativeSeparators(settingsFile), {}, 0, {}, FLock->fileName()});
 }
 
 TSettingsLock::~TSettingsLock() = default;

@@ -1,5 +1,7 @@
 #include "ui/BrowserWindowU.h"
 
+#include "files/AppFoldersU.h"
+
 #include "ui_BrowserWindow.h"
 
 #include "files/CertificateTemplateU.h"
@@ -66,20 +68,6 @@ void CreateGlobalShareContext()
     qt_gl_set_global_share_context(context);
 }
 
-// Beside the program first (the build tree, a copied program), then the folder
-// it is installed to, relative to the program's own folder so that a package's
-// prefix counts as much as a relocated one, then Qt's library paths.
-QStringList PluginFolders()
-{
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    QStringList folders{programFolder, QDir::cleanPath(programFolder + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR))};
-    for (const QString& folder : QCoreApplication::libraryPaths()) {
-        if (!folders.contains(QDir::cleanPath(folder)))
-            folders << QDir::cleanPath(folder);
-    }
-    return folders;
-}
-
 // The plug-in's factory from this file, or null and why not.
 TPageViewFactory* LoadPageViewFactoryFrom(const QString& path, QString& reason)
 {
@@ -103,12 +91,12 @@ TPageViewFactory* LoadPageViewFactoryFrom(const QString& path, QString& reason)
     return nullptr;
 }
 
-TPageViewFactory* LoadPageViewFactory()
+TPageViewFactory* LoadPageViewFactory(const QStringList& folders)
 {
     CreateGlobalShareContext();
     const QString fileName = QStringLiteral(VYX_PLUGIN_FILE_NAME);
     QStringList reasons;
-    for (const QString& folder : PluginFolders()) {
+    for (const QString& folder : folders) {
         QString reason;
         if (auto* factory = LoadPageViewFactoryFrom(folder + '/' + fileName, reason))
             return factory;
@@ -119,10 +107,30 @@ TPageViewFactory* LoadPageViewFactory()
 }
 }
 
-TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent)
+QStringList PlugInFolders(const QString& programFolder, bool installed, const QStringList& qtLibraryPaths)
+{
+    if (!installed)
+        return {QDir::cleanPath(programFolder)};
+    // relative to the program, so that a moved prefix counts as much as the built-in one
+    QStringList folders{QDir::cleanPath(programFolder + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR))};
+    for (const QString& folder : qtLibraryPaths) {
+        if (!folders.contains(QDir::cleanPath(folder)))
+            folders << QDir::cleanPath(folder);
+    }
+    return folders;
+}
+
+QStringList ProgramPlugInFolders()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    return PlugInFolders(programFolder, IsInstalledProgram(programFolder), QCoreApplication::libraryPaths());
+}
+
+TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent, const QStringList& plugInFolders)
     : QDialog(parent)
     , ui(std::make_unique<Ui::BrowserWindow>())
     , FPageFolder(QDir::cleanPath(pageFolder) + '/')
+    , FPlugInFolders(plugInFolders)
 {
     ui->setupUi(this);
     // the page is stored in windows-1250
@@ -142,7 +150,7 @@ void TBrowserWindow::CreateWebBrowser()
 {
     if (FWebBrowser)
         return;
-    FWebBrowser = LoadPageViewFactory()->CreatePageView(this);
+    FWebBrowser = LoadPageViewFactory(FPlugInFolders)->CreatePageView(this);
     QWidget* view = FWebBrowser->Widget();
     // the view takes the place and the name of the form's stand-in
     delete layout()->replaceWidget(ui->WebBrowser1, view);

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QStringList>
 #include <QString>
 
 #include <memory>
@@ -17,11 +18,21 @@ namespace Ui {
 class BrowserWindow;
 }
 
+// Where the certificate window looks for its plug-in, in this order. A
+// portable program looks in its own folder only: a library left in a folder
+// above it (Downloads, a stick's root) is nothing of its own. An installed one
+// looks in its installation's plug-in folder, then in Qt's plug-in folders.
+QStringList PlugInFolders(const QString& programFolder, bool installed, const QStringList& qtLibraryPaths);
+// The same for the program that runs.
+QStringList ProgramPlugInFolders();
+
 class TBrowserWindow : public QDialog {
     Q_OBJECT
 public:
     // pageFolder: where the page file goes, with or without its trailing separator
-    explicit TBrowserWindow(const QString& pageFolder, QWidget* parent = nullptr);
+    // plugInFolders: where its plug-in is looked for when first shown
+    explicit TBrowserWindow(const QString& pageFolder, QWidget* parent = nullptr,
+                            const QStringList& plugInFolders = ProgramPlugInFolders());
     ~TBrowserWindow() override;
 
     // Fills the fields and shows the window modally; returns its result when
@@ -47,6 +58,7 @@ private:
 
     std::unique_ptr<Ui::BrowserWindow> ui;
     QString FPageFolder;
+    QStringList FPlugInFolders;
     // made when the window is first shown, owned by the window as its child
     TPageView* FWebBrowser = nullptr;
 };
