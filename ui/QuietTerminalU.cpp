@@ -7,9 +7,9 @@
 #include <dlfcn.h>
 
 namespace {
-// Qt's own categories and the page's console; the program's warnings use the
-// default category and stay. QT_LOGGING_RULES is applied after these rules.
-constexpr char QuietRules[] = "qt.*=false\njs=false\n*.debug=false\n*.info=false";
+// Everything but the program's own warnings: Qt also warns in the default
+// category. QT_LOGGING_RULES is applied after these rules.
+constexpr char QuietRules[] = "*=false\nvyx.warning=true\nvyx.critical=true";
 
 // Chromium writes its own log to stderr, in every one of its processes.
 void QuietWebEngine()

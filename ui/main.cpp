@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     TTerminationSignals terminationSignals;
     QString error;
     if (!terminationSignals.Install(error))
-        qWarning("%s", qPrintable(error));
+        qCWarning(ProgramLog, "%s", qPrintable(error));
 
     // In this order: the settings dialog reads its texts through the main
     // window's language file, and the certificate window follows the dialog.
