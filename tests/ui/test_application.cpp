@@ -3,6 +3,7 @@
 
 #include "base/AppErrors.h"
 #include "ui/ApplicationU.h"
+#include "ui/QuietTerminalU.h"
 
 #include <QMessageBox>
 #include <QTest>
@@ -27,6 +28,8 @@ class TestApplication : public QObject {
 private slots:
     void escapedExceptionIsReported();
     void errorBoxCarriesTheApplicationTitle();
+    // last: it quietens the whole process
+    void quietTerminalKeepsTheProgramsWarnings();
 };
 
 void TestApplication::escapedExceptionIsReported()
@@ -59,6 +62,18 @@ void TestApplication::errorBoxCarriesTheApplicationTitle()
     AppErrors::SetHandler(nullptr);
     QCOMPARE(title, QStringLiteral("Vyx 400 voze Radavo"));
     QCOMPARE(text, QStringLiteral("Unable to write to x.ini"));
+}
+
+// Qt's messages, in its own categories and in the default one, go; the
+// program's own stay; the web engine is asked for its fatal errors only.
+void TestApplication::quietTerminalKeepsTheProgramsWarnings()
+{
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
+    QuietTerminal(false);
+    QVERIFY(!QLoggingCategory::defaultCategory()->isWarningEnabled());
+    QVERIFY(!QLoggingCategory("qt.qpa.xcb").isWarningEnabled());
+    QVERIFY(ProgramLog().isWarningEnabled());
+    QCOMPARE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), QByteArray("--no-sandbox --log-level=3"));
 }
 
 int main(int argc, char** argv)
