@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+Q_LOGGING_CATEGORY(ProgramLog, "vyx")
+
 namespace {
 AppErrors::THandler& Handler()
 {
@@ -20,5 +22,5 @@ void AppErrors::Report(const QString& message)
     if (Handler())
         Handler()(message);
     else
-        qWarning("%s", qUtf8Printable(message));
+        qCWarning(ProgramLog, "%s", qUtf8Printable(message));
 }

@@ -4,9 +4,14 @@
 // notification or a received chunk is handled) is handed here, and the window
 // decides how to show it. Call on the main thread.
 
+#include <QLoggingCategory>
 #include <QString>
 
 #include <functional>
+
+// The program's own warnings ("vyx"): the program shows them when it hides
+// what Qt and the libraries below it say.
+Q_DECLARE_LOGGING_CATEGORY(ProgramLog)
 
 namespace AppErrors {
 using THandler = std::function<void(const QString& message)>;

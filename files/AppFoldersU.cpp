@@ -67,12 +67,23 @@ TAppFolders PortableFolders(const QString& dir)
     return {false, d + QLatin1String(SettingsFileName), ChooseLanguageFile(d), d};
 }
 
+namespace {
+QString InstalledDataDir(const QString& programDir)
+{
+    return WithSeparator(programDir + QStringLiteral("/../") + QLatin1String(InstalledDataFolder));
+}
+}
+
+bool IsInstalledProgram(const QString& programDir)
+{
+    return QDir(programDir).dirName() == QLatin1String("bin") && QFileInfo(InstalledDataDir(programDir)).isDir();
+}
+
 TAppFolders AppFolders(const QString& programDir, const QString& localeName)
 {
-    const QDir program(programDir);
-    const QString dataDir = WithSeparator(programDir + QStringLiteral("/../") + QLatin1String(InstalledDataFolder));
-    if (program.dirName() != QLatin1String("bin") || !QFileInfo(dataDir).isDir())
+    if (!IsInstalledProgram(programDir))
         return PortableFolders(programDir);
+    const QString dataDir = InstalledDataDir(programDir);
 
     const QString userDir = PrivateFolder(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                                           + u'/' + QLatin1String(UserFolderName));

@@ -20,6 +20,9 @@ struct TAppFolders {
 constexpr const char* InstalledDataFolder = "share/vyxvozeradavo";
 constexpr const char* UserFolderName = "VyxvozeRadavo";
 
+// The program in programDir runs from an install tree.
+bool IsInstalledProgram(const QString& programDir);
+
 // programDir: the folder of the program file. localeName ("cs_CZ") chooses
 // among the shipped language files. Makes the user's folders of an installed
 // program, private to the user.

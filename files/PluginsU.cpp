@@ -1,5 +1,7 @@
 #include "files/PluginsU.h"
 
+#include "files/AppFoldersU.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -8,17 +10,6 @@
 #include <QStringList>
 
 namespace {
-QStringList PluginFolders()
-{
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    QStringList folders{programFolder, QDir::cleanPath(programFolder + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR))};
-    for (const QString& folder : QCoreApplication::libraryPaths()) {
-        if (!folders.contains(QDir::cleanPath(folder)))
-            folders << QDir::cleanPath(folder);
-    }
-    return folders;
-}
-
 QObject* LoadFrom(const QString& path, const QString& iid, QString& reason)
 {
     if (!QFileInfo::exists(path)) {
@@ -42,10 +33,28 @@ QObject* LoadFrom(const QString& path, const QString& iid, QString& reason)
 }
 }
 
-QObject* LoadOwnPlugin(const QString& fileName, const char* iid, QString& reasons)
+QStringList PlugInFolders(const QString& programFolder, bool installed, const QStringList& qtLibraryPaths)
+{
+    if (!installed)
+        return {QDir::cleanPath(programFolder)};
+    QStringList folders{QDir::cleanPath(programFolder + QStringLiteral("/" VYX_PLUGIN_RELATIVE_DIR))};
+    for (const QString& folder : qtLibraryPaths) {
+        if (!folders.contains(QDir::cleanPath(folder)))
+            folders << QDir::cleanPath(folder);
+    }
+    return folders;
+}
+
+QStringList ProgramPlugInFolders()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    return PlugInFolders(programFolder, IsInstalledProgram(programFolder), QCoreApplication::libraryPaths());
+}
+
+QObject* LoadOwnPlugin(const QString& fileName, const char* iid, const QStringList& folders, QString& reasons)
 {
     QStringList lines;
-    for (const QString& folder : PluginFolders()) {
+    for (const QString& folder : folders) {
         QString reason;
         if (QObject* instance = LoadFrom(folder + u'/' + fileName, QLatin1String(iid), reason))
             return instance;

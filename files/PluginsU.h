@@ -4,13 +4,20 @@
 // first needed. One way of finding them for the window and vyxctl alike.
 
 #include <QString>
+#include <QStringList>
 
 class QObject;
 
-// The plug-in fileName from the first folder where it loads and declares the
-// interface iid: beside the program first (the build tree, a copied program),
-// then the folder it is installed to, relative to the program's own folder so
-// that a package's prefix counts as much as a relocated one, then Qt's
-// library paths. Null when none does, and then reasons holds one line per
-// folder, "FOLDER: why its file was not taken".
-QObject* LoadOwnPlugin(const QString& fileName, const char* iid, QString& reasons);
+// Where the program's plug-ins are taken from. A portable copy (a USB stick,
+// a build tree) takes them from its own folder only, never from a folder
+// above it, where anybody's library may lie. An installed program takes them
+// from its installation's plug-in folder, relative to the program so that a
+// moved prefix counts as much as the built-in one, then from Qt's.
+QStringList PlugInFolders(const QString& programFolder, bool installed, const QStringList& qtLibraryPaths);
+// Those of the running program.
+QStringList ProgramPlugInFolders();
+
+// The plug-in fileName from the first of the folders where it loads and
+// declares the interface iid. Null when none does, and then reasons holds
+// one line per folder, "FOLDER: why its file was not taken".
+QObject* LoadOwnPlugin(const QString& fileName, const char* iid, const QStringList& folders, QString& reasons);

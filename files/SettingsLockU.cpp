@@ -56,17 +56,14 @@ QString ProgramName(qint64 pid)
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
 }
 
-QString HeldMessage(const QString& settingsFile, int handle)
+// Who holds the lock, as far as the kernel says; a holder it does not name
+// is "another program".
+ESettingsLocked::THolder Holder(const QString& settingsFile, const QString& lockFile, int handle)
 {
-    const std::optional<qint64> holder = LockHolder(handle);
-    const QString program = holder ? ProgramName(*holder) : QString();
-    if (program.isEmpty())
-        return QStringLiteral("The settings file %1 is in use by another program; end that program first")
-            .arg(QDir::toNativeSeparators(settingsFile));
-    return QStringLiteral("The settings file %1 is in use by %2 (process %3 on %4); end that program first")
-        .arg(QDir::toNativeSeparators(settingsFile), program)
-        .arg(*holder)
-        .arg(QSysInfo::machineHostName());
+    const std::optional<qint64> pid = LockHolder(handle);
+    const QString program = pid ? ProgramName(*pid) : QString();
+    return {QDir::toNativeSeparators(settingsFile), program.isEmpty() ? QStringLiteral("another program") : program,
+            pid.value_or(0), QSysInfo::machineHostName(), lockFile};
 }
 
 QString SystemErrorText(int errnoValue)
@@ -75,8 +72,23 @@ QString SystemErrorText(int errnoValue)
 }
 }
 
-ESettingsLocked::ESettingsLocked(const QString& message)
-    : std::runtime_error(message.toLocal8Bit().toStdString())
+namespace {
+QString LockMessage(const ESettingsLocked::THolder& h)
+{
+    if (h.program.isEmpty())
+        return QStringLiteral("The settings file %1 cannot be locked (%2)").arg(h.settingsFile, h.lockFile);
+    if (h.pid == 0)
+        return QStringLiteral("The settings file %1 is in use by %2; end that program first").arg(h.settingsFile, h.program);
+    return QStringLiteral("The settings file %1 is in use by %2 (process %3 on %4); end that program first")
+        .arg(h.settingsFile, h.program)
+        .arg(h.pid)
+        .arg(h.host);
+}
+}
+
+ESettingsLocked::ESettingsLocked(const THolder& holder)
+    : std::runtime_error(LockMessage(holder).toLocal8Bit().toStdString())
+    , FHolder(holder)
 {
 }
 
@@ -85,8 +97,8 @@ TSettingsLock::TSettingsLock(const QString& settingsFile)
     const QString path = SettingsFilePath(settingsFile);
     const QString lockName = path + QStringLiteral(".lock");
     const auto cannotLock = [&](const QString& file, int error) {
-        return ESettingsLocked(QStringLiteral("The settings file %1 cannot be locked (%2: %3)")
-                                   .arg(QDir::toNativeSeparators(settingsFile), file, SystemErrorText(error)));
+        return ESettingsLocked({QDir::toNativeSeparators(settingsFile), {}, 0, {},
+                                QStringLiteral("%1: %2").arg(file, SystemErrorText(error))});
     };
     // Read-only: another user's lock file may be one this user can only read,
     // and a lock needs no more. A link planted in its place is not followed.
@@ -104,7 +116,7 @@ TSettingsLock::TSettingsLock(const QString& settingsFile)
         if (handle->fd < 0 || ::flock(handle->fd, LOCK_EX | LOCK_NB) == 0)
             continue;
         if (errno == EWOULDBLOCK)
-            throw ESettingsLocked(HeldMessage(settingsFile, handle->fd));
+            throw ESettingsLocked(Holder(settingsFile, handle == &FLockFile ? lockName : path, handle->fd));
         throw cannotLock(handle == &FLockFile ? lockName : path, errno);
     }
 }

@@ -13,7 +13,19 @@
 // The lock is held by another process, or cannot be made at all.
 class ESettingsLocked : public std::runtime_error {
 public:
-    explicit ESettingsLocked(const QString& message);
+    struct THolder {
+        QString settingsFile; // as the user knows it
+        QString program;      // empty: the lock could not be made at all
+        qint64 pid = 0;
+        QString host;
+        QString lockFile;
+    };
+    explicit ESettingsLocked(const THolder& holder);
+    // what the message says, for a front end to word in its own language
+    const THolder& Holder() const { return FHolder; }
+
+private:
+    THolder FHolder;
 };
 
 class TSettingsLock {

@@ -43,30 +43,38 @@ QString SystemErrorText(int errnoValue)
 }
 
 // A serial failure in words the technician can act on.
-QString PortFailure(const QString& device, int errnoValue, const QString& otherwise)
+TLinkFailure PortFailure(const QString& device, int errnoValue, const QString& otherwise)
 {
+    using TKind = TLinkFailure::TKind;
     switch (errnoValue) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return QStringLiteral("%1 is not present").arg(device);
+        return {TKind::NotPresent, device, QStringLiteral("%1 is not present").arg(device)};
     case EBUSY: // TIOCEXCL
     case EWOULDBLOCK: // the flock of another program
-        return QStringLiteral("%1 is in use by another program").arg(device);
+        return {TKind::InUse, device, QStringLiteral("%1 is in use by another program").arg(device)};
     case EACCES:
     case EPERM:
-        return QStringLiteral("no permission for %1: add the user to the dialout group and log in again").arg(device);
+        return {TKind::NoPermission, device,
+                QStringLiteral("no permission for %1: add the user to the dialout group and log in again").arg(device)};
     default:
-        return device + QStringLiteral(": ") + (errnoValue > 0 ? SystemErrorText(errnoValue) : otherwise);
+        return {TKind::Other, device,
+                device + QStringLiteral(": ") + (errnoValue > 0 ? SystemErrorText(errnoValue) : otherwise)};
     }
 }
 
 // A socket failure as the technician can act on it.
-QString SocketFailure(const QString& where, int errnoValue)
+TLinkFailure SocketFailure(const QString& where, int errnoValue)
 {
     if (errnoValue == ECONNREFUSED)
-        return QStringLiteral("%1 refused the connection").arg(where);
-    return SystemErrorText(errnoValue) + QStringLiteral(": ") + where;
+        return {TLinkFailure::TKind::Refused, where, QStringLiteral("%1 refused the connection").arg(where)};
+    return {TLinkFailure::TKind::Other, where, SystemErrorText(errnoValue) + QStringLiteral(": ") + where};
+}
+
+TLinkFailure OtherFailure(const QString& sentence)
+{
+    return {TLinkFailure::TKind::Other, {}, sentence};
 }
 
 QString NoReplyText(std::chrono::milliseconds timeout)
@@ -143,7 +151,7 @@ struct TCommThread::TImpl {
     std::uint64_t lastBatch = 0; // main thread
 
     // Main thread only: the reason behind the last failure event.
-    QString lastError;
+    TLinkFailure lastFailure;
     TBatchMark commandBatch;
     bool closeAsked = false;
     bool socketConnected = false; // main thread
@@ -279,7 +287,7 @@ struct TCommThread::TImpl {
         Raise([self, event, mark, failure] {
             self->d->commandBatch = mark;
             if (!failure.isEmpty())
-                self->d->lastError = failure;
+                self->d->lastFailure = OtherFailure(failure);
             if (self->*event)
                 (self->*event)(self);
         });
@@ -287,26 +295,26 @@ struct TCommThread::TImpl {
 
     // Sets the reason on the main thread just before the event, so that the
     // handler reads it with LastError.
-    void RaiseFailure(std::function<void(TCommThread*)> TCommThread::*event, const QString& reason)
+    void RaiseFailure(std::function<void(TCommThread*)> TCommThread::*event, const TLinkFailure& reason)
     {
         TCommThread* self = q;
         Raise([self, event, reason] {
-            self->d->lastError = reason;
+            self->d->lastFailure = reason;
             if (self->*event)
                 (self->*event)(self);
         });
     }
 
-    QString FailureOf(const std::exception& e) const
+    TLinkFailure FailureOf(const std::exception& e) const
     {
         if (const auto* portError = dynamic_cast<const EComPort*>(&e)) {
             // the port's own words say more than the errno's text ("Operation not supported")
             if (!portError->Detail().isEmpty())
-                return portError->Detail();
+                return OtherFailure(portError->Detail());
             return PortFailure(PortNames::DevicePath(port->Port()), portError->SystemError(),
                                QString::fromLocal8Bit(e.what()));
         }
-        return QString::fromLocal8Bit(e.what());
+        return OtherFailure(QString::fromLocal8Bit(e.what()));
     }
 
     void Trace(TTraceEntry::TKind kind, const TByteString& line, const TCanonicalFrame& frame = {})
@@ -435,7 +443,7 @@ struct TCommThread::TImpl {
             if (e.DeviceGone())
                 LineLost(e.SystemError());
             else if (e.ErrorNumber() == LineSettingsRefused)
-                LineFailed(QString::fromLocal8Bit(e.what()), true);
+                LineFailed(OtherFailure(QString::fromLocal8Bit(e.what())), true);
             throw;
         }
     }
@@ -558,7 +566,7 @@ struct TCommThread::TImpl {
             }
         } else {
             const QString why = BadCheckWordText(std::get<TBadReply>(*judged));
-            RaiseFailure(&TCommThread::OnChecksumError, why);
+            RaiseFailure(&TCommThread::OnChecksumError, OtherFailure(why));
             // the request was answered, but with nothing it can count on
             if (queued)
                 RaiseCommandEnd(&TCommThread::OnCommandTimeout, mark, why);
@@ -598,16 +606,16 @@ struct TCommThread::TImpl {
     // the mode needs): the link is closed on the main thread as after a socket
     // error, with the reason as the last error. A line that cannot do what the
     // mode needs is also reported, since nothing else would say why.
-    void LineFailed(const QString& reason, bool report)
+    void LineFailed(const TLinkFailure& reason, bool report)
     {
         TCommThread* self = q;
         Raise([self, reason, report] {
             self->Close();
-            self->d->lastError = reason;
+            self->d->lastFailure = reason;
             if (self->OnCommError)
                 self->OnCommError(self);
             if (report)
-                AppErrors::Report(reason);
+                AppErrors::Report(reason.sentence);
         });
     }
 
@@ -620,7 +628,7 @@ struct TCommThread::TImpl {
     void SocketError(int& errorCode)
     {
         q->Close();
-        const QString reason = SocketFailure(QStringLiteral("%1:%2").arg(socket->Host()).arg(socket->Port()), errorCode);
+        const TLinkFailure reason = SocketFailure(QStringLiteral("%1:%2").arg(socket->Host()).arg(socket->Port()), errorCode);
         errorCode = 0;
         RaiseFailure(&TCommThread::OnCommError, reason);
     }
@@ -663,9 +671,12 @@ struct TCommThread::TImpl {
             StopSession();
             DropQueue();
             // never connected: the host's name could not be looked up
-            RaiseFailure(&TCommThread::OnClose, wasConnected
-                                                    ? QStringLiteral("Connection closed by the device server")
-                                                    : QStringLiteral("host %1 not found").arg(socket->Host()));
+            const QString host = socket->Host();
+            RaiseFailure(&TCommThread::OnClose,
+                         wasConnected ? TLinkFailure{TLinkFailure::TKind::ClosedByServer, {},
+                                                     QStringLiteral("Connection closed by the device server")}
+                                      : TLinkFailure{TLinkFailure::TKind::HostNotFound, host,
+                                                     QStringLiteral("Host %1 not found").arg(host)});
         };
         socket->OnError = [this](TClientSocket*, TClientWinSocket*, TErrorEvent, int& code) { SocketError(code); };
         socket->OnRead = [this](TClientSocket*, TClientWinSocket*) { SocketRead(); };
@@ -706,7 +717,7 @@ void TCommThread::Open()
         std::lock_guard lock(d->linkLock);
         d->outstanding.clear();
     }
-    d->lastError.clear();
+    d->lastFailure = {};
     try {
         if (LANMode()) {
             if (!d->socket->Active()) {
@@ -727,7 +738,7 @@ void TCommThread::Open()
 void TCommThread::Close()
 {
     d->StopSession();
-    d->lastError.clear();
+    d->lastFailure = {};
     const bool nested = std::exchange(d->closeAsked, true);
     try {
         if (LANMode()) {
@@ -745,7 +756,12 @@ void TCommThread::Close()
 
 QString TCommThread::LastError() const
 {
-    return d->lastError;
+    return d->lastFailure.sentence;
+}
+
+const TLinkFailure& TCommThread::LastFailure() const
+{
+    return d->lastFailure;
 }
 
 bool TCommThread::IsActive() const

@@ -21,6 +21,24 @@
 class TComPort;
 class TClientSocket;
 
+// Why the link or a request failed: the whole sentence, and for the failures
+// a technician meets most, what kind and about what, so that a front end can
+// word it shorter or in its own language.
+struct TLinkFailure {
+    enum class TKind {
+        Other,          // only the sentence says it
+        NotPresent,     // subject: the device path
+        InUse,          // subject: the device path
+        NoPermission,   // subject: the device path
+        Refused,        // subject: "host:port"
+        ClosedByServer, // no subject
+        HostNotFound,   // subject: the host's name
+    };
+    TKind kind = TKind::Other;
+    QString subject;
+    QString sentence; // empty: nothing failed
+};
+
 class TCommThread : public QObject {
     Q_OBJECT
 public:
@@ -80,6 +98,8 @@ public:
     // empty since Open or Close when nothing failed. Set on the main thread
     // just before OnCommError, OnClose or OnCommandTimeout runs.
     QString LastError() const;
+    // The same failure with its kind and subject.
+    const TLinkFailure& LastFailure() const;
     // Queues a request body framed by BuildFrame (00 00 00 unframed). Pumps
     // pending events while the worker holds the queue. A body shorter than its
     // length byte raises EFrameError and queues nothing.

@@ -73,10 +73,13 @@ TLookupResult LookUp(const QByteArray& host)
     return result;
 }
 
-ESocketError LookupFailed(int code)
+// A name that does not exist is what a technician mistypes; anything else
+// (no name server) keeps the resolver's own words.
+ESocketError LookupFailed(int code, const QString& host)
 {
-    // getaddrinfo's codes are negative; the message carries the number as such.
-    return CallFailed(QString::fromLocal8Bit(::gai_strerror(code)), -code, QStringLiteral("getaddrinfo"));
+    if (code == EAI_NONAME || code == EAI_NODATA)
+        return MakeError(QStringLiteral("Host %1 not found").arg(host));
+    return MakeError(QStringLiteral("Host %1: %2").arg(host, QString::fromLocal8Bit(::gai_strerror(code))));
 }
 
 // A device server that vanished without closing (power cut, cable pulled)
@@ -309,7 +312,7 @@ void TClientSocket::TImpl::LookupDone(quint64 generation, int port, const TLooku
 
     const std::optional<quint32> address = result.address;
     if (!address) {
-        const ESocketError error = LookupFailed(result.code ? result.code : EAI_NONAME);
+        const ESocketError error = LookupFailed(result.code ? result.code : EAI_NONAME, FHost);
         Disconnect(true);
         throw error;
     }

@@ -22,6 +22,8 @@
 
 #include "ports/ComPort.h"
 
+#include "base/AppErrors.h"
+
 #include "ports/ComPortPosix.h"
 #include "ports/PortNames.h"
 
@@ -249,9 +251,9 @@ void TComPort::TImpl::FireRxChar(int count)
     try {
         q->OnRxChar(q, count);
     } catch (const std::exception& e) {
-        qWarning("TComPort: OnRxChar handler raised: %s", e.what());
+        qCWarning(ProgramLog, "TComPort: OnRxChar handler raised: %s", e.what());
     } catch (...) {
-        qWarning("TComPort: OnRxChar handler raised");
+        qCWarning(ProgramLog, "TComPort: OnRxChar handler raised");
     }
 }
 
@@ -263,9 +265,9 @@ void TComPort::TImpl::LineLost(int errnoValue)
     try {
         q->OnLineLost(q, errnoValue);
     } catch (const std::exception& e) {
-        qWarning("TComPort: OnLineLost handler raised: %s", e.what());
+        qCWarning(ProgramLog, "TComPort: OnLineLost handler raised: %s", e.what());
     } catch (...) {
-        qWarning("TComPort: OnLineLost handler raised");
+        qCWarning(ProgramLog, "TComPort: OnLineLost handler raised");
     }
 }
 

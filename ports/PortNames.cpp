@@ -77,26 +77,27 @@ QString PortNames::DevicePath(const QString& portName)
     return QStringLiteral("/dev/") + portName;
 }
 
-QString PortNames::DeviceAccessText(const QString& path)
+PortNames::TDeviceAccess PortNames::DeviceAccess(const QString& path)
 {
+    using TKind = TDeviceAccess::TKind;
     const QByteArray native = QFile::encodeName(path);
     struct stat info {};
     if (::stat(native.constData(), &info) != 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
-            return QStringLiteral("%1 not present").arg(path);
-        return QStringLiteral("%1: %2").arg(path, qt_error_string(error));
+            return {TKind::NotPresent, {}, {}};
+        return {TKind::Other, {}, qt_error_string(error)};
     }
     if (::access(native.constData(), R_OK | W_OK) == 0)
-        return path;
+        return {};
     const int error = errno;
     if (error != EACCES)
-        return QStringLiteral("%1: %2").arg(path, qt_error_string(error));
+        return {TKind::Other, {}, qt_error_string(error)};
     // Name the group only when joining it would help: one other than root's
     // that may read and write the device (dialout on Debian, uucp on Arch).
     const group* owner = getgrgid(info.st_gid);
     const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
     if (owner && info.st_gid != 0 && groupMayUse)
-        return QStringLiteral("%1: no permission, see the %2 group").arg(path, QString::fromLocal8Bit(owner->gr_name));
-    return QStringLiteral("%1: no permission").arg(path);
+        return {TKind::NoPermission, QString::fromLocal8Bit(owner->gr_name), {}};
+    return {TKind::NoPermission, {}, {}};
 }

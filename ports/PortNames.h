@@ -12,8 +12,17 @@ void SetConfiguredPaths(const QMap<QString, QString>& paths);
 QMap<QString, QString> ConfiguredPaths();
 // A name that already is a path ("/dev/...") is returned as it is.
 QString DevicePath(const QString& portName);
-// Whether this user can open the device now: the path alone when it can,
-// else "<path> not present", "<path>: no permission, see the dialout group"
-// (the device's group, when joining it would help) or the system's reason.
-QString DeviceAccessText(const QString& path);
+// Whether this user can open the device now, and if not, why.
+struct TDeviceAccess {
+    enum class TKind {
+        Usable,
+        NotPresent,
+        NoPermission, // group: the device's group, when joining it would help
+        Other,        // detail: the system's reason
+    };
+    TKind kind = TKind::Usable;
+    QString group;
+    QString detail;
+};
+TDeviceAccess DeviceAccess(const QString& path);
 }

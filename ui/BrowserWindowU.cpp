@@ -1,5 +1,7 @@
 #include "ui/BrowserWindowU.h"
 
+#include "files/AppFoldersU.h"
+
 #include "ui_BrowserWindow.h"
 
 #include "files/CertificateTemplateU.h"
@@ -64,22 +66,23 @@ void CreateGlobalShareContext()
     qt_gl_set_global_share_context(context);
 }
 
-TPageViewFactory* LoadPageViewFactory()
+TPageViewFactory* LoadPageViewFactory(const QStringList& folders)
 {
     CreateGlobalShareContext();
     const QString fileName = QStringLiteral(VYX_PLUGIN_FILE_NAME);
     QString reasons;
-    if (auto* factory = qobject_cast<TPageViewFactory*>(LoadOwnPlugin(fileName, TPageViewFactory_iid, reasons)))
+    if (auto* factory = qobject_cast<TPageViewFactory*>(LoadOwnPlugin(fileName, TPageViewFactory_iid, folders, reasons)))
         return factory;
     Raise(QStringLiteral("The certificate preview cannot be shown: its plug-in %1 could not be loaded.\n%2")
               .arg(fileName, reasons));
 }
 }
 
-TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent)
+TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent, const QStringList& plugInFolders)
     : QDialog(parent)
     , ui(std::make_unique<Ui::BrowserWindow>())
     , FPageFolder(QDir::cleanPath(pageFolder) + '/')
+    , FPlugInFolders(plugInFolders)
 {
     ui->setupUi(this);
     // the page is stored in windows-1250
@@ -99,7 +102,7 @@ void TBrowserWindow::CreateWebBrowser()
 {
     if (FWebBrowser)
         return;
-    FWebBrowser = LoadPageViewFactory()->CreatePageView(this);
+    FWebBrowser = LoadPageViewFactory(FPlugInFolders)->CreatePageView(this);
     QWidget* view = FWebBrowser->Widget();
     // the view takes the place and the name of the form's stand-in
     delete layout()->replaceWidget(ui->WebBrowser1, view);

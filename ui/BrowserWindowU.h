@@ -4,8 +4,12 @@
 // program folder, shows that file and prints it. Every change of a field
 // rewrites and reloads the page, so the preview shows what will be printed.
 
+#include "files/PluginsU.h"
+
 #include <QDateTime>
+
 #include <QDialog>
+#include <QStringList>
 #include <QString>
 
 #include <memory>
@@ -21,7 +25,9 @@ class TBrowserWindow : public QDialog {
     Q_OBJECT
 public:
     // pageFolder: where the page file goes, with or without its trailing separator
-    explicit TBrowserWindow(const QString& pageFolder, QWidget* parent = nullptr);
+    // plugInFolders: where its plug-in is looked for when first shown
+    explicit TBrowserWindow(const QString& pageFolder, QWidget* parent = nullptr,
+                            const QStringList& plugInFolders = ProgramPlugInFolders());
     ~TBrowserWindow() override;
 
     // Fills the fields and shows the window modally; returns its result when
@@ -47,6 +53,7 @@ private:
 
     std::unique_ptr<Ui::BrowserWindow> ui;
     QString FPageFolder;
+    QStringList FPlugInFolders;
     // made when the window is first shown, owned by the window as its child
     TPageView* FWebBrowser = nullptr;
 };

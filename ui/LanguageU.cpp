@@ -8,8 +8,6 @@
 #include <QMenu>
 #include <QTextDocument>
 
-#include <initializer_list>
-#include <utility>
 
 const QList<TLanguageKey>& MainWindowLanguageKeys()
 {
@@ -88,19 +86,6 @@ QHash<QString, QString> ReadLanguageTexts(const TIniFile& ini, const QList<TLang
         texts.insert(key, ini.ReadString(QString::fromUtf8(k.section), key, QString::fromUtf8(k.defaultText)));
     }
     return texts;
-}
-
-namespace {
-// Each listed text from the texts read, keeping the default of a key they lack.
-template <class TTexts>
-TTexts TakeTexts(const QHash<QString, QString>& texts,
-                 std::initializer_list<std::pair<const char*, QString TTexts::*>> fields)
-{
-    TTexts taken;
-    for (const auto& [key, field] : fields)
-        taken.*field = texts.value(QString::fromUtf8(key), taken.*field);
-    return taken;
-}
 }
 
 TKeptTexts KeptTexts(const QHash<QString, QString>& texts)

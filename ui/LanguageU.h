@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QString>
 
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 class QObject;
 class TIniFile;
@@ -27,6 +29,17 @@ const QList<TLanguageKey>& SettingDialogLanguageKeys();
 // Texts read for a table of keys: key -> text (default when the key is missing,
 // empty when present and empty).
 QHash<QString, QString> ReadLanguageTexts(const TIniFile& ini, const QList<TLanguageKey>& keys);
+
+// Each listed text from the texts read, keeping the default of a key they lack.
+template <class TTexts>
+TTexts TakeTexts(const QHash<QString, QString>& texts,
+                 std::initializer_list<std::pair<const char*, QString TTexts::*>> fields)
+{
+    TTexts taken;
+    for (const auto& [key, field] : fields)
+        taken.*field = texts.value(QString::fromUtf8(key), taken.*field);
+    return taken;
+}
 
 // The seven texts the main window keeps for later use.
 struct TKeptTexts {

@@ -10,6 +10,7 @@
 #include "module/ConfigurationWriteU.h"
 #include "ui/DesktopSoundU.h"
 #include "ui/WindowPlacementU.h"
+#include "ui/ProgramTextsU.h"
 #include "files/CertificateTemplateU.h"
 #include "files/IniFile.h"
 #include "ui/MenuBarStyleU.h"
@@ -43,7 +44,6 @@ constexpr int ProgressPanel = 1;
 // The designs place every control for the 8-point font of a 96-dpi desktop.
 // The window has a fixed size, so a larger desktop font would cut captions.
 constexpr int DesignFontPixels = 11;
-constexpr int MinimumFontPixels = 8;
 // space kept between a caption and the control beside it
 constexpr int CaptionGap = 2;
 // a push button's frame and the space its style keeps around the text
@@ -94,32 +94,34 @@ int CaptionRoom(const QWidget& caption)
     return right - row.left();
 }
 
-void ShrinkFont(QWidget& widget)
-{
-    QFont font = widget.font();
-    font.setPixelSize(font.pixelSize() - 1);
-    widget.setFont(font);
-}
-
 // Label boxes of the designs are 13 pixels high and as wide as their Czech
-// texts were. A label or check box grows to the caption it is given, keeping
-// its place; a caption too long for its room, or for its button, takes a
-// smaller font rather than being cut.
+// texts were. A caption keeps the window's font: a label or check box grows
+// to its caption up to the next control, a button keeps its width, and a
+// caption still too long is cut with an ellipsis, whole in its tool tip.
 void FitToCaption(QObject* control)
 {
-    if (auto* button = qobject_cast<QPushButton*>(control)) {
-        const QString text = QString(button->text()).remove(u'&');
-        while (button->fontMetrics().horizontalAdvance(text) + ButtonTextMargin > button->width()
-               && button->font().pixelSize() > MinimumFontPixels)
-            ShrinkFont(*button);
-        return;
-    }
-    if (!qobject_cast<QLabel*>(control) && !qobject_cast<QCheckBox*>(control))
+    auto* button = qobject_cast<QAbstractButton*>(control); // a push button or a check box
+    auto* label = qobject_cast<QLabel*>(control);
+    if (!button && !label)
         return;
     auto& caption = *static_cast<QWidget*>(control);
-    while (caption.sizeHint().width() > CaptionRoom(caption) && caption.font().pixelSize() > MinimumFontPixels)
-        ShrinkFont(caption);
-    caption.resize(caption.size().expandedTo(caption.sizeHint()));
+    const QString text = button ? button->text() : label->text();
+    const bool push = qobject_cast<QPushButton*>(control) != nullptr;
+    const QFontMetrics metrics = caption.fontMetrics();
+    const int textWidth = metrics.horizontalAdvance(QString(text).remove(u'&'));
+    // a box's indicator, a button's frame
+    const int frame = push ? ButtonTextMargin : caption.sizeHint().width() - textWidth;
+    const int room = push ? caption.width() : CaptionRoom(caption);
+    if (textWidth + frame <= room) {
+        caption.setToolTip(QString());
+    } else {
+        // no mnemonic in a cut caption: its letter might be cut away
+        const QString whole = QString(text).remove(u'&');
+        SetCaption(control, metrics.elidedText(whole, Qt::ElideRight, room - frame));
+        caption.setToolTip(whole);
+    }
+    if (!push)
+        caption.resize(std::max(caption.width(), std::min(caption.sizeHint().width(), room)), caption.height());
 }
 
 void SetBevelColor(TColorBevel* bevel, TColor color)
@@ -182,6 +184,7 @@ void TMainWindow::FormCreate()
     LoadSettings();
     BlankPreset();
     UpdateControls();
+    ShowTransfer();
 }
 
 void TMainWindow::FormDestroy()
@@ -349,6 +352,7 @@ void TMainWindow::LoadLanguage(const TIniFile& ini)
     }
     FTexts = KeptTexts(texts);
     FHints = IndicatorHints(texts);
+    FProgramTexts = ProgramTexts(ini);
     ui->SpeedButton1->setToolTip(PlainToolTip(FHints.lightning));
     FHintsShown = std::uint8_t(0xFF); // no state of the symbols: the tips are made anew
     ShowIndicatorHints(std::nullopt);
@@ -407,6 +411,12 @@ void TMainWindow::SetMaster(bool enabled)
              ui->MasterReaderCB, ui->ColorBevel2, ui->AddCardLB, ui->AddCardED, ui->DelCardLB, ui->DelCardED,
              ui->AppIDLB, ui->AppIDED, ui->SetAddCardBtn, ui->SetDelCardBtn, ui->SetAddressBtn, ui->PrintBtn})
         control->hide();
+    // without Set, Set by card and its frame take the whole row after the address
+    const int left = ui->SetAddressBtn->x();
+    const QRect frame = ui->ColorBevel3->geometry();
+    ui->ColorBevel3->setGeometry(left - 1, frame.y(), frame.right() - left + 2, frame.height());
+    const QRect button = ui->Button1->geometry();
+    ui->Button1->setGeometry(left, button.y(), button.right() - left + 1, button.height());
     SetClientHeight(ClientHeightWithoutMaster);
 }
 
@@ -445,6 +455,7 @@ void TMainWindow::SaveSettings()
 void TMainWindow::Start1Click()
 {
     SetAddressSEChange();
+    FLinkReason = {};
     FSession->ClearTransferText();
     // while the connection is being made the item is Stop already: it abandons the attempt
     if (FSession->IsActive() || FSession->IsOpening()) {
@@ -488,6 +499,7 @@ void TMainWindow::Nastaven1Click()
     FServiceCard = NormalizeCardNumber(chosen.serviceCard);
     // LAN mode goes last and forces the 8-bit form whatever the list shows
     ConfigureLink(link, {chosen.comPort, chosen.dataBits, chosen.ipAddress, chosen.ipPort, chosen.lanMode});
+    ShowTransfer();
 }
 
 void TMainWindow::Konec1Click()
@@ -593,11 +605,16 @@ void TMainWindow::ShowTransfer()
     case TStatus::Transferring: text = FTexts.dataTransfer; break;
     case TStatus::Succeeded: text = FTexts.dataTransferOK; break;
     case TStatus::Failed: text = FTexts.dataTransferFailed; break;
-    case TStatus::LinkFailed: text = transfer.Reason(); break;
+    // the session's own words once a good reply has cleared the link's
+    case TStatus::LinkFailed: text = FLinkReason.shortText.isEmpty() ? transfer.Reason() : FLinkReason.shortText; break;
     }
     ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, text);
-    if (transfer.Status() != TStatus::Failed)
-        ui->FriendlyStatusBar1->setToolTip(QString());
+    // a failed write's tip names the setting (ShowWriteFailure)
+    if (transfer.Status() == TStatus::LinkFailed)
+        ui->FriendlyStatusBar1->setToolTip(FLinkReason.sentence.isEmpty() ? transfer.Reason() : FLinkReason.sentence);
+    else if (transfer.Status() != TStatus::Failed)
+        ui->FriendlyStatusBar1->setToolTip(LinkText());
+    ShowLampHint();
     ui->ProgressBar1->setMaximum(transfer.Maximum());
     ui->ProgressBar1->setValue(transfer.Position());
 }
@@ -726,13 +743,36 @@ void TMainWindow::CommThreadOpen()
 void TMainWindow::CommThreadClose(const QString& reason)
 {
     // the lamp and the status text say why
-    ui->S1->setToolTip(reason);
+    SetLinkReason(reason);
     // stopped, also when the device server closed the link: no late time-out turns it red
     Timer1->stop();
     SetLamp(clBtnFace);
     BlankPreset();
     ShowStartItem(true);
     UpdateControls();
+}
+
+// The reason the link gave, in the language's words; empty: none.
+void TMainWindow::SetLinkReason(const QString& reason)
+{
+    FLinkReason = reason.isEmpty() ? TReasonWords{} : ReasonWords(FCommThread->LastFailure(), FProgramTexts);
+    ShowLampHint();
+}
+
+// The lamp says why the link failed, else which link it is.
+void TMainWindow::ShowLampHint()
+{
+    ui->S1->setToolTip(FLinkReason.sentence.isEmpty() ? LinkText() : FLinkReason.sentence);
+}
+
+QString TMainWindow::LinkText() const
+{
+    const TCommThread& link = *FCommThread;
+    if (link.LANMode())
+        return TcpLinkText(FProgramTexts, link.GetIPAddress(), link.GetIPPort());
+    const int com = link.GetComPort();
+    return SerialLinkText(FProgramTexts, com, PortNames::DevicePath(QStringLiteral("COM%1").arg(com)),
+                          link.DataBits != 8);
 }
 
 void TMainWindow::CommThreadTimeout()
@@ -751,7 +791,7 @@ void TMainWindow::CommThreadChecksumError()
 
 void TMainWindow::CommThreadError(const QString& reason)
 {
-    ui->S1->setToolTip(reason);
+    SetLinkReason(reason);
     Timer1->stop();
     SetLamp(clBtnShadow);
     GreyPreset();
@@ -767,7 +807,8 @@ void TMainWindow::CommThreadReply()
 {
     Timer1->stop();
     SetLamp(clLime);
-    ui->S1->setToolTip(QString());
+    if (!FLinkReason.sentence.isEmpty())
+        SetLinkReason(QString());
     Timer1->start();
 }
 

@@ -7,6 +7,7 @@
 #include "files/AppFoldersU.h"
 #include "module/ModuleRepliesU.h"
 #include "ui/LanguageU.h"
+#include "ui/ProgramTextsU.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -122,6 +123,9 @@ private:
     void ShowIndicatorHints(std::optional<std::uint8_t> flags);
     void SetCardFrameColor(std::uint32_t color);
     void ShowStartItem(bool start);
+    void SetLinkReason(const QString& reason);
+    void ShowLampHint();
+    QString LinkText() const;
 
     bool MasterWrite() const;
     TReaderConfiguration ReaderConfiguration() const;
@@ -149,6 +153,8 @@ private:
 
     TKeptTexts FTexts;
     TIndicatorHints FHints;
+    TProgramTexts FProgramTexts;
+    TReasonWords FLinkReason; // why the link last failed, until the next Start or reply
     std::optional<std::uint8_t> FHintsShown; // the flags the tips show; none: no state
     std::function<void(const char*)> FBeep;
 };

@@ -21,8 +21,7 @@ constexpr int ComPortCount = 8;
 constexpr int FramedDataBits = 8;
 constexpr int NineBitDataBits = 9;
 constexpr int MaxIPPort = 65535;
-constexpr char IPPortHint[] = "A whole number from 1 to 65535";
-// light red: the IP port field while its text blocks OK
+// light red: a field whose text blocks OK
 constexpr TColor InvalidFieldColor = 0xC0C0FF;
 
 // Digits only: the conversion that applies the port must not meet a text it refuses.
@@ -39,9 +38,40 @@ std::optional<int> IPPortOf(const QString& text)
 }
 
 // The device the COM number opens and whether this user can open it now.
-QString PortDeviceHint(int comNumber)
+QString PortDeviceHint(int comNumber, const TProgramTexts& texts)
 {
-    return PortNames::DeviceAccessText(PortNames::DevicePath(QStringLiteral("COM%1").arg(comNumber)));
+    using TKind = PortNames::TDeviceAccess::TKind;
+    const QString path = PortNames::DevicePath(QStringLiteral("COM%1").arg(comNumber));
+    const PortNames::TDeviceAccess access = PortNames::DeviceAccess(path);
+    switch (access.kind) {
+    case TKind::Usable: break;
+    case TKind::NotPresent: return texts.deviceNotPresent.arg(path);
+    case TKind::NoPermission:
+        return access.group.isEmpty() ? texts.deviceNoPermission.arg(path)
+                                      : texts.deviceNoPermissionGroup.arg(path, access.group);
+    case TKind::Other: return texts.deviceError.arg(path, access.detail);
+    }
+    return path;
+}
+
+// Why the host cannot be used; empty when it can. A name with blanks would
+// only fail later, in the lookup.
+QString HostProblem(const QString& host, const TProgramTexts& texts)
+{
+    if (host.trimmed().isEmpty())
+        return texts.hostEmpty;
+    if (std::any_of(host.begin(), host.end(), [](QChar c) { return c.isSpace(); }))
+        return texts.hostBlanks;
+    return {};
+}
+
+void ShowFieldState(QLineEdit* field, const QString& problem)
+{
+    QPalette palette; // empty: the field's own colours
+    if (!problem.isEmpty())
+        palette.setColor(QPalette::Base, VclColor(InvalidFieldColor));
+    field->setPalette(palette);
+    field->setToolTip(problem);
 }
 }
 
@@ -65,7 +95,7 @@ void TSettingDlg::FormCreate(const TIniFile& languageIni)
     connect(ui->SerialRadioButton, &QRadioButton::toggled, this, &TSettingDlg::UpdateDialogControls);
     connect(ui->ComboBox1, &QComboBox::currentIndexChanged, this, &TSettingDlg::UpdateDialogControls);
     connect(ui->ComboBox2, &QComboBox::currentIndexChanged, this, &TSettingDlg::UpdateDialogControls);
-    for (QLineEdit* edit : {ui->Edit1, ui->Edit3})
+    for (QLineEdit* edit : {ui->Edit1, ui->Edit2, ui->Edit3})
         connect(edit, &QLineEdit::textChanged, this, &TSettingDlg::UpdateDialogControls);
     // the host is stored in the settings file, which is windows-1250
     LimitToCodePage(ui->Edit2);
@@ -75,6 +105,7 @@ void TSettingDlg::FormCreate(const TIniFile& languageIni)
 
 void TSettingDlg::LoadDialogLanguage(const TIniFile& ini)
 {
+    FTexts = ProgramTexts(ini);
     const QHash<QString, QString> texts = ReadLanguageTexts(ini, SettingDialogLanguageKeys());
     for (const TLanguageKey& key : SettingDialogLanguageKeys()) {
         const QString control = QString::fromUtf8(key.control);
@@ -120,22 +151,17 @@ void TSettingDlg::UpdateDialogControls()
     ShowPortDevice();
     // The port is checked whatever the transport: OK applies it in both.
     const bool portValid = IPPortOf(ui->Edit3->text()).has_value();
-    ShowIPPortState(portValid);
-    ui->OKBtn->setEnabled(IsValidCardNumber(NormalizeCardNumber(ui->Edit1->text())) && portValid);
-}
-
-void TSettingDlg::ShowIPPortState(bool valid)
-{
-    QPalette palette; // empty: the field's own colours
-    if (!valid)
-        palette.setColor(QPalette::Base, VclColor(InvalidFieldColor));
-    ui->Edit3->setPalette(palette);
-    ui->Edit3->setToolTip(valid ? QString() : QString::fromLatin1(IPPortHint));
+    ShowFieldState(ui->Edit3, portValid ? QString() : FTexts.ipPortHint);
+    // a serial user cannot edit the host, so only the network needs one
+    const QString hostProblem = serial ? QString() : HostProblem(ui->Edit2->text(), FTexts);
+    ShowFieldState(ui->Edit2, hostProblem);
+    ui->OKBtn->setEnabled(IsValidCardNumber(NormalizeCardNumber(ui->Edit1->text())) && portValid
+                          && hostProblem.isEmpty());
 }
 
 void TSettingDlg::ShowPortDevice()
 {
-    const QString hint = PortDeviceHint(ui->ComboBox1->currentIndex() + 1);
+    const QString hint = PortDeviceHint(ui->ComboBox1->currentIndex() + 1, FTexts);
     // a /dev/serial/by-id/... path is longer than the dialog is wide
     ui->PortDeviceLB->setText(
         ui->PortDeviceLB->fontMetrics().elidedText(hint, Qt::ElideMiddle, ui->PortDeviceLB->width()));

@@ -4,6 +4,8 @@
 // and port, and the service card. It holds nothing between openings: the main
 // window fills it from the link before each opening and applies it after OK.
 
+#include "ui/ProgramTextsU.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -39,7 +41,8 @@ public:
     // Meaningful while OK is enabled: then every value is in its range.
     TSettingValues Values() const;
 
-    // The enabling follows the transport; OK needs a valid service card and IP port.
+    // The enabling follows the transport; OK needs a valid service card and IP
+    // port, and on the network a host without blanks.
     void UpdateDialogControls();
 
 protected:
@@ -48,8 +51,8 @@ protected:
 private:
     void FormCreate(const TIniFile& languageIni);
     void LoadDialogLanguage(const TIniFile& ini);
-    void ShowIPPortState(bool valid);
     void ShowPortDevice();
 
     std::unique_ptr<Ui::SettingDlg> ui;
+    TProgramTexts FTexts;
 };

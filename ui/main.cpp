@@ -4,13 +4,17 @@
 #include "files/SettingsLockU.h"
 #include "ui/ApplicationU.h"
 #include "ui/BrowserWindowU.h"
+#include "files/IniFile.h"
 #include "ui/MainWindowU.h"
+#include "ui/ProgramTextsU.h"
+#include "ui/QuietTerminalU.h"
 #include "ui/SettingDlgU.h"
 
 #include <optional>
 
 int main(int argc, char** argv)
 {
+    QuietTerminal(WantsVerbose(argc, argv));
     TApplication application(argc, argv);
     application.setApplicationName(QString::fromUtf8(ApplicationTitle));
     // the taskbar finds the icon through the desktop file; no display name,
@@ -24,18 +28,19 @@ int main(int argc, char** argv)
     TTerminationSignals terminationSignals;
     QString error;
     if (!terminationSignals.Install(error))
-        qWarning("%s", qPrintable(error));
+        qCWarning(ProgramLog, "%s", qPrintable(error));
 
     // In this order: the settings dialog reads its texts through the main
     // window's language file, and the certificate window follows the dialog.
     std::optional<TMainWindow> window;
+    const TAppFolders folders = AppFolders(QCoreApplication::applicationDirPath());
     {
         TEndWhileStarting starting(terminationSignals);
         try {
-            window.emplace(AppFolders(QCoreApplication::applicationDirPath()));
+            window.emplace(folders);
         } catch (const ESettingsLocked& e) {
             // another window or vyxctl hands out serial numbers from that file
-            AppErrors::Report(QString::fromLocal8Bit(e.what()));
+            AppErrors::Report(LockMessage(e, ProgramTexts(TIniFile(folders.languageFile))));
             return 1;
         }
         // the window goes unshown, and saves its settings as it goes

@@ -69,6 +69,18 @@ QRect TFriendlyStatusBar::PanelRect(int index) const
     return QRect(left + gap, PanelTop, width - gap, height() - PanelTop);
 }
 
+QRect TFriendlyStatusBar::TextRect(int index) const
+{
+    return PanelRect(index).adjusted(1 + TextIndent, 1, -1, -1);
+}
+
+QString TFriendlyStatusBar::ShownPanelText(int index) const
+{
+    if (!IsPanel(index))
+        return {};
+    return fontMetrics().elidedText(FPanels[index].Text, Qt::ElideRight, std::max(0, TextRect(index).width()));
+}
+
 void TFriendlyStatusBar::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -83,7 +95,6 @@ void TFriendlyStatusBar::paintEvent(QPaintEvent*)
         painter.fillRect(QRect(r.left(), r.top(), 1, r.height()), shade);
         painter.fillRect(QRect(r.left() + 1, r.bottom(), r.width() - 1, 1), light);
         painter.fillRect(QRect(r.right(), r.top() + 1, 1, r.height() - 1), light);
-        painter.drawText(r.adjusted(1 + TextIndent, 1, -1, -1),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, FPanels[i].Text);
+        painter.drawText(TextRect(i), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownPanelText(i));
     }
 }

@@ -24,6 +24,9 @@ public:
     // The sunken area of a panel, in the bar's coordinates; the last panel
     // stretches to the bar's right edge.
     QRect PanelRect(int index) const;
+    // The panel's text as drawn: cut with an ellipsis where it is wider than
+    // the panel, so that a cut is always seen.
+    QString ShownPanelText(int index) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -34,6 +37,7 @@ private:
         QString Text;
     };
     bool IsPanel(int index) const { return index >= 0 && index < PanelCount(); }
+    QRect TextRect(int index) const;
 
     QList<TPanel> FPanels;
 };

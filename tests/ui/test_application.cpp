@@ -7,6 +7,7 @@
 #include "ports/TerminationSignals.h"
 #include "ui/ApplicationU.h"
 #include "ui/WindowPlacementU.h"
+#include "ui/QuietTerminalU.h"
 
 #include <QMessageBox>
 #include <QTest>
@@ -35,6 +36,8 @@ private slots:
     void signalDuringAStartUpMessageEndsTheStart();
     void windowOpensOnAScreen_data();
     void windowOpensOnAScreen();
+    // last: it quietens the whole process
+    void quietTerminalKeepsTheProgramsWarnings();
 };
 
 void TestApplication::escapedExceptionIsReported()
@@ -114,6 +117,18 @@ void TestApplication::windowOpensOnAScreen()
     QFETCH(QPoint, placed);
     const QRect primary(0, 0, 1920, 1080);
     QCOMPARE(WindowPlacement(stored, QSize(400, 300), {primary, QRect(1920, 0, 1280, 1024)}, primary), placed);
+}
+
+// Qt's messages, in its own categories and in the default one, go; the
+// program's own stay; the web engine is asked for its fatal errors only.
+void TestApplication::quietTerminalKeepsTheProgramsWarnings()
+{
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
+    QuietTerminal(false);
+    QVERIFY(!QLoggingCategory::defaultCategory()->isWarningEnabled());
+    QVERIFY(!QLoggingCategory("qt.qpa.xcb").isWarningEnabled());
+    QVERIFY(ProgramLog().isWarningEnabled());
+    QCOMPARE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), QByteArray("--no-sandbox --log-level=3"));
 }
 
 int main(int argc, char** argv)

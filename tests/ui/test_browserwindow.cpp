@@ -106,6 +106,7 @@ private slots:
     void printsTheSamePdfAsVyxctl();
     void printButtonOpensTheCertificate();
     void missingPlugInIsNamed();
+    void plugInFoldersStayWithTheProgram();
 
 private:
     QStringList FReports;
@@ -119,7 +120,7 @@ void TestBrowserWindow::pageHasTheCertificateStructure()
         return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6WebEngineCore");
     };
     TProgramFolder folder;
-    TBrowserWindow window(folder.Path());
+    TBrowserWindow window(folder.Path(), nullptr, {VYX_PLUGIN_DIR});
     QVERIFY(!webEngineMapped());
     WhileOpen(window, "Quor 51", "0A1B2C3D", [] {});
     QVERIFY(webEngineMapped());
@@ -183,7 +184,7 @@ void TestBrowserWindow::pageIsRegeneratedOnlyOnRealChanges()
 {
     TProgramFolder folder;
     const QString path = folder.Path() + "tmp.html";
-    TBrowserWindow window(folder.Path());
+    TBrowserWindow window(folder.Path(), nullptr, {VYX_PLUGIN_DIR});
     WhileOpen(window, "Quor 51", "0A1B2C3D", [&] {
         QCOMPARE(WebBrowser(window)->property("url").toUrl(), QUrl::fromLocalFile(path));
         QVERIFY(Decoded1250(FileBytes(path)).contains("<b>0A1B2C3D</b>"));
@@ -234,7 +235,7 @@ void TestBrowserWindow::unwritablePageKeepsThePreview()
     QFETCH(bool, asFolder);
     TProgramFolder folder;
     const QString path = folder.Path() + "tmp.html";
-    TBrowserWindow window(folder.Path());
+    TBrowserWindow window(folder.Path(), nullptr, {VYX_PLUGIN_DIR});
     WhileOpen(window, "Quor 51", "0A1B2C3D", [&] {
         QVERIFY(QFile::remove(path));
         QVERIFY(asFolder ? QDir().mkdir(path) : QFile::link("/dev/full", path));
@@ -257,7 +258,7 @@ void TestBrowserWindow::printsTheSamePdfAsVyxctl()
 
     TProgramFolder folder;
     const QString pdf = folder.Path() + "certificate.pdf";
-    TBrowserWindow window(folder.Path());
+    TBrowserWindow window(folder.Path(), nullptr, {VYX_PLUGIN_DIR});
     WhileOpen(window, "Quor 51", "0A1B2C3D", [&] {
         // the print dialog's own choice: print to file, as PDF
         QTimer::singleShot(0, [&pdf] {
@@ -295,7 +296,7 @@ void TestBrowserWindow::printButtonOpensTheCertificate()
 {
     TProgramFolder folder("[Version]\r\nSetMaster=1\r\n");
     TMainWindow mainWindow(folder.Path());
-    TBrowserWindow window(mainWindow.Folders().pageFolder);
+    TBrowserWindow window(mainWindow.Folders().pageFolder, nullptr, {VYX_PLUGIN_DIR});
     mainWindow.SetBrowserWindow(&window);
     mainWindow.show();
     Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
@@ -334,12 +335,9 @@ void TestBrowserWindow::missingPlugInIsNamed()
 {
     QTemporaryDir broken;
     QVERIFY(QFile::link(QCoreApplication::applicationFilePath(), broken.filePath("libvyxwebview.so")));
-    QCoreApplication::removeLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
-    QCoreApplication::addLibraryPath(broken.path());
-    const auto restore = qScopeGuard([] { QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR)); });
     TProgramFolder folder("[Version]\r\nSetMaster=1\r\n");
     TMainWindow mainWindow(folder.Path());
-    TBrowserWindow window(mainWindow.Folders().pageFolder);
+    TBrowserWindow window(mainWindow.Folders().pageFolder, nullptr, {QCoreApplication::applicationDirPath(), broken.path()});
     mainWindow.SetBrowserWindow(&window);
     Control<QCheckBox>(mainWindow, "MasterReaderCB")->setChecked(true);
     TellSerialNumber(mainWindow, {0x00, 0xC0, 0xFF, 0xEE});
@@ -352,13 +350,26 @@ void TestBrowserWindow::missingPlugInIsNamed()
              qPrintable(lines.join('\n')));
 }
 
+// A portable copy takes nothing from the folders around it; an installed one
+// its installation's plug-in folder, then Qt's, each once.
+void TestBrowserWindow::plugInFoldersStayWithTheProgram()
+{
+    const QString qt = "/usr/lib/x86_64-linux-gnu/qt6/plugins";
+    const QStringList portable = PlugInFolders("/media/stick/Vyx/", false, {qt});
+    qInfo() << "portable:" << portable;
+    QCOMPARE(portable, QStringList{"/media/stick/Vyx"});
+    const QString own = PlugInFolders("/opt/vyx/bin", true, {}).value(0);
+    QVERIFY2(own.startsWith("/opt/vyx/lib") && own.endsWith("/vyxvozeradavo/plugins"), qPrintable(own));
+    const QStringList installed = PlugInFolders("/opt/vyx/bin", true, {qt, own + '/'});
+    qInfo() << "installed:" << installed;
+    QCOMPARE(installed, (QStringList{own, qt}));
+}
+
 int main(int argc, char** argv)
 {
     // the users' locale: day-first short dates, A4 paper in the print dialog
     qputenv("LC_ALL", "cs_CZ.UTF-8");
     TApplication application(argc, argv);
-    // the web view's plug-in is built beside the program, not beside the tests
-    QCoreApplication::addLibraryPath(QStringLiteral(VYX_PLUGIN_DIR));
     TestBrowserWindow test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,10 +1,13 @@
 #include "files/AppFoldersU.h"
 #include "files/IniFile.h"
 #include "ui/LanguageU.h"
+#include "ui/ProgramTextsU.h"
 
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,17 +94,19 @@ void TestLanguage::skipsFoldersNamedLng()
 
 void TestLanguage::tablesHoldEveryKeyOnce_data()
 {
-    QTest::addColumn<bool>("dialog");
+    QTest::addColumn<int>("table");
     QTest::addColumn<int>("count");
-    QTest::newRow("main window") << false << 42;
-    QTest::newRow("settings dialog") << true << 10;
+    QTest::newRow("main window") << 0 << 42;
+    QTest::newRow("settings dialog") << 1 << 10;
+    QTest::newRow("program's own texts") << 2 << 25;
 }
 
 void TestLanguage::tablesHoldEveryKeyOnce()
 {
-    QFETCH(bool, dialog);
+    QFETCH(int, table);
     QFETCH(int, count);
-    const QList<TLanguageKey>& keys = dialog ? SettingDialogLanguageKeys() : MainWindowLanguageKeys();
+    const QList<TLanguageKey>& keys =
+        table == 0 ? MainWindowLanguageKeys() : table == 1 ? SettingDialogLanguageKeys() : ProgramTextKeys();
     QCOMPARE(keys.size(), count);
     QSet<QString> names;
     for (const TLanguageKey& k : keys)
@@ -240,10 +245,26 @@ void TestLanguage::shippedLanguageFilesHoldEveryKey()
 {
     QFETCH(QString, file);
     const TIniFile ini(QStringLiteral(VYX_LANGUAGE_DIR "/") + file);
-    for (const QList<TLanguageKey>* table : {&MainWindowLanguageKeys(), &SettingDialogLanguageKeys()}) {
+    // kept in the code page the program writes its files in
+    QFile raw(QStringLiteral(VYX_LANGUAGE_DIR "/") + file);
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    QVERIFY(file == "en.lng" || !bytes.isValidUtf8());
+    static const QRegularExpression placeholder(QStringLiteral("%[0-9]"));
+    const auto placeholders = [](const QString& text) {
+        QStringList found;
+        for (const QRegularExpressionMatch& m : placeholder.globalMatch(text))
+            found << m.captured();
+        found.sort();
+        return found;
+    };
+    for (const QList<TLanguageKey>* table :
+         {&MainWindowLanguageKeys(), &SettingDialogLanguageKeys(), &ProgramTextKeys()}) {
         for (const TLanguageKey& k : *table) {
             const QString text = ini.ReadString(k.section, k.key, QStringLiteral("\x01missing"));
             QVERIFY2(text != QStringLiteral("\x01missing"), k.key);
+            // a text that lost its %1 would drop the device or host it names
+            QVERIFY2(placeholders(text) == placeholders(QString::fromUtf8(k.defaultText)), k.key);
             // the English file says what the program says without one
             if (file == "en.lng")
                 QCOMPARE(text, QString::fromUtf8(k.defaultText));

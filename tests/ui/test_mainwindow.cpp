@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QScreen>
@@ -80,6 +81,7 @@ private slots:
     void timeOutAndCheckErrorShowOnLampAndIndicators();
     void failureIsSaidWhereTheTechnicianLooks_data();
     void failureIsSaidWhereTheTechnicianLooks();
+    void idleTipsNameTheLink();
 
     void setByCardEndsWithOneBeep();
     void setByCardSecondPressCancels();
@@ -343,22 +345,29 @@ void TestMainWindow::timeOutAndCheckErrorShowOnLampAndIndicators()
 void TestMainWindow::failureIsSaidWhereTheTechnicianLooks_data()
 {
     QTest::addColumn<QString>("failure");
-    for (const char* failure : {"not present", "in use", "no permission", "refused", "unknown host"})
-        QTest::newRow(failure) << QString::fromLatin1(failure);
+    QTest::addColumn<QString>("language");
+    for (const char* language : {"", "cs.lng"})
+        for (const char* failure : {"not present", "in use", "no permission", "refused", "unknown host"})
+            QTest::newRow(qPrintable(QString::fromLatin1(failure) + (*language ? " cs" : "")))
+                << QString::fromLatin1(failure) << QString::fromLatin1(language);
 }
 
-// The status bar says why Start failed, as the lamp's tool tip does, until the next Start.
+// The status bar says why Start failed, short enough to be read whole or cut
+// visibly, the lamp's and the bar's tool tips in a whole sentence, until the
+// next Start.
 void TestMainWindow::failureIsSaidWhereTheTechnicianLooks()
 {
     QFETCH(QString, failure);
+    QFETCH(QString, language);
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
     QString device = dir.filePath("ttyVYX");
     QByteArray link = "CommunicationMode=COM\nCOM_Port=1\n";
-    QString expected;
+    QString expected, sentence;
     int master = -1, holder = -1;
     if (failure == "not present") {
-        expected = device + " is not present";
+        expected = device + " not present";
+        sentence = device + " is not present";
     } else if (failure == "in use") {
         // another program holds the pty as a serial program does
         master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -366,11 +375,13 @@ void TestMainWindow::failureIsSaidWhereTheTechnicianLooks()
         device = QString::fromLocal8Bit(::ptsname(master));
         holder = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
         QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
-        expected = device + " is in use by another program";
+        expected = device + " in use";
+        sentence = device + " is in use by another program";
     } else if (failure == "no permission") {
         WriteFile(device, {});
         QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner));
-        expected = "no permission for " + device + ": add the user to the dialout group and log in again";
+        expected = "No permission: " + device;
+        sentence = "No permission for " + device + ": add the user to the dialout group and log in again";
     } else if (failure == "refused") {
         // a port that was free a moment ago
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -383,20 +394,48 @@ void TestMainWindow::failureIsSaidWhereTheTechnicianLooks()
         ::close(s);
         const QByteArray port = QByteArray::number(ntohs(address.sin_port));
         link = "CommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort=" + port + "\n";
-        expected = "127.0.0.1:" + port + " refused the connection";
+        const QString where = "127.0.0.1:" + QString::fromLatin1(port);
+        expected = where + (language.isEmpty() ? QStringLiteral(" refused") : QStringLiteral(" odmítl"));
+        sentence = where + (language.isEmpty() ? QStringLiteral(" refused the connection") : QStringLiteral(" odmítl spojení"));
     } else {
         link = "CommunicationMode=LAN\nIPAddress=x.invalid\nIPPort=10000\n";
-        expected = "host x.invalid not found";
+        expected = "Unknown host x.invalid";
+        sentence = "Host x.invalid not found";
     }
     TProgramFolder folder("[Communication]\n" + link + "[Ports]\nCOM1=" + device.toUtf8() + "\n");
+    if (!language.isEmpty())
+        QVERIFY(QFile::copy(QStringLiteral(VYX_LANGUAGE_DIR "/") + language, folder.Path() + language));
+    QStringList reports;
+    AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
+    const auto restore = qScopeGuard([] { AppErrors::SetHandler(nullptr); });
     TMainWindow window(folder.Path());
     {
         TAsNobody asNobody(failure == "no permission" && ::geteuid() == 0);
         window.Start1Click();
     }
     PortNames::SetConfiguredPaths({});
-    QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), expected, 10000);
-    QCOMPARE(Control<TShape>(window, "S1")->toolTip(), expected);
+    auto* bar = Control<TFriendlyStatusBar>(window, "FriendlyStatusBar1");
+    // the Czech words of one reason stand for the rest
+    if (language.isEmpty() || failure == "refused") {
+        QTRY_COMPARE_WITH_TIMEOUT(StatusText(window), expected, 10000);
+        QCOMPARE(bar->toolTip(), sentence);
+        QCOMPARE(Control<TShape>(window, "S1")->toolTip(), sentence);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!StatusText(window).isEmpty(), 10000);
+        QVERIFY2(StatusText(window) != expected, qPrintable(expected));
+        expected = StatusText(window);
+    }
+    // drawn whole, or cut with an ellipsis that says so; never cut off mid-word
+    window.show();
+    const QString shown = bar->ShownPanelText(2);
+    QVERIFY2(shown == expected || shown.endsWith(u'\u2026'), qPrintable(shown));
+    QVERIFY2(bar->fontMetrics().horizontalAdvance(shown) <= bar->PanelRect(2).width(), qPrintable(shown));
+    SaveRendering(window, "reason " + QString(QTest::currentDataTag()).replace(',', ""));
+    // the lookup's box in a technician's words; a socket's own words only when it is not about the name
+    if (failure == "unknown host") {
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports.first().startsWith("Host x.invalid"), qPrintable(reports.first()));
+    }
     QCOMPARE(Control<QAction>(window, "Start1")->text(), QStringLiteral("Start"));
     for (int fd : {holder, master})
         if (fd >= 0)
@@ -404,6 +443,20 @@ void TestMainWindow::failureIsSaidWhereTheTechnicianLooks()
     window.Start1Click();
     QVERIFY(StatusText(window) != expected);
     window.Start1Click();
+}
+
+// Until something fails the tips say which link the window uses.
+void TestMainWindow::idleTipsNameTheLink()
+{
+    const QList<QPair<QByteArray, QString>> links = {
+        {"CommunicationMode=COM\nCOM_Port=2\nDataBits=9\n", "COM2 (/dev/ttyUSB0), 9-bit"},
+        {"CommunicationMode=LAN\nIPAddress=192.168.1.10\nIPPort=10001\n", "TCP 192.168.1.10:10001"}};
+    for (const auto& [settings, expected] : links) {
+        TProgramFolder folder("[Communication]\n" + settings);
+        TMainWindow window(folder.Path());
+        QCOMPARE(Control<TShape>(window, "S1")->toolTip(), expected);
+        QCOMPARE(Control<TFriendlyStatusBar>(window, "FriendlyStatusBar1")->toolTip(), expected);
+    }
 }
 
 void TestMainWindow::setByCardEndsWithOneBeep()

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStyle>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -107,6 +108,8 @@ private slots:
     void tabFollowsTheWindowAndLabelsLeadToTheirEdits();
     void wheelChangesOnlyTheFocusedField();
 
+    void captionsKeepTheFontAndTheirPlace_data();
+    void captionsKeepTheFontAndTheirPlace();
     void renderings();
 };
 
@@ -345,6 +348,48 @@ void TestMainWindowDesktop::wheelChangesOnlyTheFocusedField()
     QCOMPARE(address->value(), 2);
     // applied once the wheel rests
     QTRY_COMPARE(int(window.CommThread().HWAddress), 2);
+}
+
+void TestMainWindowDesktop::captionsKeepTheFontAndTheirPlace_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("English") << QString();
+    QTest::newRow("Czech") << QStringLiteral("cs.lng");
+}
+
+// Every caption in the window's font at least, whole or visibly cut with the
+// whole in its tool tip, and clear of the control on its right.
+void TestMainWindowDesktop::captionsKeepTheFontAndTheirPlace()
+{
+    QFETCH(QString, language);
+    TProgramFolder folder(MasterOn);
+    if (!language.isEmpty())
+        QVERIFY(QFile::copy(QStringLiteral(VYX_LANGUAGE_DIR "/") + language, folder.Path() + language));
+    TMainWindow window(folder.Path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const int fontPixels = window.centralWidget()->font().pixelSize();
+    for (QWidget* caption : window.centralWidget()->findChildren<QWidget*>()) {
+        auto* label = qobject_cast<QLabel*>(caption);
+        auto* button = qobject_cast<QAbstractButton*>(caption);
+        const QString text = label ? label->text() : button ? button->text() : QString();
+        if (text.isEmpty() || caption->isHidden() || qobject_cast<QToolButton*>(caption))
+            continue;
+        const QString name = caption->objectName();
+        QVERIFY2(caption->font().pixelSize() >= fontPixels, qPrintable(name));
+        QVERIFY2(!text.contains(u'\u2026') || !caption->toolTip().isEmpty(), qPrintable(name));
+        const int needed = qobject_cast<QPushButton*>(caption)
+                               ? caption->fontMetrics().horizontalAdvance(QString(text).remove(u'&')) + 6
+                               : caption->sizeHint().width();
+        QVERIFY2(needed <= caption->width(), qPrintable(name + ": " + text));
+        const QRect place = caption->geometry();
+        for (QWidget* other : caption->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const QRect beside = other->geometry();
+            if (other != caption && !other->isHidden() && beside.left() > place.left()
+                && beside.top() < place.bottom() && beside.bottom() > place.top())
+                QVERIFY2(place.right() < beside.left(), qPrintable(name + " touches " + other->objectName()));
+        }
+    }
 }
 
 void TestMainWindowDesktop::renderings()

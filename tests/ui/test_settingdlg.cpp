@@ -177,18 +177,24 @@ void TestSettingDlg::okNeedsValidCardAndIPPort_data()
     QTest::addColumn<QString>("card");
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("empty card: all zeros") << false << "" << "10000" << true;
-    QTest::newRow("16 digits, either case") << false << "0123456789abcDEF" << "1" << true;
-    QTest::newRow("17 digits") << false << "0123456789ABCDEF0" << "10000" << false;
-    QTest::newRow("letter G") << false << "12G" << "10000" << false;
-    QTest::newRow("port 65535, blanks around") << true << "1" << " 65535 " << true;
-    QTest::newRow("port 0") << true << "1" << "0" << false;
-    QTest::newRow("port 65536") << true << "1" << "65536" << false;
-    QTest::newRow("port not a number") << true << "1" << "80a" << false;
-    QTest::newRow("port negative") << true << "1" << "-5" << false;
-    QTest::newRow("port empty") << true << "1" << "" << false;
+    QTest::addColumn<QString>("host");
+    QTest::newRow("empty card: all zeros") << false << "" << "10000" << true << "host";
+    QTest::newRow("16 digits, either case") << false << "0123456789abcDEF" << "1" << true << "host";
+    QTest::newRow("17 digits") << false << "0123456789ABCDEF0" << "10000" << false << "host";
+    QTest::newRow("letter G") << false << "12G" << "10000" << false << "host";
+    QTest::newRow("port 65535, blanks around") << true << "1" << " 65535 " << true << "host";
+    QTest::newRow("port 0") << true << "1" << "0" << false << "host";
+    QTest::newRow("port 65536") << true << "1" << "65536" << false << "host";
+    QTest::newRow("port not a number") << true << "1" << "80a" << false << "host";
+    QTest::newRow("port negative") << true << "1" << "-5" << false << "host";
+    QTest::newRow("port empty") << true << "1" << "" << false << "host";
     // the port is applied in serial mode too
-    QTest::newRow("bad port, serial transport") << false << "1" << "x" << false;
+    QTest::newRow("bad port, serial transport") << false << "1" << "x" << false << "host";
+    QTest::newRow("empty host") << true << "1" << "10000" << false << "";
+    QTest::newRow("blank host") << true << "1" << "10000" << false << "  ";
+    QTest::newRow("host with a blank") << true << "1" << "10000" << false << "my host";
+    // the host field cannot be edited while the serial line is chosen
+    QTest::newRow("empty host, serial transport") << false << "1" << "10000" << true << "";
 }
 
 void TestSettingDlg::okNeedsValidCardAndIPPort()
@@ -197,8 +203,9 @@ void TestSettingDlg::okNeedsValidCardAndIPPort()
     QFETCH(QString, card);
     QFETCH(QString, port);
     QFETCH(bool, ok);
+    QFETCH(QString, host);
     TSettingDlg dialog(TIniFile(QStringLiteral("/nonexistent/x.lng")));
-    dialog.Fill({2, 8, "host", 10000, network, "0"});
+    dialog.Fill({2, 8, host, 10000, network, "0"});
     auto* portField = Control<QLineEdit>(dialog, "Edit3");
     const QColor plain = portField->palette().color(QPalette::Base);
     Control<QLineEdit>(dialog, "Edit1")->setText(card);
@@ -210,9 +217,15 @@ void TestSettingDlg::okNeedsValidCardAndIPPort()
     QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
     QCOMPARE(accepted.count(), ok ? 1 : 0);
     // a card fault leaves the port field as it was; a port fault marks it
-    const bool portMarked = !ok && IsValidCardNumber(NormalizeCardNumber(card));
+    const bool hostMarked = !ok && host != "host";
+    const bool portMarked = !ok && IsValidCardNumber(NormalizeCardNumber(card)) && !hostMarked;
     QCOMPARE(portField->palette().color(QPalette::Base) != plain, portMarked);
     QCOMPARE(portField->toolTip().isEmpty(), !portMarked);
+    // the host field says why it blocks OK
+    const QString hostHint = Control<QLineEdit>(dialog, "Edit2")->toolTip();
+    QCOMPARE(hostHint, !hostMarked            ? QString()
+                       : host.trimmed().isEmpty() ? QStringLiteral("Enter the device server's host")
+                                                  : QStringLiteral("A host holds no blanks"));
 }
 
 void TestSettingDlg::languageKeysSetOnlyTheirCaptions_data()

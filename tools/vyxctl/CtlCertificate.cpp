@@ -42,7 +42,7 @@ TPdfWriter* LoadPdfWriter(TCtlOutput& out)
 {
     const QString fileName = QStringLiteral(VYX_CTL_PDF_PLUGIN);
     QString reasons;
-    if (auto* writer = qobject_cast<TPdfWriter*>(LoadOwnPlugin(fileName, TPdfWriter_iid, reasons)))
+    if (auto* writer = qobject_cast<TPdfWriter*>(LoadOwnPlugin(fileName, TPdfWriter_iid, ProgramPlugInFolders(), reasons)))
         return writer;
     out.Error(QStringLiteral("the certificate needs the web engine's plug-in %1 (package vyxvozeradavo-webengine), "
                              "which could not be loaded:").arg(fileName));
