@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -119,6 +120,17 @@ TPageViewFactory* LoadPageViewFactory()
 }
 }
 
+QString CertificateFileName(const QString& serialNumber)
+{
+    // a serial number typed by hand may hold what no file name can
+    QString name = serialNumber.trimmed();
+    for (QChar& c : name)
+        if (c == '/' || c == '\\' || c.category() == QChar::Other_Control)
+            c = '_';
+    const QString file = name.isEmpty() ? QStringLiteral("certificate.pdf") : QStringLiteral("certificate-%1.pdf").arg(name);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(file);
+}
+
 TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::BrowserWindow>())
@@ -182,7 +194,7 @@ void TBrowserWindow::Edit1Change()
 void TBrowserWindow::Button1Click()
 {
     CreateWebBrowser();
-    if (QPrinter* printer = FWebBrowser->ChoosePrinter(this))
+    if (QPrinter* printer = FWebBrowser->ChoosePrinter(this, CertificateFileName(ui->Edit3->text())))
         PrintPage(*printer);
 }
 

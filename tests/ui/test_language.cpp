@@ -93,7 +93,7 @@ void TestLanguage::tablesHoldEveryKeyOnce_data()
 {
     QTest::addColumn<bool>("dialog");
     QTest::addColumn<int>("count");
-    QTest::newRow("main window") << false << 42;
+    QTest::newRow("main window") << false << 44;
     QTest::newRow("settings dialog") << true << 10;
 }
 

@@ -10,6 +10,7 @@
 class TCtlOutput {
 public:
     explicit TCtlOutput(bool json);
+    bool Json() const { return FJson; }
     void Result(const QString& text, const QJsonObject& object);
     void Error(const QString& reason);
     void Note(const QString& text); // for the person at the terminal
