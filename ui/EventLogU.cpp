@@ -27,6 +27,8 @@ TEventLogWindow::TEventLogWindow(TSessionEventLog& log, const TIniFile& language
     FView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FView->verticalHeader()->hide();
     FView->verticalHeader()->setDefaultSectionSize(FView->fontMetrics().height() + 4);
+    // the reason, the one long field, takes what is left
+    FView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     FView->horizontalHeader()->setStretchLastSection(true);
     auto* exportButton = new QPushButton(this);
     exportButton->setObjectName(QStringLiteral("ExportBtn"));

@@ -156,10 +156,15 @@ void TFindModulesDlg::Found(const TScanEntry& entry)
 
 void TFindModulesDlg::Finished(const TScanOutcome& outcome)
 {
+    // an address whose reply failed its check holds a module the list cannot show
+    QStringList lines;
+    for (const auto& [address, reason] : outcome.faults)
+        lines << QStringLiteral("%1: %2").arg(address).arg(reason);
     if (!outcome.lostReason.isEmpty())
-        FStatus->setText(FTexts.value("LinkLost") + ' ' + outcome.lostReason);
-    else if (FList->topLevelItemCount() == 0 && !outcome.stopped)
-        FStatus->setText(FTexts.value("NoneFound"));
+        lines << FTexts.value("LinkLost") + ' ' + outcome.lostReason;
+    else if (FList->topLevelItemCount() == 0 && lines.isEmpty() && !outcome.stopped)
+        lines << FTexts.value("NoneFound");
+    FStatus->setText(lines.join('\n'));
     UpdateButtons();
 }
 

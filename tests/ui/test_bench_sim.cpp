@@ -49,6 +49,7 @@ private slots:
 
     void findModulesListsTheBusAndChoosingMovesTheAddress_data();
     void findModulesListsTheBusAndChoosingMovesTheAddress();
+    void eventLogOfAScriptedSessionReadsBackAsCsv_data();
     void eventLogOfAScriptedSessionReadsBackAsCsv();
     void recordLineEqualsVyxctls();
     void watchJsonPrintsTheLogsEvents();
@@ -148,9 +149,17 @@ void TestBenchSim::findModulesListsTheBusAndChoosingMovesTheAddress()
     QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(window, "Label2")->text(), QStringLiteral("sn: 0112A3FF"), LinkWaitMs);
 }
 
+void TestBenchSim::eventLogOfAScriptedSessionReadsBackAsCsv_data()
+{
+    QTest::addColumn<bool>("czech");
+    QTest::newRow("English") << false;
+    QTest::newRow("Czech") << true;
+}
+
 void TestBenchSim::eventLogOfAScriptedSessionReadsBackAsCsv()
 {
-    Start("tcp", {});
+    QFETCH(bool, czech);
+    Start("tcp", {}, {}, czech);
     if (QTest::currentTestFailed())
         return;
     TMainWindow& window = *FWindow;
@@ -174,12 +183,14 @@ void TestBenchSim::eventLogOfAScriptedSessionReadsBackAsCsv()
     Control<QAction>(window, "EventLogMI")->trigger();
     auto* logWindow = window.findChild<TEventLogWindow*>();
     QVERIFY(logWindow && logWindow->isVisible());
-    SaveRendering(*logWindow, "eventlog-en");
+    QCOMPARE(logWindow->windowTitle(), czech ? QStringLiteral("Záznam událostí") : QStringLiteral("Event log"));
+    SaveRendering(*logWindow, czech ? "eventlog-cs" : "eventlog-en");
     const QString csv = FDir.filePath("events.csv");
     QString why;
     QVERIFY2(logWindow->ExportTo(csv, why), qPrintable(why));
     const QList<QStringList> records = ParseCsv(QString::fromUtf8(ReadAll(csv)));
     QCOMPARE(records.size(), log.rowCount() + 1);
+    // the columns keep the field names whatever the language shown
     QCOMPARE(records[0], SessionEvents::FieldNames());
     const qsizetype card = SessionEvents::FieldNames().indexOf("card");
     QCOMPARE(records[2][card], QStringLiteral("0011223344556677"));
