@@ -4,6 +4,7 @@
 
 #include "MainWindowTestSupport.h"
 
+#include "base/AppErrors.h"
 #include "session/ModuleSessionU.h"
 #include "session/SessionEventsU.h"
 #include "tests/support/CsvReader.h"
@@ -16,6 +17,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTreeWidget>
@@ -52,6 +54,7 @@ private slots:
     void eventLogOfAScriptedSessionReadsBackAsCsv_data();
     void eventLogOfAScriptedSessionReadsBackAsCsv();
     void recordLineEqualsVyxctls();
+    void noWriteWithoutItsRecord();
     void watchJsonPrintsTheLogsEvents();
 
 private:
@@ -225,6 +228,22 @@ void TestBenchSim::recordLineEqualsVyxctls()
         fromCtl.remove(key);
     }
     QCOMPARE(fromWindow, fromCtl);
+}
+
+void TestBenchSim::noWriteWithoutItsRecord()
+{
+    QStringList reports;
+    AppErrors::SetHandler([&](const QString& message) { reports << message; });
+    const auto restore = qScopeGuard([] { AppErrors::SetHandler(nullptr); });
+    const QString record = FDir.filePath("missing/record.jsonl");
+    Start("tcp", {}, "[Production]\nRecordFile=" + record.toUtf8() + "\n");
+    if (QTest::currentTestFailed())
+        return;
+    Control<QAction>(*FWindow, "WriteMI")->trigger();
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].contains(record), qPrintable(reports[0]));
+    QVERIFY(FWindow->Session().Transfer().Status() != TTransferState::TStatus::Transferring);
+    QVERIFY(!QFile::exists(record));
 }
 
 void TestBenchSim::watchJsonPrintsTheLogsEvents()
