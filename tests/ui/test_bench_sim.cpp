@@ -5,6 +5,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "base/AppErrors.h"
+#include "files/IniFile.h"
 #include "session/ModuleSessionU.h"
 #include "session/SessionEventsU.h"
 #include "tests/support/CsvReader.h"
@@ -17,6 +18,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -56,6 +59,7 @@ private slots:
     void recordLineEqualsVyxctls();
     void noWriteWithoutItsRecord();
     void watchJsonPrintsTheLogsEvents();
+    void logFollowsTheNewestUnlessScrolledBack();
 
 private:
     void Start(const QString& line, const QStringList& simArgs, const QByteArray& extraSettings = {},
@@ -275,6 +279,31 @@ void TestBenchSim::watchJsonPrintsTheLogsEvents()
     }
     QVERIFY(events.contains("card(address,card,code,event,time)"));
     QVERIFY(events.contains("change(address,event,signal,state,time)"));
+}
+
+void TestBenchSim::logFollowsTheNewestUnlessScrolledBack()
+{
+    TCommThread link;
+    TModuleSession session(link);
+    TSessionEventLog log(session);
+    const TIniFile noLanguage(FDir.filePath("none.lng"));
+    TEventLogWindow window(log, noLanguage);
+    window.show();
+    QScrollBar* bar = window.View().verticalScrollBar();
+    auto addEvents = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            emit session.AddressTaken(i % 16 + 1, false);
+    };
+    addEvents(200);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(bar->maximum() / 2);
+    const int lookedAt = bar->value();
+    addEvents(50);
+    QCOMPARE(bar->value(), lookedAt);
+    bar->setValue(bar->maximum());
+    addEvents(50);
+    QCOMPARE(bar->value(), bar->maximum());
 }
 
 QTEST_MAIN(TestBenchSim)
