@@ -89,6 +89,7 @@ TStoredSettings ReadSettings(const TIniFile& ini, const TSettingsDefaults& defau
     s.masterFeature = ini.ReadInteger(Version, QStringLiteral("SetMaster"), 0) != 0;
 
     s.portPaths = ReadPortPaths(ini);
+    s.recordFile = ini.ReadString(QStringLiteral("Production"), QStringLiteral("RecordFile"), {}).trimmed();
     return s;
 }
 

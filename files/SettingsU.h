@@ -50,6 +50,8 @@ struct TStoredSettings {
     bool masterFeature = false;      // "SetMaster" not 0
     // Ports: device paths for COM1..COM8, keyed "COM1".."COM8"
     QMap<QString, QString> portPaths;
+    // Production: the file every Write's record line goes to; read, never written
+    QString recordFile;
 
     TLinkSettings Link() const { return {comPort, dataBits, ipAddress, ipPort, lanMode}; }
     bool operator==(const TStoredSettings&) const = default;

@@ -403,7 +403,7 @@ TAppID TProductionDatabase::NextSerial()
     return AppIDFromNumber(std::uint32_t(next.Number(0, 0)));
 }
 
-TReservation TProductionDatabase::Insert(const TWriteRecord& write, const char* sql, const QList<QByteArray>& extra)
+TReservation TProductionDatabase::Insert(const TProductionWrite& write, const char* sql, const QList<QByteArray>& extra)
 {
     const TResult row = Run(sql, QList<QByteArray>{Text(QSysInfo::machineHostName()), Text(StationUser()),
                                                    Text(write.frontEnd), Text(write.transport), Text(write.port),
@@ -415,12 +415,12 @@ TReservation TProductionDatabase::Insert(const TWriteRecord& write, const char* 
     return {row.Number(0, 0), AppIDBytes(row.Text(0, 1))};
 }
 
-TReservation TProductionDatabase::Reserve(const TWriteRecord& write)
+TReservation TProductionDatabase::Reserve(const TProductionWrite& write)
 {
     return Insert(write, InsertReserved, {Number(LastSerialNumber)});
 }
 
-qint64 TProductionDatabase::Record(const TWriteRecord& write, const std::optional<TAppID>& serial)
+qint64 TProductionDatabase::Record(const TProductionWrite& write, const std::optional<TAppID>& serial)
 {
     return Insert(write, InsertGiven, {Serial(serial)}).id;
 }

@@ -45,7 +45,7 @@ std::optional<QString> DatabaseUrlProblem(const QString& url);
 QJsonObject WrittenValues(const TReaderConfiguration& reader, const std::optional<TMasterConfiguration>& master);
 
 // What a write is, known before its first frame goes out.
-struct TWriteRecord {
+struct TProductionWrite {
     QString frontEnd;   // "window" or "vyxctl"
     QString transport;  // "tcp" or "serial"
     QString port;       // "127.0.0.1:10000", "/dev/ttyUSB0 (9-bit)"
@@ -120,10 +120,10 @@ public:
 
     // The next serial number and the write's row in state "sent", in one
     // transaction: a number is never handed out twice, and none is skipped.
-    TReservation Reserve(const TWriteRecord& write);
+    TReservation Reserve(const TProductionWrite& write);
     // The write's row in state "sent" for a write with a serial number of
     // its own (or none: not a master write); returns the row's id.
-    qint64 Record(const TWriteRecord& write, const std::optional<TAppID>& serial);
+    qint64 Record(const TProductionWrite& write, const std::optional<TAppID>& serial);
     // Sets the row's result; a row another station marked "unknown" in the
     // meantime takes it too.
     void Finish(qint64 id, const TWriteOutcome& result);
@@ -148,7 +148,7 @@ private:
     // lost that had served before, connects again and runs it once more (a
     // lost statement left nothing, or its row, which then turns "unknown").
     TResult Run(const char* sql, const QList<QByteArray>& params);
-    TReservation Insert(const TWriteRecord& write, const char* sql, const QList<QByteArray>& extra);
+    TReservation Insert(const TProductionWrite& write, const char* sql, const QList<QByteArray>& extra);
 
     QByteArray FUrl;
     pg_conn* FConn = nullptr;

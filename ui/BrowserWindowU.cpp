@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
@@ -78,6 +79,17 @@ TPageViewFactory* LoadPageViewFactory(const QStringList& folders)
 }
 }
 
+QString CertificateFileName(const QString& serialNumber)
+{
+    // a serial number typed by hand may hold what no file name can
+    QString name = serialNumber.trimmed();
+    for (QChar& c : name)
+        if (c == '/' || c == '\\' || c.category() == QChar::Other_Control)
+            c = '_';
+    const QString file = name.isEmpty() ? QStringLiteral("certificate.pdf") : QStringLiteral("certificate-%1.pdf").arg(name);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(file);
+}
+
 TBrowserWindow::TBrowserWindow(const QString& pageFolder, QWidget* parent, const QStringList& plugInFolders)
     : QDialog(parent)
     , ui(std::make_unique<Ui::BrowserWindow>())
@@ -142,7 +154,7 @@ void TBrowserWindow::Edit1Change()
 void TBrowserWindow::Button1Click()
 {
     CreateWebBrowser();
-    if (QPrinter* printer = FWebBrowser->ChoosePrinter(this))
+    if (QPrinter* printer = FWebBrowser->ChoosePrinter(this, CertificateFileName(ui->Edit3->text())))
         PrintPage(*printer);
 }
 

@@ -21,6 +21,11 @@ namespace Ui {
 class BrowserWindow;
 }
 
+// The file a certificate printed to a file is offered as: certificate-<serial>.pdf
+// in the user's documents folder, so that a batch's certificates do not overwrite
+// each other.
+QString CertificateFileName(const QString& serialNumber);
+
 class TBrowserWindow : public QDialog {
     Q_OBJECT
 public:

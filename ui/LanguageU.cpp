@@ -56,6 +56,9 @@ const QList<TLanguageKey>& MainWindowLanguageKeys()
         {"Hints", "StateIdle", "idle", ""},
         {"Hints", "StateUnknown", "not known while the module does not answer", ""},
         {"Hints", "Lightning", "Lightning: pulls the relay for the strike time", ""},
+        // the items after the designs' own, each in its window's section
+        {"FindModules", "MainMenu-FindModules", "Find modules...", "FindModulesMI"},
+        {"EventLog", "MainMenu-EventLog", "Event log...", "EventLogMI"},
     };
     return keys;
 }
@@ -76,6 +79,61 @@ const QList<TLanguageKey>& SettingDialogLanguageKeys()
         {"SettingDialog", "IPPort", "IP port:", "IPPortLB"},
     };
     return keys;
+}
+
+const QList<TLanguageKey>& FindModulesLanguageKeys()
+{
+    static const QList<TLanguageKey> keys = {
+        {"FindModules", "Caption", "Find modules", "FindModulesDlg"},
+        {"FindModules", "From", "Addresses:", "FromLB"},
+        {"FindModules", "To", "to", "ToLB"},
+        {"FindModules", "Find", "Find", "FindBtn"},
+        {"FindModules", "Stop", "Stop", "StopBtn"},
+        {"FindModules", "Choose", "Choose", "ChooseBtn"},
+        {"FindModules", "Close", "Close", "CloseBtn"},
+        {"FindModules", "Address", "Address", ""},
+        {"FindModules", "Firmware", "Firmware", ""},
+        {"FindModules", "SerialNumber", "Serial no.", ""},
+        {"FindModules", "NoneFound", "No module answered.", ""},
+        {"FindModules", "LinkLost", "The link was lost:", ""},
+    };
+    return keys;
+}
+
+const QList<TLanguageKey>& EventLogLanguageKeys()
+{
+    static const QList<TLanguageKey> keys = {
+        {"EventLog", "Caption", "Event log", "EventLogWindow"},
+        {"EventLog", "Export", "Export CSV...", "ExportBtn"},
+        {"EventLog", "Close", "Close", "CloseBtn"},
+        {"EventLog", "ExportFailed", "The event log could not be written to %1.", ""},
+        // the column headings, in the log's order of fields
+        {"EventLog", "Column-time", "Time", ""},
+        {"EventLog", "Column-event", "Event", ""},
+        {"EventLog", "Column-address", "Address", ""},
+        {"EventLog", "Column-card", "Card", ""},
+        {"EventLog", "Column-code", "Code", ""},
+        {"EventLog", "Column-signal", "Signal", ""},
+        {"EventLog", "Column-state", "State", ""},
+        {"EventLog", "Column-result", "Result", ""},
+        {"EventLog", "Column-serialNumber", "Serial no.", ""},
+        {"EventLog", "Column-method", "Method", ""},
+        {"EventLog", "Column-reason", "Reason", ""},
+    };
+    return keys;
+}
+
+QHash<QString, QString> ApplyLanguageTexts(QWidget& window, const TIniFile& ini, const QList<TLanguageKey>& keys)
+{
+    const QHash<QString, QString> texts = ReadLanguageTexts(ini, keys);
+    for (const TLanguageKey& key : keys) {
+        const QString control = QString::fromUtf8(key.control);
+        if (control.isEmpty())
+            continue;
+        QObject* target = control == window.objectName() ? &window : window.findChild<QObject*>(control);
+        SetCaption(target, texts.value(QString::fromUtf8(key.key)));
+    }
+    return texts;
 }
 
 QHash<QString, QString> ReadLanguageTexts(const TIniFile& ini, const QList<TLanguageKey>& keys)

@@ -10,6 +10,7 @@
 #include <utility>
 
 class QObject;
+class QWidget;
 class TIniFile;
 
 
@@ -25,6 +26,14 @@ struct TLanguageKey {
 const QList<TLanguageKey>& MainWindowLanguageKeys();
 // The settings dialog's keys in reading order.
 const QList<TLanguageKey>& SettingDialogLanguageKeys();
+
+// The Find modules dialog's and the event log window's keys.
+const QList<TLanguageKey>& FindModulesLanguageKeys();
+const QList<TLanguageKey>& EventLogLanguageKeys();
+
+// Reads the texts of a window's keys and puts each into its control, found
+// by name under the window (or the window itself); the texts read.
+QHash<QString, QString> ApplyLanguageTexts(QWidget& window, const TIniFile& ini, const QList<TLanguageKey>& keys);
 
 // Texts read for a table of keys: key -> text (default when the key is missing,
 // empty when present and empty).

@@ -11,11 +11,15 @@
 #include "ui/DesktopSoundU.h"
 #include "ui/WindowPlacementU.h"
 #include "ui/ProgramTextsU.h"
+#include "ui/EventLogU.h"
+#include "ui/FindModulesU.h"
 #include "files/CertificateTemplateU.h"
 #include "files/IniFile.h"
 #include "ui/MenuBarStyleU.h"
 #include "module/ModuleRepliesU.h"
 #include "session/ModuleSessionU.h"
+#include "session/SessionEventsU.h"
+#include "session/WriteRecordU.h"
 #include "ui/SettingDlgU.h"
 #include "files/SettingsLockU.h"
 #include "files/SettingsU.h"
@@ -171,6 +175,7 @@ void TMainWindow::FormCreate()
 
     FCommThread = std::make_unique<TCommThread>();
     FSession = std::make_unique<TModuleSession>(*FCommThread, this);
+    FEventLog = new TSessionEventLog(*FSession, FSession.get());
     ConnectSession();
     ConnectControls();
 
@@ -211,6 +216,10 @@ void TMainWindow::SetUpControls()
     ui->MainMenu1->setStyle(new TMenuBarStyle(this));
     // the separator of the designs, by its name
     ui->Program1->insertSeparator(ui->Konec1)->setObjectName(QStringLiteral("N1"));
+    // the bench's own items go after the designs' ones
+    ui->Program1->addSeparator();
+    for (const char* name : {"FindModulesMI", "EventLogMI"})
+        ui->Program1->addAction(QString())->setObjectName(QString::fromLatin1(name));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     QFont clientFont = centralWidget()->font();
@@ -290,6 +299,10 @@ void TMainWindow::ConnectControls()
     connect(ui->Nastaven1, &QAction::triggered, this, &TMainWindow::Nastaven1Click);
     connect(ui->Konec1, &QAction::triggered, this, &TMainWindow::Konec1Click);
     connect(ui->WriteMI, &QAction::triggered, this, &TMainWindow::WriteMIClick);
+    connect(findChild<QAction*>(QStringLiteral("FindModulesMI")), &QAction::triggered, this,
+            &TMainWindow::FindModulesMIClick);
+    connect(findChild<QAction*>(QStringLiteral("EventLogMI")), &QAction::triggered, this,
+            &TMainWindow::EventLogMIClick);
     connect(Timer1, &QTimer::timeout, this, &TMainWindow::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TMainWindow::Timer2Timer);
     connect(ui->SpeedButton1, &QToolButton::clicked, this, &TMainWindow::SpeedButton1Click);
@@ -369,6 +382,10 @@ void TMainWindow::LoadSettings()
     // once the height is final
     move(WindowPlacement(QPoint(s.left, s.top), size()));
     PortNames::SetConfiguredPaths(s.portPaths);
+    if (!s.recordFile.isEmpty()) {
+        FRecord = new TSessionRecord(*FSession, s.recordFile);
+        connect(FRecord, &TSessionRecord::Failed, this, &AppErrors::Report);
+    }
 }
 
 void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
@@ -632,6 +649,7 @@ void TMainWindow::UpdateControls()
     // the transport cannot change under a connection being made either
     ui->Nastaven1->setEnabled(!active && !FCommThread->IsOpening());
     ui->WriteMI->setEnabled(active);
+    findChild<QAction*>(QStringLiteral("FindModulesMI"))->setEnabled(active);
     ui->SpeedButton1->setEnabled(active);
     if (MasterWrite()) {
         const QString add = ui->AddCardED->text();
@@ -671,6 +689,12 @@ void TMainWindow::WriteMIClick()
     std::optional<TMasterConfiguration> master;
     if (MasterWrite())
         master = TMasterConfiguration{AppIDBytes(ui->AppIDED->text()), ui->AddCardED->text(), ui->DelCardED->text()};
+    // no module is written without its record line
+    QString why;
+    if (FRecord && FSession->IsActive() && !FRecord->Ready(why)) {
+        AppErrors::Report(why);
+        return;
+    }
     // nothing went out when the link is not open, and no serial number is used
     if (!FSession->Write(ReaderConfiguration(), master))
         return;
@@ -725,6 +749,29 @@ void TMainWindow::PrintBtnClick()
     // a certificate per configuration: the next write enables the button again
     FCertifiedSerial = serial;
     UpdateControls();
+}
+
+// --- the bench's windows ------------------------------------------------------------
+
+void TMainWindow::FindModulesMIClick()
+{
+    if (!FFindModulesDlg) {
+        FFindModulesDlg = new TFindModulesDlg(*FSession, *FLanguageIni, this);
+        connect(FFindModulesDlg, &TFindModulesDlg::AddressChosen, this, [this](int address) {
+            ui->SetAddressSE->setValue(address);
+            SetAddressSEChange();
+        });
+    }
+    FFindModulesDlg->open();
+}
+
+void TMainWindow::EventLogMIClick()
+{
+    if (!FEventLogWindow)
+        FEventLogWindow = new TEventLogWindow(*FEventLog, *FLanguageIni, this);
+    FEventLogWindow->show();
+    FEventLogWindow->raise();
+    FEventLogWindow->activateWindow();
 }
 
 QString TMainWindow::CertificateSerialNumber() const

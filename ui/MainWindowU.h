@@ -21,10 +21,14 @@
 
 class QTimer;
 class TBrowserWindow;
+class TEventLogWindow;
+class TFindModulesDlg;
 class TCommThread;
 class TIniFile;
 class TModuleSession;
 class TSettingDlg;
+class TSessionEventLog;
+class TSessionRecord;
 class TSettingsLock;
 struct TModuleIdentity;
 struct TReaderConfiguration;
@@ -51,6 +55,7 @@ public:
 
     TCommThread& CommThread() { return *FCommThread; }
     TModuleSession& Session() { return *FSession; }
+    TSessionEventLog& EventLog() { return *FEventLog; }
     const TAppFolders& Folders() const { return FFolders; }
     // The language file the settings dialog reads its texts from.
     const TIniFile& LanguageIni() const { return *FLanguageIni; }
@@ -76,6 +81,8 @@ public:
     void SetDelCardBtnClick();
     void WriteMIClick();
     void PrintBtnClick();
+    void FindModulesMIClick();
+    void EventLogMIClick();
     // The serial number the certificate names: the one read from the module
     // at the selected address; empty until one is known.
     QString CertificateSerialNumber() const;
@@ -150,6 +157,11 @@ private:
     bool FSettingsSavable = true; // false: the file is no text and stays as it is
     std::unique_ptr<TIniFile> FLanguageIni;
     QPointer<TSettingDlg> FSettingDlg;
+    // the session's children: they go with it
+    TSessionEventLog* FEventLog = nullptr;
+    TSessionRecord* FRecord = nullptr; // with [Production] RecordFile= only
+    QPointer<TFindModulesDlg> FFindModulesDlg;
+    QPointer<TEventLogWindow> FEventLogWindow;
 
     TKeptTexts FTexts;
     TIndicatorHints FHints;

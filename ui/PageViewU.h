@@ -20,8 +20,9 @@ public:
     virtual QWidget* Widget() = 0;
     virtual void Navigate(const QString& localPath) = 0;
     // The system print dialog: the printer chosen, kept by the view with the
-    // user's choices for the next print; null when the user cancels.
-    virtual QPrinter* ChoosePrinter(QWidget* dialogParent) = 0;
+    // user's choices for the next print; null when the user cancels. Printing
+    // to a file offers fileName unless the user chose a printer last time.
+    virtual QPrinter* ChoosePrinter(QWidget* dialogParent, const QString& fileName) = 0;
     // Prints the page shown; done(success) runs once the page has gone to the
     // printer. The printer must live until then.
     virtual void Print(QPrinter* printer, std::function<void(bool success)> done) = 0;
@@ -36,5 +37,5 @@ public:
 // The number changes with every change of TPageView or TPageViewFactory: a
 // plug-in built for another version is then refused by name instead of being
 // called through a table of functions that no longer matches.
-#define TPageViewFactory_iid "cz.kalvent.vyxvozeradavo.PageViewFactory/2"
+#define TPageViewFactory_iid "cz.kalvent.vyxvozeradavo.PageViewFactory/3"
 Q_DECLARE_INTERFACE(TPageViewFactory, TPageViewFactory_iid)

@@ -106,12 +106,7 @@ void TSettingDlg::FormCreate(const TIniFile& languageIni)
 void TSettingDlg::LoadDialogLanguage(const TIniFile& ini)
 {
     FTexts = ProgramTexts(ini);
-    const QHash<QString, QString> texts = ReadLanguageTexts(ini, SettingDialogLanguageKeys());
-    for (const TLanguageKey& key : SettingDialogLanguageKeys()) {
-        const QString control = QString::fromUtf8(key.control);
-        QObject* target = control == objectName() ? this : findChild<QObject*>(control);
-        SetCaption(target, texts.value(QString::fromUtf8(key.key)));
-    }
+    ApplyLanguageTexts(*this, ini, SettingDialogLanguageKeys());
 }
 
 void TSettingDlg::Fill(const TSettingValues& values)

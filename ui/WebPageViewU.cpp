@@ -29,14 +29,19 @@ public:
 
     QWidget* Widget() override { return this; }
     void Navigate(const QString& localPath) override { load(QUrl::fromLocalFile(localPath)); }
-    QPrinter* ChoosePrinter(QWidget* dialogParent) override
+    QPrinter* ChoosePrinter(QWidget* dialogParent, const QString& fileName) override
     {
-        if (!FPrinter) {
+        const bool fresh = !FPrinter;
+        if (fresh) {
             FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
             // the dialog offers the certificate's paper and margins, those
             // vyxctl prints with
             FPrinter->setPageLayout(CertificatePageLayout());
         }
+        // each module's certificate a file of its own; a printer the user
+        // chose last time stays chosen
+        if (fresh || FPrinter->outputFormat() == QPrinter::PdfFormat)
+            FPrinter->setOutputFileName(fileName);
         QPrintDialog dialog(FPrinter.get(), dialogParent);
         return dialog.exec() == QDialog::Accepted ? FPrinter.get() : nullptr;
     }

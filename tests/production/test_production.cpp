@@ -16,7 +16,7 @@
 #include <thread>
 
 namespace {
-TWriteRecord Write(int address = 1)
+TProductionWrite Write(int address = 1)
 {
     return {"vyxctl", "tcp", "127.0.0.1:10000", address, WrittenValues({}, std::nullopt)};
 }

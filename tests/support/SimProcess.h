@@ -139,6 +139,16 @@ inline QStringList SimLineArguments(const QString& line)
     return {"--pty", "--mode", line.right(1)};
 }
 
+// The window's settings file's lines for reaching the simulator on that line.
+inline QByteArray SimLineSettings(const QString& line, const TSimProcess& sim)
+{
+    if (line == QLatin1String("tcp"))
+        return "[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort="
+               + QByteArray::number(sim.TcpPort()) + "\n";
+    return "[Communication]\nCommunicationMode=COM\nCOM_Port=1\nDataBits=" + line.right(1).toLatin1()
+           + "\n[Ports]\nCOM1=" + sim.Where().toLocal8Bit() + "\n";
+}
+
 // A data column "line" with each of them.
 inline void AddSimLineRows()
 {

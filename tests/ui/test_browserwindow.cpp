@@ -98,6 +98,7 @@ private slots:
     void cleanup() { AppErrors::SetHandler(nullptr); }
 
     void pageHasTheCertificateStructure();
+    void certificateFileIsNamedAfterItsModule();
     void valuesAreInsertedAsText_data();
     void valuesAreInsertedAsText();
     void pageIsRegeneratedOnlyOnRealChanges();
@@ -372,6 +373,15 @@ int main(int argc, char** argv)
     TApplication application(argc, argv);
     TestBrowserWindow test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void TestBrowserWindow::certificateFileIsNamedAfterItsModule()
+{
+    const QDir documents(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    QCOMPARE(CertificateFileName("0012a3ff"), documents.filePath("certificate-0012a3ff.pdf"));
+    // typed by hand: never a folder of its own, never a name without its module
+    QCOMPARE(CertificateFileName(" 12/34\\5 "), documents.filePath("certificate-12_34_5.pdf"));
+    QCOMPARE(CertificateFileName(""), documents.filePath("certificate.pdf"));
 }
 
 #include "test_browserwindow.moc"

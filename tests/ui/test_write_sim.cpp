@@ -27,14 +27,6 @@ const QByteArray ReaderSettings = "[ReaderData]\nStrikeTime=9\nDoorAjarDelay=21\
                                   "TamperSignal=31\nForcedDoorSignal=32\nDoorAjarSignal=33\nBeepFunction=1\n"
                                   "Master=1\nLastAppID=000000FF\n[Version]\nSetMaster=1\n";
 
-QByteArray LineSettings(const QString& line, const TSimProcess& sim)
-{
-    if (line == "tcp")
-        return "[Communication]\nCommunicationMode=LAN\nIPAddress=127.0.0.1\nIPPort="
-               + QByteArray::number(sim.TcpPort()) + "\n";
-    return "[Communication]\nCommunicationMode=COM\nCOM_Port=1\nDataBits=" + line.right(1).toLatin1()
-           + "\n[Ports]\nCOM1=" + sim.Where().toLocal8Bit() + "\n";
-}
 
 
 }
@@ -77,7 +69,7 @@ void TestWriteSim::Start(const QString& line, bool wireLog)
     FSimulator = std::make_unique<TSimProcess>();
     QVERIFY(FSimulator->Start(QStringList{"--state", FStateDir.filePath("module.ini")} + SimLineArguments(line),
                               wireLog));
-    FFolder = std::make_unique<TProgramFolder>(LineSettings(line, *FSimulator) + ReaderSettings);
+    FFolder = std::make_unique<TProgramFolder>(SimLineSettings(line, *FSimulator) + ReaderSettings);
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
     FWindow->Session().SetTiming(FastTiming());
     FWindow->show();
@@ -232,7 +224,7 @@ void TestWriteSim::storedAppIDTooLongStaysWhole()
     QVERIFY(FStateDir.isValid());
     FSimulator = std::make_unique<TSimProcess>();
     QVERIFY(FSimulator->Start({"--tcp", "127.0.0.1:0"}));
-    FFolder = std::make_unique<TProgramFolder>(LineSettings("tcp", *FSimulator)
+    FFolder = std::make_unique<TProgramFolder>(SimLineSettings("tcp", *FSimulator)
                                                + "[ReaderData]\nMaster=1\nLastAppID=123456789\n"
                                                  "[Version]\nSetMaster=1\n");
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());

@@ -10,8 +10,9 @@
 #include "module/ConfigurationWriteU.h"
 #include "module/ModuleRepliesU.h"
 #include "session/ModuleSessionU.h"
+#include "session/SessionEventsU.h"
+#include "session/WriteRecordU.h"
 #include "tools/vyxctl/CtlOutput.h"
-#include "tools/vyxctl/CtlRecord.h"
 #include "tools/vyxctl/CtlScan.h"
 #include "tools/vyxctl/CtlSession.h"
 #ifdef VYX_CTL_CERTIFICATE
@@ -148,11 +149,19 @@ int Watch(TCtlSession& s, TCtlOutput& out, int seconds)
     std::optional<std::uint8_t> shownFlags;
     bool quiet = false; // a silence or a bad reply said, until the next status
     TModuleSession& m = s.Module();
+    // --json: the event log's lines, as the window's log holds them
+    std::optional<TSessionEventLog> events;
+    if (out.Json()) {
+        events.emplace(m);
+        QObject::connect(&*events, &TSessionEventLog::EventAdded, &scope,
+                         [&](const TSessionEvent& e) { out.Result(e.ToText(), e.ToJson()); });
+    }
     QObject::connect(&m, &TModuleSession::StatusReceived, &scope, [&](const ModuleReplies::TModuleStatus& status) {
         quiet = false;
         const std::uint8_t inputs = status.flags & ~CardRead;
         if (status.Has(CardRead) || shownFlags != inputs) {
-            out.Result(StatusText(s.Address(), status), StatusObject(s.Address(), status));
+            if (!events)
+                out.Result(StatusText(s.Address(), status), StatusObject(s.Address(), status));
             shownFlags = inputs;
         }
     });
@@ -238,7 +247,7 @@ QString FailedRequestText(TCtlSession& s, const TWriteFailure& f)
 // The batch goes out whole, as the window sends it: a request that is not
 // answered fails the write, and the rest still go.
 int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
-          const std::optional<TMasterConfiguration>& master, TCtlRecord& record)
+          const std::optional<TMasterConfiguration>& master, TWriteRecord& record)
 {
     QObject scope;
     TModuleSession& m = s.Module();
@@ -270,7 +279,7 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
                 readBack = identity->serialNumber;
         }
         QString why;
-        if (!record.Add(s, *result, readBack, why)) {
+        if (!record.Add(s.Link(), *result, readBack, why)) {
             out.Error(why);
             if (result->Succeeded())
                 return CtlExit::CannotStore;
@@ -371,7 +380,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
         watchSeconds = WatchSeconds(cl);
     if (cl.command.startsWith(QLatin1String("assign")))
         assignment = AssignOptions(cl, session.Settings());
-    TCtlRecord record;
+    TWriteRecord record;
     QString why;
     if (cl.command == QLatin1String("write")) {
         master = MasterOptions(cl, session.Settings());

@@ -19,6 +19,7 @@ public:
     explicit TCtlOutput(bool json);
     // results and reasons to streams of the caller's (a test's memory streams)
     TCtlOutput(bool json, std::FILE* results, std::FILE* reasons);
+    bool Json() const { return FJson; }
     void Result(const QString& text, const QJsonObject& object);
     void Error(const QString& reason);
     void Note(const QString& text); // for the person at the terminal

@@ -4,6 +4,7 @@
 #include "link/CommThreadU.h"
 #include "ports/ComPort.h"
 #include "session/ModuleSessionU.h"
+#include "session/WriteRecordU.h"
 #include "ports/PortNames.h"
 #include "ports/TerminationSignals.h"
 #include "files/AppFoldersU.h"
@@ -151,14 +152,12 @@ std::uint8_t TCtlSession::Address() const
 
 QString TCtlSession::Endpoint() const
 {
-    if (FLink->LANMode())
-        return QStringLiteral("%1:%2").arg(FLink->GetIPAddress()).arg(FLink->GetIPPort());
-    return PortNames::DevicePath(FLink->ComPort().Port());
+    return LinkEndpoint(*FLink);
 }
 
 QString TCtlSession::LineForm() const
 {
-    return FLink->DataBits.load() == 8 ? QStringLiteral("8-bit framed") : QStringLiteral("9-bit");
+    return LinkLineForm(*FLink);
 }
 
 QString TCtlSession::Where() const

@@ -1,10 +1,12 @@
-#include "tools/vyxctl/CtlRecord.h"
+#include "session/WriteRecordU.h"
 
+#include "link/CommThreadU.h"
 #include "link/FrameCodec.h"
 #include "module/FrameDescriptionU.h"
 #include "module/ModuleRequestsU.h"
+#include "ports/ComPort.h"
+#include "ports/PortNames.h"
 #include "session/ModuleSessionU.h"
-#include "tools/vyxctl/CtlSession.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -12,6 +14,7 @@
 #include <QSysInfo>
 
 #include <cerrno>
+#include <utility>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,13 +44,25 @@ QJsonObject Registers(const QList<TByteString>& batch)
 }
 }
 
-TCtlRecord::~TCtlRecord()
+QString LinkEndpoint(TCommThread& link)
+{
+    if (link.LANMode())
+        return QStringLiteral("%1:%2").arg(link.GetIPAddress()).arg(link.GetIPPort());
+    return PortNames::DevicePath(link.ComPort().Port());
+}
+
+QString LinkLineForm(TCommThread& link)
+{
+    return link.DataBits.load() == 8 ? QStringLiteral("8-bit framed") : QStringLiteral("9-bit");
+}
+
+TWriteRecord::~TWriteRecord()
 {
     if (FFd >= 0)
         ::close(FFd);
 }
 
-bool TCtlRecord::Open(const QString& path, QString& why)
+bool TWriteRecord::Open(const QString& path, QString& why)
 {
     FPath = path;
     FFd = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -56,15 +71,16 @@ bool TCtlRecord::Open(const QString& path, QString& why)
     return FFd >= 0;
 }
 
-bool TCtlRecord::Add(TCtlSession& s, const TWriteResult& result, const std::optional<QString>& serial, QString& why)
+bool TWriteRecord::Add(TCommThread& link, const TWriteResult& result, const std::optional<QString>& serial,
+                       QString& why)
 {
     const QList<TByteString>& batch = result.requests;
     const std::optional<TMasterConfiguration>& master = result.master;
     const std::optional<TWriteFailure>& failed = result.failure;
     QJsonObject line{{"time", Now()},
                      {"host", QSysInfo::machineHostName()},
-                     {"link", s.Endpoint()},
-                     {"lineForm", s.LineForm()},
+                     {"link", LinkEndpoint(link)},
+                     {"lineForm", LinkLineForm(link)},
                      {"address", result.address},
                      {"registers", Registers(batch)},
                      {"serialNumber", serial ? QJsonValue(*serial) : QJsonValue(QJsonValue::Null)},
@@ -88,4 +104,39 @@ bool TCtlRecord::Add(TCtlSession& s, const TWriteResult& result, const std::opti
     why = QStringLiteral("the record of this write could not be added to %1: %2")
               .arg(FPath, written < 0 ? SystemError() : QStringLiteral("the disk is full"));
     return false;
+}
+
+TSessionRecord::TSessionRecord(TModuleSession& session, const QString& path)
+    : QObject(&session), FSession(session), FPath(path)
+{
+    connect(&session, &TModuleSession::WriteFinished, this, [this](const TWriteResult& result) {
+        if (!result.Succeeded()) {
+            Append(result, std::nullopt);
+            return;
+        }
+        FPending.append(result);
+        FSession.ReadIdentity();
+    });
+    connect(&session, &TModuleSession::IdentitySettled, this,
+            [this](const TModuleIdentity& identity) { AppendPending(identity.serialNumber); });
+    // no answer will come: the lines go without the serial number
+    connect(&session, &TModuleSession::Closed, this, [this] { AppendPending(std::nullopt); });
+}
+
+bool TSessionRecord::Ready(QString& why)
+{
+    return FRecord.IsOpen() || FRecord.Open(FPath, why);
+}
+
+void TSessionRecord::AppendPending(const std::optional<QString>& readBack)
+{
+    for (const TWriteResult& result : std::exchange(FPending, {}))
+        Append(result, readBack);
+}
+
+void TSessionRecord::Append(const TWriteResult& result, const std::optional<QString>& readBack)
+{
+    QString why;
+    if (!Ready(why) || !FRecord.Add(FSession.Link(), result, readBack, why))
+        emit Failed(why);
 }
