@@ -35,12 +35,20 @@ bool WriteAll(QFile& file, const QByteArray& bytes)
     return file.write(bytes) == bytes.size() && file.flush() && ::fsync(file.handle()) == 0;
 }
 
-// Not proof against a kill half way, but the only way to save a file whose
-// folder is not ours, and it keeps the file's owner, group and mode.
+// The only way to save a file whose folder is not ours, and it keeps the
+// file's owner, group and mode. Written over the old contents rather than
+// after a truncation, which a kill in between would leave empty: shorter new
+// contents are padded with blank lines, which a reader passes over, to the
+// old length, and the file is cut to its new length only once they are in.
 bool RewriteInPlace(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.exists() && file.open(QIODevice::WriteOnly | QIODevice::Truncate) && WriteAll(file, bytes);
+    if (!file.exists() || !file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray padded = bytes;
+    if (padded.size() < file.size())
+        padded.append(QByteArray(file.size() - padded.size(), '\n'));
+    return WriteAll(file, padded) && file.resize(bytes.size()) && ::fsync(file.handle()) == 0;
 }
 
 bool FolderWritable(const QFileInfo& file)
