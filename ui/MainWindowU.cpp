@@ -18,6 +18,7 @@
 #include "ui/MenuBarStyleU.h"
 #include "module/ModuleRepliesU.h"
 #include "session/ModuleSessionU.h"
+#include "session/ProductionRowU.h"
 #include "session/SessionEventsU.h"
 #include "session/WriteRecordU.h"
 #include "ui/SettingDlgU.h"
@@ -386,6 +387,16 @@ void TMainWindow::LoadSettings()
         FRecord = new TSessionRecord(*FSession, s.recordFile);
         connect(FRecord, &TSessionRecord::Failed, this, &AppErrors::Report);
     }
+    // a line of several stations numbers its modules in one database; a
+    // station that cannot use it must not number them on its own
+    if (const QString url = ProductionDatabaseUrl(*FSettingsIni); !url.isEmpty()) {
+        if (const std::optional<QString> problem = DatabaseUrlProblem(url))
+            FDatabaseProblem = QStringLiteral("[Production] Database in %1: %2").arg(FSettingsIni->FileName(), *problem);
+        else {
+            FProductionRows = new TProductionRows(*FSession, url);
+            connect(FProductionRows, &TProductionRows::Failed, this, &TMainWindow::ShowDatabaseFailure);
+        }
+    }
 }
 
 void TMainWindow::ApplyLinkSettings(const TStoredSettings& s)
@@ -695,18 +706,45 @@ void TMainWindow::WriteMIClick()
         AppErrors::Report(why);
         return;
     }
+    const TReaderConfiguration reader = ReaderConfiguration();
+    const bool lineNumbers = FProductionRows || !FDatabaseProblem.isEmpty();
+    if (lineNumbers && FSession->IsActive()) {
+        // the row, and the line's next serial number, before the first frame
+        try {
+            if (!FDatabaseProblem.isEmpty())
+                throw EProductionDatabase(FDatabaseProblem);
+            FProductionRows->Begin(reader, master, true);
+        } catch (const EProductionDatabase& e) {
+            ShowDatabaseFailure(QString::fromLocal8Bit(e.what()));
+            return;
+        }
+    }
     // nothing went out when the link is not open, and no serial number is used
-    if (!FSession->Write(ReaderConfiguration(), master))
+    if (!FSession->Write(reader, master))
         return;
     FCertifiedSerial.clear();
     UpdateControls();
     if (!master)
         return;
+    if (lineNumbers) {
+        // the database hands out the numbers; the field only shows what follows this one
+        ui->AppIDED->setText(AppIDText(IncrementAppID(master->appID)));
+        return;
+    }
     // the next module gets the next serial number, whatever this one answers
     const QString nextAppID = AppIDText(IncrementAppID(master->appID));
     ui->AppIDED->setText(nextAppID);
     // last: a settings file that cannot be written raises, and the write is under way by now
     SaveLastAppID(*FSettingsIni, *FSettingsLock, nextAppID);
+}
+
+// Nothing was sent: said where the technician looks, and in a box, as the
+// station may no longer number its modules.
+void TMainWindow::ShowDatabaseFailure(const QString& reason)
+{
+    ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, reason);
+    ui->FriendlyStatusBar1->setToolTip(reason);
+    AppErrors::Report(reason);
 }
 
 // The status text stays the language file's; which setting failed and why

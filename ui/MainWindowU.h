@@ -28,6 +28,7 @@ class TIniFile;
 class TModuleSession;
 class TSettingDlg;
 class TSessionEventLog;
+class TProductionRows;
 class TSessionRecord;
 class TSettingsLock;
 struct TModuleIdentity;
@@ -98,6 +99,7 @@ public:
     void StatusReply(const ModuleReplies::TModuleStatus& status);
     void ShowIdentity(const TModuleIdentity& identity);
     void ShowWriteFailure(const TWriteFailure& failure);
+    void ShowDatabaseFailure(const QString& reason);
     void ShowTransfer();
 
 protected:
@@ -160,6 +162,8 @@ private:
     // the session's children: they go with it
     TSessionEventLog* FEventLog = nullptr;
     TSessionRecord* FRecord = nullptr; // with [Production] RecordFile= only
+    TProductionRows* FProductionRows = nullptr; // with [Production] Database= only
+    QString FDatabaseProblem; // a Database= that is no usable URL: master writes refused
     QPointer<TFindModulesDlg> FFindModulesDlg;
     QPointer<TEventLogWindow> FEventLogWindow;
 

@@ -3,6 +3,9 @@
 
 #include "production/ProductionDatabaseU.h"
 #include "tests/support/PostgresCluster.h"
+#ifdef VYX_CTL
+#include "tests/support/SimProcess.h"
+#endif
 
 #include "tests/support/TestFiles.h"
 
@@ -71,6 +74,7 @@ private slots:
     void vyxctlStartsTheNumberingOnceAndListsTheRecord();
     void vyxctlExitStatusOfAnUnusableDatabase_data();
     void vyxctlExitStatusOfAnUnusableDatabase();
+    void vyxctlWriteTakesItsNumberFromTheDatabase();
 #endif
 
 private:
@@ -88,6 +92,44 @@ void TestProduction::initTestCase()
     QString why;
     QVERIFY2(FCluster.Start(why), qPrintable(why));
 }
+
+#ifdef VYX_CTL
+// Two master writes with "--app-id next": the numbers come from the
+// database, each row says how its write ended and what the module gave
+// back; a database that cannot be reached refuses the write before any
+// register is written.
+void TestProduction::vyxctlWriteTakesItsNumberFromTheDatabase()
+{
+    TSimProcess simulator;
+    QVERIFY(simulator.Start({"--tcp", "127.0.0.1:0"}, true));
+    QTemporaryDir dir;
+    const QString settings = dir.filePath("station.ini");
+    WriteFile(settings, "[ReaderData]\nLastAppID=00000001\n");
+    const QStringList write{"--settings", settings, "--lan", simulator.Where(), "--json", "write", "--master",
+                            "--app-id", "next", "--add-card", "1", "--del-card", "2"};
+    for (const char* serial : {"FE000000", "FF000000"}) {
+        const TRun run = Vyxctl(QStringList{"--database", FUrl} + write);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY2(run.out.contains(QStringLiteral("\"serialNumber\":\"%1\"").arg(serial)), qPrintable(run.out));
+    }
+    TProductionDatabase db(FUrl);
+    const QList<TRecordRow> rows = db.Records({});
+    QCOMPARE(rows.size(), 2);
+    for (const TRecordRow& row : rows) {
+        QCOMPARE(row.state, QStringLiteral("ok"));
+        QCOMPARE(row.frontEnd, QStringLiteral("vyxctl"));
+        QVERIFY(row.serialRead && *row.serialRead == *row.serialWritten);
+        QCOMPARE(row.firmware, QStringLiteral("2.5"));
+    }
+    // the settings file's number is not used while a database is set
+    QVERIFY(ReadFile(settings).contains("LastAppID=00000001"));
+
+    const qsizetype before = simulator.Output().size();
+    const TRun refused = Vyxctl(QStringList{"--database", "postgresql://nobody@127.0.0.1:1/none"} + write);
+    QCOMPARE(refused.exitCode, 7);
+    QVERIFY(!simulator.Output().mid(before).contains("reg write"));
+}
+#endif
 
 void TestProduction::init()
 {

@@ -1,6 +1,7 @@
 // The modules' answers and the bus's addressing, frame by frame.
 
 #include "link/FrameCodec.h"
+#include "module/ModuleRepliesU.h"
 #include "module/ModuleRequestsU.h"
 #include "tools/module-sim/SimBus.h"
 
@@ -41,6 +42,8 @@ private slots:
     void followUpEndsAssignmentMode();
     void setByCardTakesTheAddressWhenTheCardMatches();
     void addressClashIsReported();
+    void tablesOfToolAndSimulatorAgree_data();
+    void tablesOfToolAndSimulatorAgree();
 };
 
 void TestSimModule::statusReplyCarriesCardFlagsAndCode()
@@ -270,6 +273,45 @@ void TestSimModule::addressClashIsReported()
     QCOMPARE(outcome.notes.size(), 2);
     QVERIFY(outcome.notes[1].startsWith("warning: 2 modules at address 1"));
     QCOMPARE(bus.ModuleAt(1), &bus.Modules()[0]);
+}
+
+// The simulator keeps a table of its own on purpose, as an independent model
+// of the module; where the two disagree, one of them misreads the module.
+void TestSimModule::tablesOfToolAndSimulatorAgree_data()
+{
+    using namespace ModuleRequests;
+    QTest::addColumn<int>("tool");
+    QTest::addColumn<int>("simulator");
+    QTest::newRow("master card") << int(Code::MasterCard) << int(SimCommand::MasterCard);
+    QTest::newRow("assignment") << int(Code::AddressAssignment) << int(SimCommand::MasterCard);
+    QTest::newRow("follow-up") << int(Code::AssignmentFollowUp) << int(SimCommand::AssignmentFollowUp);
+    QTest::newRow("set by card") << int(Code::SetByCard) << int(SimCommand::SetAddressByCard);
+    QTest::newRow("status") << int(Code::Status) << int(SimCommand::Status);
+    QTest::newRow("register write") << int(Code::RegisterWrite) << int(SimCommand::RegisterWrite);
+    QTest::newRow("register read") << int(Code::RegisterRead) << int(SimCommand::RegisterRead);
+    QTest::newRow("lightning") << int(Code::Lightning) << int(SimCommand::Lightning);
+    QTest::newRow("firmware") << int(Code::Firmware) << int(SimCommand::Firmware);
+    QTest::newRow("status reply") << int(ModuleReplies::StatusCode) << SimCommand::Status + SimCommand::ReplyOffset;
+    QTest::newRow("register reply") << int(ModuleReplies::RegisterCode)
+                                    << SimCommand::RegisterRead + SimCommand::ReplyOffset;
+    QTest::newRow("strike time") << int(Register::StrikeTime) << int(SimRegister::StrikeTime);
+    QTest::newRow("serial number") << int(Register::FirstSerialByte) << int(SimRegister::Serial0);
+    QTest::newRow("beep") << int(Register::Beep) << int(SimRegister::Beep);
+    QTest::newRow("registers") << Register::Beep + 1 << SimRegister::Count;
+    QTest::newRow("relay") << int(ModuleReplies::Flag::Relay) << int(SimState::Relay);
+    QTest::newRow("input 1") << int(ModuleReplies::Flag::Input1) << int(SimState::Input1);
+    QTest::newRow("input 2") << int(ModuleReplies::Flag::Input2) << int(SimState::Input2);
+    QTest::newRow("tamper") << int(ModuleReplies::Flag::Tamper) << int(SimState::Tamper);
+    QTest::newRow("door ajar") << int(ModuleReplies::Flag::DoorAjar) << int(SimState::DoorAjar);
+    QTest::newRow("forced door") << int(ModuleReplies::Flag::ForcedDoor) << int(SimState::ForcedDoor);
+    QTest::newRow("card read") << int(ModuleReplies::Flag::CardRead) << int(SimState::CardRead);
+}
+
+void TestSimModule::tablesOfToolAndSimulatorAgree()
+{
+    QFETCH(int, tool);
+    QFETCH(int, simulator);
+    QCOMPARE(tool, simulator);
 }
 
 QTEST_GUILESS_MAIN(TestSimModule)

@@ -10,6 +10,7 @@
 #include "module/ConfigurationWriteU.h"
 #include "module/ModuleRepliesU.h"
 #include "session/ModuleSessionU.h"
+#include "session/ProductionRowU.h"
 #include "session/SessionEventsU.h"
 #include "session/WriteRecordU.h"
 #include "tools/vyxctl/CtlOutput.h"
@@ -21,6 +22,7 @@
 
 #include <QJsonObject>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -197,7 +199,10 @@ bool Choice(const TCtlCommandLine& cl, const char* name, const char* yes, const 
     return v == QLatin1String(yes);
 }
 
-std::optional<TMasterConfiguration> MasterOptions(const TCtlCommandLine& cl, const TStoredSettings& stored)
+// fromDatabase: "--app-id next" takes its number from the production
+// database, once the write is under way.
+std::optional<TMasterConfiguration> MasterOptions(const TCtlCommandLine& cl, const TStoredSettings& stored,
+                                                  bool fromDatabase)
 {
     const bool any = cl.Has("--app-id") || cl.Has("--add-card") || cl.Has("--del-card");
     if (!cl.Has("--master")) {
@@ -209,7 +214,9 @@ std::optional<TMasterConfiguration> MasterOptions(const TCtlCommandLine& cl, con
         if (!cl.Has(name))
             throw EUsage(QStringLiteral("--master needs %1").arg(name));
     QString appID = cl.options["--app-id"];
-    if (appID == QLatin1String("next")) {
+    if (appID == QLatin1String("next") && fromDatabase) {
+        appID = QStringLiteral("00000000");
+    } else if (appID == QLatin1String("next")) {
         appID = stored.lastAppID;
         if (!IsValidAppID(appID))
             throw EUsage(QStringLiteral("--app-id next: the settings file holds no serial number of 8 hex digits "
@@ -246,8 +253,14 @@ QString FailedRequestText(TCtlSession& s, const TWriteFailure& f)
 
 // The batch goes out whole, as the window sends it: a request that is not
 // answered fails the write, and the rest still go.
+// The write's row in the production database, when there is one.
+struct TProductionRow {
+    TProductionDatabase* database = nullptr;
+    qint64 id = 0;
+};
+
 int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
-          const std::optional<TMasterConfiguration>& master, TWriteRecord& record)
+          const std::optional<TMasterConfiguration>& master, TWriteRecord& record, const TProductionRow& row)
 {
     QObject scope;
     TModuleSession& m = s.Module();
@@ -270,16 +283,18 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
         return Failed(s, wait, out, {});
     if (result->Succeeded())
         out.Progress(int(result->requests.size()), int(result->requests.size()));
+    // what the module gives back after a write that went through, for the records
+    std::optional<TModuleIdentity> readBack;
+    if (result->Succeeded() && (record.IsOpen() || row.database)) {
+        QString badReply;
+        TWait readWait;
+        readBack = ReadIdentity(s, badReply, readWait);
+    }
+    if (row.database)
+        row.database->Finish(row.id, WriteOutcome(*result, readBack));
     if (record.IsOpen()) {
-        std::optional<QString> readBack;
-        if (result->Succeeded()) {
-            QString badReply;
-            TWait readWait;
-            if (const auto identity = ReadIdentity(s, badReply, readWait))
-                readBack = identity->serialNumber;
-        }
         QString why;
-        if (!record.Add(s.Link(), *result, readBack, why)) {
+        if (!record.Add(s.Link(), *result, readBack ? readBack->serialNumber : std::nullopt, why)) {
             out.Error(why);
             if (result->Succeeded())
                 return CtlExit::CannotStore;
@@ -382,8 +397,14 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
         assignment = AssignOptions(cl, session.Settings());
     TWriteRecord record;
     QString why;
+    std::unique_ptr<TProductionDatabase> database;
     if (cl.command == QLatin1String("write")) {
-        master = MasterOptions(cl, session.Settings());
+        // a database that cannot take the record refuses the write before anything is sent
+        if (const QString url = DatabaseUrl(cl); !url.isEmpty()) {
+            database = std::make_unique<TProductionDatabase>(url);
+            database->Check();
+        }
+        master = MasterOptions(cl, session.Settings(), database != nullptr);
         reader = ReaderOptions(cl, session.Settings());
         if (cl.Has("--record") && !record.Open(cl.options["--record"], why)) {
             out.Error(why);
@@ -401,11 +422,25 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
     if (cl.command == QLatin1String("watch"))
         return Watch(session, out, watchSeconds);
     if (cl.command == QLatin1String("write")) {
-        // the next module gets the next serial number, stored before any reply
-        // as the window does; a settings file that cannot take it stops the write
-        if (master)
+        TProductionRow row{database.get()};
+        if (database) {
+            // the number and the row in one transaction, before the first frame
+            const TProductionWrite write =
+                ProductionWrite(QStringLiteral("vyxctl"), session.Module(), reader, master);
+            if (master && cl.options.value("--app-id") == QLatin1String("next")) {
+                const TReservation reservation = database->Reserve(write);
+                master->appID = reservation.serial;
+                row.id = reservation.id;
+            } else {
+                row.id = database->Record(write, master ? std::optional<TAppID>(master->appID) : std::nullopt);
+            }
+        } else if (master) {
+            // the next module gets the next serial number, stored before any
+            // reply as the window does; a settings file that cannot take it
+            // stops the write
             SaveLastAppID(session.SettingsIni(), session.SettingsLock(), AppIDText(IncrementAppID(master->appID)));
-        return Write(session, out, reader, master, record);
+        }
+        return Write(session, out, reader, master, record, row);
     }
     if (assignment)
         return Assign(session, out, *assignment);
