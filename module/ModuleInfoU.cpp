@@ -11,21 +11,6 @@ using ModuleRequests::Register::FirstSerialByte;
 using ModuleRequests::Register::SerialByteCount;
 }
 
-namespace ModuleInfo {
-QList<TByteString> SerialRequests(std::uint8_t address)
-{
-    QList<TByteString> requests;
-    for (int i = 0; i < SerialByteCount; ++i)
-        requests << ModuleRequests::RegisterRead(address, std::uint8_t(FirstSerialByte + i));
-    return requests;
-}
-
-QList<TByteString> Requests(std::uint8_t address)
-{
-    return QList<TByteString>{ModuleRequests::FirmwareVersion(address)} + SerialRequests(address);
-}
-}
-
 TModuleInfo::TModuleInfo(std::uint8_t address)
     : FAddress(address)
 {

@@ -13,11 +13,6 @@
 #include <cstdint>
 #include <optional>
 
-namespace ModuleInfo {
-QList<TByteString> SerialRequests(std::uint8_t address); // registers 6 to 9
-QList<TByteString> Requests(std::uint8_t address);       // firmware version, then the serial number
-}
-
 // What the replies of the module at one address said; replies from other
 // addresses and of other kinds are passed over.
 class TModuleInfo {
@@ -32,7 +27,7 @@ public:
     bool SerialRead() const;
     // 1 to 4: the serial register (6 to 9) that came last; 0: none yet.
     int LastSerialByte() const { return FLastSerialByte; }
-    // The firmware request and the serial reads still missing.
+    // The firmware request and the serial reads (registers 6 to 9) still missing.
     QList<TByteString> MissingRequests() const;
     std::uint8_t Address() const { return FAddress; }
 

@@ -32,8 +32,7 @@ TModuleSession::TModuleSession(TCommThread& link, QObject* parent)
     connect(FSlowTimer, &QTimer::timeout, this, &TModuleSession::Tick);
     connect(FSetByCardTimer, &QTimer::timeout, this, &TModuleSession::QueueSetByCard);
     FSlowTimer->start();
-    FIdentity.address = link.HWAddress.load();
-    FInfo = TModuleInfo(FIdentity.address);
+    FInfo = TModuleInfo(link.HWAddress.load());
     WireLink();
 }
 
@@ -101,7 +100,7 @@ void TModuleSession::LinkOpened()
     FSilent = false;
     FBadCheck = false;
     FTransfer.Cleared();
-    StartIdentity();
+    StartIdentity(Address());
     FIdentityWanted = FFollowsIdentity;
     emit Opened();
     emit TransferChanged();
@@ -117,7 +116,7 @@ void TModuleSession::LinkClosed()
         FTransfer.LinkEnded();
     else
         FTransfer.LinkFailed(reason);
-    StartIdentity();
+    StartIdentity(Address());
     emit Closed(reason);
     emit TransferChanged();
 }
@@ -141,7 +140,7 @@ void TModuleSession::LinkTimedOut()
     FBadCheck = false;
     // the direct assignment's follow-up went unanswered, as it does: the
     // module answers at its new address from now on
-    if (FAssignment && !FAssignment->byCard)
+    if (FAssignment)
         FAssignment->followUpOver = true;
     FSilent = true;
     FTransfer.LinkTimedOut();
@@ -182,7 +181,6 @@ void TModuleSession::StatusReply(const TCanonicalFrame& reply)
         return;
     if (FSetByCardTimer->isActive()) {
         FSetByCardTimer->stop();
-        FAssignment.reset();
         emit SetByCardChanged(false);
         emit AddressTaken(Address(), true);
         ModuleMayHaveChanged();
@@ -207,9 +205,8 @@ void TModuleSession::SelectAddress(int address)
     const auto a = static_cast<std::uint8_t>(address);
     FLink.HWAddress = a;
     DropIdentityRequests();
-    FIdentity.address = a;
     FSilent = false;
-    StartIdentity();
+    StartIdentity(a);
     FIdentityWanted = FFollowsIdentity;
     if (FFollowsIdentity && IsActive()) {
         QueueIdentity();
@@ -224,11 +221,16 @@ void TModuleSession::ReadIdentity()
         QueueIdentity();
 }
 
-void TModuleSession::StartIdentity()
+void TModuleSession::StartIdentity(std::uint8_t address)
 {
-    FInfo = TModuleInfo(Address());
-    FIdentity = TModuleIdentity{Address(), {}, {}, 0, false};
-    emit IdentityChanged(FIdentity);
+    FInfo = TModuleInfo(address);
+    emit IdentityChanged(Identity());
+}
+
+TModuleIdentity TModuleSession::Identity() const
+{
+    return {Address(), FInfo.Firmware(), FInfo.SerialNumber(), FInfo.LastSerialByte(),
+            FInfo.Firmware() && FInfo.SerialRead()};
 }
 
 // What is still queued of them asks a module that may be gone.
@@ -244,7 +246,7 @@ void TModuleSession::DropIdentityRequests()
 void TModuleSession::ModuleMayHaveChanged()
 {
     DropIdentityRequests();
-    StartIdentity();
+    StartIdentity(Address());
     FIdentityWanted = FFollowsIdentity;
 }
 
@@ -257,11 +259,7 @@ void TModuleSession::IdentityReply(const TCanonicalFrame& reply)
     if (address != Address())
         return;
     FInfo.Take(reply);
-    FIdentity.firmware = FInfo.Firmware();
-    FIdentity.serialNumber = FInfo.SerialNumber();
-    FIdentity.serialBytesSeen = FInfo.LastSerialByte();
-    FIdentity.complete = FInfo.Firmware() && FInfo.SerialRead();
-    emit IdentityChanged(FIdentity);
+    emit IdentityChanged(Identity());
 }
 
 void TModuleSession::QueueIdentity()
@@ -269,7 +267,7 @@ void TModuleSession::QueueIdentity()
     const QList<TByteString> missing = FInfo.MissingRequests();
     if (missing.isEmpty()) {
         FIdentityWanted = false;
-        emit IdentitySettled(FIdentity);
+        emit IdentitySettled(Identity());
         return;
     }
     if (const std::uint64_t batch = Queue(TBatchKind::Identity, missing)) {
@@ -363,7 +361,7 @@ void TModuleSession::BatchSettled(std::uint64_t number, TBatch& batch)
         break;
     case TBatchKind::Identity:
         FIdentityBatch = 0;
-        emit IdentitySettled(FIdentity);
+        emit IdentitySettled(Identity());
         break;
     case TBatchKind::Lightning:
         break;
@@ -417,7 +415,7 @@ bool TModuleSession::Write(const TReaderConfiguration& reader, const std::option
     FBatches[number].write = TWriteResult{Address(), requests, master, std::nullopt};
     // the module's identity may change with this write: read again once it is in
     DropIdentityRequests();
-    StartIdentity();
+    StartIdentity(Address());
     FIdentityWanted = false;
     FTransfer.BatchQueued(number, int(requests.size()));
     emit TransferChanged();
@@ -433,14 +431,13 @@ void TModuleSession::AssignAddress(int address)
 {
     if (address != Address())
         SelectAddress(address);
-    FAssignment = TAssignment{address, false, false};
+    FAssignment = TAssignment{address, false};
     FLink.AssignHWAddress(ModuleRequests::AssignedAddress(address));
 }
 
 void TModuleSession::StartSetByCard(const QString& serviceCard)
 {
     FServiceCard = serviceCard;
-    FAssignment = TAssignment{Address(), true, false};
     QueueSetByCard();
     FSetByCardTimer->start();
     emit SetByCardChanged(true);
@@ -451,7 +448,6 @@ void TModuleSession::StopSetByCard()
     if (!FSetByCardTimer->isActive())
         return;
     FSetByCardTimer->stop();
-    FAssignment.reset();
     emit SetByCardChanged(false);
 }
 
@@ -498,8 +494,8 @@ void TModuleSession::ProbeEnded(bool answered, const QString& reason)
     const int address = outcome.from + outcome.asked;
     ++outcome.asked;
     if (answered) {
-        FScan->found.emplace(address, TModuleInfo(std::uint8_t(address)));
-        if (const std::uint64_t number = Queue(TBatchKind::ScanIdentity, ModuleInfo::Requests(std::uint8_t(address))))
+        const TModuleInfo& found = FScan->found.emplace(address, TModuleInfo(std::uint8_t(address))).first->second;
+        if (const std::uint64_t number = Queue(TBatchKind::ScanIdentity, found.MissingRequests()))
             FBatches[number].scanAddress = address;
     } else if (FBadCheck) {
         outcome.faults << qMakePair(address, reason);

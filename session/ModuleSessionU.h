@@ -87,9 +87,9 @@ public:
 
     // The address every request goes to and the link polls. A change starts
     // the module's identity afresh and asks for it at once.
-    std::uint8_t Address() const { return FIdentity.address; }
+    std::uint8_t Address() const { return FInfo.Address(); }
     void SelectAddress(int address);
-    const TModuleIdentity& Identity() const { return FIdentity; }
+    TModuleIdentity Identity() const;
     // Asks for the missing parts of the identity now (the link being open).
     void ReadIdentity();
     // The card number of the last card read, 16 digits.
@@ -156,10 +156,10 @@ private:
         std::uint64_t probes = 0;
         std::map<int, TModuleInfo> found; // address -> what it said
     };
+    // the direct assignment under way
     struct TAssignment {
         int address = 1;
-        bool byCard = false;
-        bool followUpOver = false; // direct: its follow-up's time-out came
+        bool followUpOver = false; // its follow-up's time-out came
     };
 
     void WireLink();
@@ -179,7 +179,7 @@ private:
     void EndBatches(const QString& reason);
     void EndScan(const QString& lostReason, bool stopped);
     void StatusReply(const TCanonicalFrame& reply);
-    void StartIdentity();
+    void StartIdentity(std::uint8_t address);
     void IdentityReply(const TCanonicalFrame& reply);
     void QueueIdentity();
     void DropIdentityRequests();
@@ -191,8 +191,7 @@ private:
     QTimer* FSetByCardTimer;
     bool FFollowsIdentity = true;
 
-    TModuleInfo FInfo{1};
-    TModuleIdentity FIdentity;
+    TModuleInfo FInfo{1}; // what the module at the selected address said
     bool FIdentityWanted = false;
     std::uint64_t FIdentityBatch = 0;
     QString FLastCard = QStringLiteral("0000000000000000");

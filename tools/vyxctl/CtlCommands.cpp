@@ -400,7 +400,7 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
     std::unique_ptr<TProductionDatabase> database;
     if (cl.command == QLatin1String("write")) {
         // a database that cannot take the record refuses the write before anything is sent
-        if (const QString url = DatabaseUrl(cl); !url.isEmpty()) {
+        if (const QString url = DatabaseUrl(cl, session.SettingsIni()); !url.isEmpty()) {
             database = std::make_unique<TProductionDatabase>(url);
             database->Check();
         }

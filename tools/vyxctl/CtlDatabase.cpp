@@ -109,6 +109,13 @@ QString DatabaseUrl(const TCtlCommandLine& cl)
     const TIniFile ini(SettingsFilePath(cl));
     if (!cl.settingsFile.isEmpty())
         CheckSettingsFile(ini, true);
+    return DatabaseUrl(cl, ini);
+}
+
+QString DatabaseUrl(const TCtlCommandLine& cl, const TIniFile& ini)
+{
+    if (!cl.database.isEmpty())
+        return DatabaseUrl(cl);
     const QString url = ProductionDatabaseUrl(ini);
     if (const std::optional<QString> problem = url.isEmpty() ? std::nullopt : DatabaseUrlProblem(url))
         throw EUsage(QStringLiteral("[Production] Database in %1: %2").arg(ini.FileName(), *problem));

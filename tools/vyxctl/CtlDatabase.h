@@ -11,6 +11,7 @@
 #include <optional>
 
 class TCtlOutput;
+class TIniFile;
 
 // "db" and "records".
 bool IsDatabaseCommand(const TCtlCommandLine& commandLine);
@@ -20,6 +21,8 @@ int RunDatabaseCommand(const TCtlCommandLine& commandLine, TCtlOutput& out);
 // --database, else the settings file's; empty when neither is set. Raises
 // EUsage for one that is no postgresql:// URL.
 QString DatabaseUrl(const TCtlCommandLine& commandLine);
+// The same from a settings file already read.
+QString DatabaseUrl(const TCtlCommandLine& commandLine, const TIniFile& settings);
 
 // The day the serial number's last write that went through was recorded;
 // nothing when no database is set. Raises EUsage when the record holds no
