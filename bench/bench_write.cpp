@@ -6,6 +6,7 @@
 // send slot, up to one interval more.
 // Usage: bench_write [runs per scenario, default 5]
 #include "link/CommThreadU.h"
+#include "BenchWait.h"
 #include "ui/MainWindowU.h"
 #include "widgets/FriendlyStatusBar.h"
 
@@ -26,21 +27,6 @@
 
 namespace {
 constexpr double PollIntervalMs = 250.0;
-
-// Keeps the event loop running until done() holds or the time is up.
-template <class F>
-bool WaitFor(F done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        QThread::usleep(200);
-    }
-    return true;
-}
 
 QString StatusText(const TMainWindow& window)
 {

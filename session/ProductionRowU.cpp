@@ -33,43 +33,51 @@ TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
     , FDatabase(url)
 {
     connect(&session, &TModuleSession::WriteFinished, this, [this](const TWriteResult& result) {
-        if (!FRow)
+        if (FUnderWay.empty())
             return;
+        const qint64 row = FUnderWay.front();
+        FUnderWay.pop_front();
         if (!result.Succeeded()) {
-            Finish(result, std::nullopt);
+            Finish(row, result, std::nullopt);
             return;
         }
-        FWritten = result;
+        FReadingBack.emplace_back(row, result);
         FSession.ReadIdentity();
     });
     connect(&session, &TModuleSession::IdentitySettled, this, [this](const TModuleIdentity& identity) {
-        if (FWritten)
-            Finish(*FWritten, identity);
+        for (const auto& [row, result] : std::exchange(FReadingBack, {}))
+            Finish(row, result, identity);
     });
-    // no answer will come: the row is finished without what it would have said
+    // no answer will come: the rows are finished without what it would have said
     connect(&session, &TModuleSession::Closed, this, [this] {
-        if (FWritten)
-            Finish(*FWritten, std::nullopt);
+        for (const auto& [row, result] : std::exchange(FReadingBack, {}))
+            Finish(row, result, std::nullopt);
     });
 }
 
-void TProductionRows::Begin(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master, bool next)
+bool TProductionRows::Write(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master)
 {
     const TProductionWrite write = ProductionWrite(QStringLiteral("window"), FSession, reader, master);
-    if (master && next) {
+    qint64 row = 0;
+    if (master) {
         const TReservation reservation = FDatabase.Reserve(write);
         master->appID = reservation.serial;
-        FRow = reservation.id;
+        row = reservation.id;
     } else {
-        FRow = FDatabase.Record(write, master ? std::optional<TAppID>(master->appID) : std::nullopt);
+        row = FDatabase.Record(write, std::nullopt);
     }
-    FWritten.reset();
+    if (!FSession.Write(reader, master)) {
+        TWriteResult notSent;
+        notSent.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: the link is not open")};
+        Finish(row, notSent, std::nullopt);
+        return false;
+    }
+    FUnderWay.push_back(row);
+    return true;
 }
 
-void TProductionRows::Finish(const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
+void TProductionRows::Finish(qint64 row, const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
 {
-    const qint64 row = *std::exchange(FRow, std::nullopt);
-    FWritten.reset();
     try {
         FDatabase.Finish(row, WriteOutcome(result, readBack));
     } catch (const EProductionDatabase& e) {

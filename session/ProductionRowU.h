@@ -11,8 +11,10 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
+#include <deque>
 #include <optional>
+#include <utility>
+#include <vector>
 
 
 // What the database is told of a write from this front end ("window",
@@ -27,19 +29,22 @@ public:
     // A child of the session: it never outlives the session it listens to.
     TProductionRows(TModuleSession& session, const QString& url);
 
-    // The row of the Write about to go out; for a master write numbered by
-    // the line (next), master's serial number becomes the line's next one.
-    // Raises EProductionDatabase: the Write must not go.
-    void Begin(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master, bool next);
+    // The session's Write, with its row taken first; a master write is
+    // numbered by the line: master's serial number becomes the line's next
+    // one. Raises EProductionDatabase, and then nothing is sent. false as
+    // the session's Write, with the row finished as failed.
+    bool Write(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master);
 
 signals:
     void Failed(const QString& why);
 
 private:
-    void Finish(const TWriteResult& result, const std::optional<TModuleIdentity>& readBack);
+    void Finish(qint64 row, const TWriteResult& result, const std::optional<TModuleIdentity>& readBack);
 
     TModuleSession& FSession;
     TProductionDatabase FDatabase;
-    std::optional<qint64> FRow;     // taken, its Write under way
-    std::optional<TWriteResult> FWritten; // through, waiting for the serial number
+    // the rows of the batches under way, in the order the batches end
+    std::deque<qint64> FUnderWay;
+    // the rows of batches through, waiting for the serial number read back
+    std::vector<std::pair<qint64, TWriteResult>> FReadingBack;
 };

@@ -708,20 +708,19 @@ void TMainWindow::WriteMIClick()
     }
     const TReaderConfiguration reader = ReaderConfiguration();
     const bool lineNumbers = FProductionRows || !FDatabaseProblem.isEmpty();
-    if (lineNumbers && FSession->IsActive()) {
-        // the row, and the line's next serial number, before the first frame
-        try {
-            if (!FDatabaseProblem.isEmpty())
-                throw EProductionDatabase(FDatabaseProblem);
-            FProductionRows->Begin(reader, master, true);
-        } catch (const EProductionDatabase& e) {
-            ShowDatabaseFailure(QString::fromLocal8Bit(e.what()));
+    // with a line's database: the row, and the line's next serial number, before the first frame
+    try {
+        if (lineNumbers && FSession->IsActive() && !FDatabaseProblem.isEmpty())
+            throw EProductionDatabase(FDatabaseProblem);
+        const bool sent = lineNumbers && FSession->IsActive() ? FProductionRows->Write(reader, master)
+                                                               : FSession->Write(reader, master);
+        // nothing went out when the link is not open, and no serial number is used
+        if (!sent)
             return;
-        }
-    }
-    // nothing went out when the link is not open, and no serial number is used
-    if (!FSession->Write(reader, master))
+    } catch (const EProductionDatabase& e) {
+        ShowDatabaseFailure(QString::fromLocal8Bit(e.what()));
         return;
+    }
     FCertifiedSerial.clear();
     UpdateControls();
     if (!master)

@@ -68,7 +68,6 @@ private slots:
     void unusableDatabaseIsNamed_data();
     void unusableDatabaseIsNamed();
     void unfinishedWriteBecomesUnknownWhenItsStationIsGone();
-    void restartedServerIsReachedAgain();
     void recordsFilterBySerialAndTime();
 #ifdef VYX_CTL
     void vyxctlStartsTheNumberingOnceAndListsTheRecord();
@@ -236,20 +235,6 @@ void TestProduction::unfinishedWriteBecomesUnknownWhenItsStationIsGone()
     next.Finish(lost, {false, "register 0x03", "no reply", std::nullopt, {}});
     QCOMPARE(next.Records({})[1].state, QStringLiteral("failed"));
     QVERIFY(!Failure([&] { next.Finish(lost, {true, {}, {}, std::nullopt, {}}); }).isEmpty());
-}
-
-void TestProduction::restartedServerIsReachedAgain()
-{
-    TProductionDatabase db(FUrl);
-    const TReservation before = db.Reserve(Write());
-    FCluster.StopServer();
-    const QString down = Failure([&] { db.Reserve(Write()); });
-    QVERIFY2(down.startsWith("cannot connect to the production database"), qPrintable(down));
-    QString why;
-    QVERIFY2(FCluster.StartServer(why), qPrintable(why));
-    const TReservation after = db.Reserve(Write());
-    QCOMPARE(AppIDText(after.serial), AppIDText(IncrementAppID(before.serial)));
-    QCOMPARE(db.Records({})[0].state, QStringLiteral("unknown")); // its connection died with the server
 }
 
 void TestProduction::recordsFilterBySerialAndTime()

@@ -8,6 +8,13 @@
 #include "link/CommThreadU.h"
 #include "session/ModuleSessionU.h"
 #include "tests/support/FastTiming.h"
+#ifdef VYX_POSTGRES_BIN
+#include "base/AppErrors.h"
+#include "production/ProductionDatabaseU.h"
+#include "tests/support/PostgresCluster.h"
+
+#include <QScopeGuard>
+#endif
 #include "tests/support/SimProcess.h"
 #include "ui/ProgressBarU.h"
 
@@ -44,9 +51,12 @@ private slots:
     void batchEndsWithItsSession();
     void secondWriteReportsWhenBothAreIn();
     void storedAppIDTooLongStaysWhole();
+#ifdef VYX_POSTGRES_BIN
+    void lineNumbersTheWindowsWrites();
+#endif
 
 private:
-    void Start(const QString& line, bool wireLog = false);
+    void Start(const QString& line, bool wireLog = false, const QByteArray& moreSettings = {});
 
     QTemporaryDir FStateDir;
     std::unique_ptr<TSimProcess> FSimulator;
@@ -64,12 +74,12 @@ void TestWriteSim::cleanup()
 
 // The simulator and the window on the given line ("tcp", "pty8", "pty9"), the
 // link open and the module's serial number read.
-void TestWriteSim::Start(const QString& line, bool wireLog)
+void TestWriteSim::Start(const QString& line, bool wireLog, const QByteArray& moreSettings)
 {
     FSimulator = std::make_unique<TSimProcess>();
     QVERIFY(FSimulator->Start(QStringList{"--state", FStateDir.filePath("module.ini")} + SimLineArguments(line),
                               wireLog));
-    FFolder = std::make_unique<TProgramFolder>(SimLineSettings(line, *FSimulator) + ReaderSettings);
+    FFolder = std::make_unique<TProgramFolder>(SimLineSettings(line, *FSimulator) + ReaderSettings + moreSettings);
     FWindow = std::make_unique<TMainWindow>(FFolder->Path());
     FWindow->Session().SetTiming(FastTiming());
     FWindow->show();
@@ -243,6 +253,61 @@ void TestWriteSim::storedAppIDTooLongStaysWhole()
     QCOMPARE(appID->text(), QStringLiteral("ABCDEF01"));
     QVERIFY(Control<QAction>(*FWindow, "WriteMI")->isEnabled());
 }
+
+#ifdef VYX_POSTGRES_BIN
+// A station of a line: the database numbers the master writes and keeps
+// their rows; while it is down, a Write is refused before any frame goes out,
+// in the status bar and in a box, and once it is back the numbering goes on.
+// A Write on top of another finishes both rows.
+void TestWriteSim::lineNumbersTheWindowsWrites()
+{
+    TPostgresCluster cluster{QStringLiteral(VYX_POSTGRES_BIN)};
+    QString why;
+    QVERIFY2(cluster.Start(why), qPrintable(why));
+    const QString url = cluster.Url("postgres");
+    TProductionDatabase db(url);
+    QVERIFY(db.Initialize(AppIDBytes("FE000000")));
+    QStringList reports;
+    AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
+    const auto restoreHandler = qScopeGuard([] { AppErrors::SetHandler(nullptr); });
+
+    Start("tcp", true, "[Production]\nDatabase=" + url.toUtf8() + "\n");
+    if (QTest::currentTestFailed())
+        return;
+    TMainWindow& window = *FWindow;
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
+    auto* write = Control<QAction>(window, "WriteMI");
+    auto* serial = Control<QLabel>(window, "Label2");
+    write->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: FE000000"), WriteWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(db.Records({}).value(0).state, QStringLiteral("ok"), WriteWaitMs);
+
+    cluster.StopServer();
+    const qsizetype before = FSimulator->Output().size();
+    write->trigger();
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports.first().startsWith("cannot connect to the production database"), qPrintable(reports.first()));
+    QCOMPARE(StatusText(window), reports.first());
+    QTest::qWait(300); // more than a request's interval, had one gone out
+    QVERIFY2(!FSimulator->Output().mid(before).contains("reg write"), FSimulator->Output().mid(before));
+
+    QVERIFY2(cluster.StartServer(why), qPrintable(why));
+    // a second Write before the first one's serial number is read back: both rows are finished
+    write->trigger();
+    write->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: 00010000"), 2 * WriteWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(db.Records({}).size() == 3 && db.Records({}).last().state == "ok", WriteWaitMs);
+    const QList<TRecordRow> rows = db.Records({});
+    for (const TRecordRow& row : rows) {
+        QCOMPARE(row.state, QStringLiteral("ok"));
+        QCOMPARE(row.frontEnd, QStringLiteral("window"));
+    }
+    QVERIFY(rows.last().serialRead && rows.last().serialRead == rows.last().serialWritten);
+    // the settings file's number is not the line's
+    QVERIFY(FFolder->Settings().contains("LastAppID=000000FF"));
+}
+#endif
 
 QTEST_MAIN(TestWriteSim)
 #include "test_write_sim.moc"
