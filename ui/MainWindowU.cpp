@@ -667,7 +667,8 @@ void TMainWindow::UpdateControls()
         const QString del = ui->DelCardED->text();
         const int function = ui->InputFunctionCB->currentIndex();
         ui->WriteMI->setEnabled(ui->WriteMI->isEnabled() && IsValidCardNumber(add) && IsValidCardNumber(del)
-                                && add != del && IsValidAppID(ui->AppIDED->text()) && (function == 0 || function == 1));
+                                && add != del && (LineNumbers() || IsValidAppID(ui->AppIDED->text()))
+                                && (function == 0 || function == 1));
     }
     ui->AddCardED->setEnabled(ui->MasterReaderCB->isChecked());
     const bool master = ui->AddCardED->isEnabled();
@@ -707,7 +708,7 @@ void TMainWindow::WriteMIClick()
         return;
     }
     const TReaderConfiguration reader = ReaderConfiguration();
-    const bool lineNumbers = FProductionRows || !FDatabaseProblem.isEmpty();
+    const bool lineNumbers = LineNumbers();
     // with a line's database: the row, and the line's next serial number, before the first frame
     try {
         if (lineNumbers && FSession->IsActive() && !FDatabaseProblem.isEmpty())
@@ -752,6 +753,11 @@ void TMainWindow::ShowWriteFailure(const TWriteFailure& f)
 {
     ui->FriendlyStatusBar1->setToolTip(
         QStringLiteral("%1 (request %2 of %3): %4").arg(f.setting).arg(f.request).arg(f.of).arg(f.reason));
+}
+
+bool TMainWindow::LineNumbers() const
+{
+    return FProductionRows || !FDatabaseProblem.isEmpty();
 }
 
 bool TMainWindow::MasterWrite() const

@@ -137,6 +137,8 @@ private:
     QString LinkText() const;
 
     bool MasterWrite() const;
+    // The line's database numbers the master writes (or refuses them), not the serial-number field.
+    bool LineNumbers() const;
     TReaderConfiguration ReaderConfiguration() const;
 
     std::unique_ptr<Ui::MainWindow> ui;

@@ -279,6 +279,8 @@ void TestWriteSim::lineNumbersTheWindowsWrites()
     Control<QLineEdit>(window, "DelCardED")->setText("2");
     auto* write = Control<QAction>(window, "WriteMI");
     auto* serial = Control<QLabel>(window, "Label2");
+    Control<QLineEdit>(window, "AppIDED")->clear(); // a new station's: the line numbers its writes
+    QVERIFY(write->isEnabled());
     write->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: FE000000"), WriteWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(db.Records({}).value(0).state, QStringLiteral("ok"), WriteWaitMs);
