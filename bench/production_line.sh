@@ -54,9 +54,11 @@ vyxctl_station() {
 }
 started="$(now_ms)"
 vyxctl_station 1 &
+stations=($!)
 vyxctl_station 2 &
+stations+=($!)
 QT_QPA_PLATFORM=offscreen "$station" "$(cat "$work/port3")" "$url" $((modules - 2 * share)) >"$work/station3.log" 2>&1 &
-window=$!
+stations+=($!)
 
 if [[ -n "${DB_STOP:-}" ]]; then
     sleep "${OUTAGE_AT:-60}"
@@ -68,7 +70,7 @@ if [[ -n "${DB_STOP:-}" ]]; then
     echo "$(now_ms)" >"$work/outage.end"
     echo "database started again at $((($(now_ms) - started) / 1000)) s"
 fi
-wait
+wait "${stations[@]}"
 echo "the line took $((($(now_ms) - started) / 1000)) s"
 
 "$ctl" --database "$url" records --json | tail -n +$((before + 1)) >"$work/records.json"
@@ -80,13 +82,16 @@ rows = [json.loads(line) for line in (work / "records.json").read_text().splitli
 states = {}
 for r in rows:
     states[r["result"]] = states.get(r["result"], 0) + 1
-serials = [int(r["serialWritten"], 16) for r in rows]
+def number(serial):  # the module's counter: the first two digits count lowest
+    return int("".join(serial[i:i + 2] for i in (6, 4, 2, 0)), 16)
+serials = [number(r["serialWritten"]) for r in rows]
 ok = sum(1 for r in rows if r["result"] == "ok")
 print(f"rows: {len(rows)}  by result: {states}")
-print(f"modules written (ok): {ok}, by front end: "
-      f"{ {fe: sum(1 for r in rows if r['frontEnd'] == fe and r['result'] == 'ok') for fe in ('vyxctl', 'window')} }")
-print(f"serial numbers: {len(set(serials))} distinct of {len(serials)}, "
-      f"{min(serials):08X} to {max(serials):08X}, gaps: {sorted(set(range(min(serials), max(serials) + 1)) - set(serials))}")
+by_front_end = {fe: sum(1 for r in rows if r["frontEnd"] == fe and r["result"] == "ok") for fe in ("vyxctl", "window")}
+print(f"modules written (ok): {ok}, by front end: {by_front_end}")
+first_row, last_row = min(rows, key=lambda r: number(r["serialWritten"])), max(rows, key=lambda r: number(r["serialWritten"]))
+print(f"serial numbers: {len(set(serials))} distinct of {len(serials)}, {first_row['serialWritten']} to "
+      f"{last_row['serialWritten']}, numbers missing between: {max(serials) - min(serials) + 1 - len(set(serials))}")
 print("ok rows whose number read back differs:", sum(1 for r in rows if r["result"] == "ok" and r.get("serialRead") != r["serialWritten"]))
 unknown = sorted(r["serialWritten"] for r in rows if r["result"] in ("unknown", "sent"))
 print("numbers of rows not ok:", unknown, [r["serialWritten"] + " " + r["result"] for r in rows if r["result"] == "failed"])

@@ -127,6 +127,18 @@ void TestProduction::vyxctlWriteTakesItsNumberFromTheDatabase()
     const TRun refused = Vyxctl(QStringList{"--database", "postgresql://nobody@127.0.0.1:1/none"} + write);
     QCOMPARE(refused.exitCode, 7);
     QVERIFY(!simulator.Output().mid(before).contains("reg write"));
+
+    // the database lost while the module is written: the module's new number is still told
+    QProcess lost;
+    lost.start(QStringLiteral(VYX_CTL), QStringList{"--database", FUrl} + write);
+    QTRY_VERIFY_WITH_TIMEOUT(simulator.Output().mid(before).contains("reg write"), 10000);
+    FCluster.StopServer();
+    QVERIFY(lost.waitForFinished(30000));
+    QString why;
+    QVERIFY2(FCluster.StartServer(why), qPrintable(why));
+    QCOMPARE(lost.exitCode(), 7);
+    QVERIFY(lost.readAllStandardOutput().contains("\"serialNumber\":\"00010000\""));
+    QVERIFY(lost.readAllStandardError().contains("row was not finished and becomes \"unknown\""));
 }
 #endif
 

@@ -219,7 +219,8 @@ const char ExitText[] = R"(Exit status: 0 done, 1 the module did not answer or a
 2 bad command line or value, 3 the port or connection could not be opened, 4 the settings file,
 the record or the output could not be written, 5 the settings file is held by another program,
 6 the certificate could not be rendered, 7 the production database could not be reached, refused
-the login, lacks its tables or has a newer schema, 130 interrupted, 141 the output's reader went
+the login, lacks its tables or has a newer schema (nothing was sent), or lost a written module's
+row (its result is printed), 130 interrupted, 141 the output's reader went
 away (watch: 0).
 )";
 }

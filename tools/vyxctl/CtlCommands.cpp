@@ -21,6 +21,7 @@
 #endif
 
 #include <QJsonObject>
+#include <QScopeGuard>
 
 #include <memory>
 #include <optional>
@@ -290,8 +291,21 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
         TWait readWait;
         readBack = ReadIdentity(s, badReply, readWait);
     }
-    if (row.database)
-        row.database->Finish(row.id, WriteOutcome(*result, readBack));
+    // a row the database lost with its connection becomes "unknown"; what the
+    // module was written is still told, as it may hold the serial number now
+    QString unfinishedRow;
+    if (row.database) {
+        try {
+            row.database->Finish(row.id, WriteOutcome(*result, readBack));
+        } catch (const EProductionDatabase& e) {
+            unfinishedRow = QStringLiteral("the write's row was not finished and becomes \"unknown\": %1")
+                                .arg(QString::fromLocal8Bit(e.what()));
+        }
+    }
+    const auto tellRow = qScopeGuard([&] {
+        if (!unfinishedRow.isEmpty())
+            out.Error(unfinishedRow);
+    });
     if (record.IsOpen()) {
         QString why;
         if (!record.Add(s.Link(), *result, readBack ? readBack->serialNumber : std::nullopt, why)) {
@@ -317,7 +331,7 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
         text += QStringLiteral(", serial number %1").arg(SerialNumberText(master->appID));
     }
     out.Result(text, json);
-    return CtlExit::Done;
+    return unfinishedRow.isEmpty() ? CtlExit::Done : CtlExit::DatabaseUnavailable;
 }
 
 struct TAssignment {
