@@ -86,7 +86,7 @@ ORDER BY id)";
 QString UsedUp(const QString& database)
 {
     return QStringLiteral("the production database %1 has handed out its last serial number, %2")
-        .arg(database, AppIDText(AppIDFromNumber(LastSerialNumber)));
+        .arg(database, SerialNumberText(AppIDFromNumber(LastSerialNumber)));
 }
 
 QByteArray Text(const QString& text)
@@ -118,7 +118,7 @@ QString FirstLine(const char* message)
 
 QJsonValue OrNull(const std::optional<TAppID>& serial)
 {
-    return serial ? QJsonValue(AppIDText(*serial)) : QJsonValue(QJsonValue::Null);
+    return serial ? QJsonValue(SerialNumberText(*serial)) : QJsonValue(QJsonValue::Null);
 }
 
 QJsonValue OrNull(const QString& text)

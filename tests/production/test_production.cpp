@@ -298,10 +298,10 @@ void TestProduction::vyxctlStartsTheNumberingOnceAndListsTheRecord()
     WriteFile(settings, "[ReaderData]\nLastAppID=00000001\n[Production]\nDatabase=" + FUrl.toUtf8() + "\n");
     TRun run = Vyxctl({"--settings", settings, "db", "init", "--first", "ff12a3ff"});
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.endsWith("schema version 1 created, next serial number ff12a3ff\n"), qPrintable(run.out));
+    QVERIFY2(run.out.endsWith("schema version 1 created, next serial number FF12A3FF\n"), qPrintable(run.out));
     run = Vyxctl({"--settings", settings, "db", "init", "--first", "00000002"});
     QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains("were started before and start once; the next is ff12a3ff"), qPrintable(run.err));
+    QVERIFY2(run.err.contains("were started before and start once; the next is FF12A3FF"), qPrintable(run.err));
 
     TProductionDatabase db(FUrl);
     const TReservation a = db.Reserve(Write());
@@ -320,7 +320,7 @@ void TestProduction::vyxctlStartsTheNumberingOnceAndListsTheRecord()
     // a certificate only for a write that went through
     run = Vyxctl({"--database", FUrl, "certificate", "--serial", "0013a3ff", "--out", dir.filePath("c.pdf")});
     QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains("holds no write of 0013a3ff that went through"), qPrintable(run.err));
+    QVERIFY2(run.err.contains("holds no write of 0013A3FF that went through"), qPrintable(run.err));
 }
 
 void TestProduction::vyxctlExitStatusOfAnUnusableDatabase_data()

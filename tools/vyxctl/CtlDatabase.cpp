@@ -37,7 +37,7 @@ int Initialize(const TCtlCommandLine& cl, TCtlOutput& out, TProductionDatabase& 
         throw EUsage(QStringLiteral("db init needs --first HEX8, the first serial number to hand out: the settings "
                                     "file holds none"));
     const bool created = db.Initialize(first.value_or(TAppID{}));
-    const QString next = AppIDText(db.NextSerial());
+    const QString next = SerialNumberText(db.NextSerial());
     if (!created && cl.Has("--first"))
         throw EUsage(QStringLiteral("--first: the serial numbers of %1 were started before and start once; the "
                                     "next is %2")
@@ -143,5 +143,5 @@ std::optional<QDate> RecordedWriteDate(const TCtlCommandLine& cl, const QString&
         if (row->state == QLatin1String("ok"))
             return row->time.date();
     throw EUsage(QStringLiteral("--serial: the production record of %1 holds no write of %2 that went through")
-                     .arg(db.Name(), serial.toLower()));
+                     .arg(db.Name(), serial.toUpper()));
 }
