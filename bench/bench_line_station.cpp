@@ -1,9 +1,10 @@
 // The window as one station of a production line: master writes, one after
 // the other, numbered by the line's database, against a module (the
 // simulator) on a device server, until MODULES are written (or three times
-// as many attempts). A line per attempt: its number, "ok" with the serial
-// number the module gave back, "failed", or "refused" with the reason, when
-// the database could not be used and nothing was sent. A write that did not
+// as many attempts). A line per attempt: its number, "ok", "failed" or
+// "refused" (the database could not be used and nothing was sent), the time
+// it ended (ms since the epoch), then the serial number the module gave
+// back and how long it took, or the reason it was refused. A write that did not
 // go through is tried again after a second, as a technician would.
 // Usage: QT_QPA_PLATFORM=offscreen bench_line_station PORT DATABASE_URL MODULES
 #include "BenchWait.h"
@@ -14,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -63,7 +65,7 @@ int main(int argc, char** argv)
         refusal.clear();
         window.findChild<QAction*>("WriteMI")->trigger();
         if (!refusal.isEmpty()) {
-            std::printf("%d refused %s\n", i, qPrintable(refusal));
+            std::printf("%d refused %lld %s\n", i, QDateTime::currentMSecsSinceEpoch(), qPrintable(refusal));
             std::fflush(stdout);
             pause();
             continue;
@@ -74,7 +76,8 @@ int main(int argc, char** argv)
         const bool through = WaitFor([&] { return status() != "Transfering data..."; }, 30000)
                              && status() == "Data transfer OK."
                              && WaitFor([&] { return serial->text() == expected; }, 5000);
-        std::printf("%d %s %s %lld ms\n", i, through ? "ok" : "failed", qPrintable(expected.mid(4)),
+        std::printf("%d %s %lld %s %lld ms\n", i, through ? "ok" : "failed", QDateTime::currentMSecsSinceEpoch(),
+                    qPrintable(expected.mid(4)),
                     static_cast<long long>(took.elapsed()));
         std::fflush(stdout);
         if (through)

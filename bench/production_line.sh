@@ -7,9 +7,9 @@
 # stopped OUTAGE_AT seconds into the run for OUTAGE_FOR seconds.
 #
 # At the end: the rows by state, whether every serial number is distinct and
-# the numbers run without a gap, and whether the simulators saw exactly as
-# many writes as there are rows (a write refused by the database sends
-# nothing, so it has no row and no frame).
+# the numbers run without a gap, the register writes each simulator saw while
+# its station's writes were refused (none: a refused write sends nothing),
+# and whether the simulators saw as many writes as there are rows.
 #
 # Usage: bench/production_line.sh DATABASE_URL [MODULES]
 #   e.g. DB_STOP="pg_ctlcluster 15 main stop -m immediate" DB_START="pg_ctlcluster 15 main start" \
@@ -63,11 +63,9 @@ stations+=($!)
 if [[ -n "${DB_STOP:-}" ]]; then
     sleep "${OUTAGE_AT:-60}"
     echo "database stopped at $((($(now_ms) - started) / 1000)) s"
-    echo "$(now_ms)" >"$work/outage.start"
     bash -c "$DB_STOP"
     sleep "${OUTAGE_FOR:-20}"
     bash -c "$DB_START"
-    echo "$(now_ms)" >"$work/outage.end"
     echo "database started again at $((($(now_ms) - started) / 1000)) s"
 fi
 wait "${stations[@]}"
@@ -95,25 +93,30 @@ print(f"serial numbers: {len(set(serials))} distinct of {len(serials)}, {first_r
 print("ok rows whose number read back differs:", sum(1 for r in rows if r["result"] == "ok" and r.get("serialRead") != r["serialWritten"]))
 unknown = sorted(r["serialWritten"] for r in rows if r["result"] in ("unknown", "sent"))
 print("numbers of rows not ok:", unknown, [r["serialWritten"] + " " + r["result"] for r in rows if r["result"] == "failed"])
-# the first register of every write batch, as each simulator saw it
+# the first register of every write batch, as each simulator saw it: none
+# may fall in an attempt the database refused (from the end of the attempt
+# before it to its own end)
 first = re.compile(r"^\s*(\d+) rx .*reg write addr \d+ 0x00=")
-outage = None
-if (work / "outage.start").exists():
-    outage = (int((work / "outage.start").read_text()), int((work / "outage.end").read_text()))
-seen = during = 0
+seen = 0
 for s in (1, 2, 3):
     start = int((work / f"sim{s}.start").read_text())
-    for line in (work / f"sim{s}.log").read_text().splitlines():
-        if m := first.match(line):
-            seen += 1
-            if outage and outage[0] <= start + int(m.group(1)) <= outage[1]:
-                during += 1
+    frames = [start + int(m.group(1)) for line in (work / f"sim{s}.log").read_text().splitlines()
+              if (m := first.match(line))]
+    seen += len(frames)
+    ended, refused, sent = 0, 0, 0
+    for line in (work / f"station{s}.log").read_text().splitlines():
+        fields = line.split()
+        if not fields[0].isdigit():
+            continue
+        at = int(fields[2])
+        if s < 3:  # vyxctl: exit 7 with no result printed
+            nothing = fields[1] == "7" and "serialNumber" not in (work / f"out{s}.{fields[0]}").read_text()
+        else:
+            nothing = fields[1] == "refused"
+        if nothing:
+            refused += 1
+            sent += sum(1 for f in frames if ended < f <= at)
+        ended = at
+    print(f"station {s}: {refused} writes refused, register writes its simulator saw during them: {sent}")
 print(f"writes the simulators saw: {seen} (rows: {len(rows)})")
-if outage:
-    refused = 0
-    for s in (1, 2):
-        refused += sum(1 for line in (work / f"station{s}.log").read_text().splitlines() if line.split()[1] == "7")
-    refused += (work / "station3.log").read_text().count(" refused ")
-    print(f"outage {(outage[1] - outage[0]) / 1000:.1f} s: writes started by the simulators' clocks within it: {during}; "
-          f"writes refused (vyxctl exit 7, window's box): {refused}")
 EOF

@@ -27,6 +27,12 @@ TWriteOutcome WriteOutcome(const TWriteResult& result, const std::optional<TModu
     return outcome;
 }
 
+QString UnfinishedRow(const EProductionDatabase& e)
+{
+    return QStringLiteral("the write's row was not finished and becomes \"unknown\": %1")
+        .arg(QString::fromLocal8Bit(e.what()));
+}
+
 TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
     : QObject(&session)
     , FSession(session)
@@ -82,6 +88,6 @@ void TProductionRows::Finish(qint64 row, const TWriteResult& result, const std::
         FDatabase.Finish(row, WriteOutcome(result, readBack));
     } catch (const EProductionDatabase& e) {
         // the row stays "sent" and becomes "unknown" once this station's connection is gone
-        emit Failed(QString::fromLocal8Bit(e.what()));
+        emit Failed(UnfinishedRow(e));
     }
 }

@@ -22,6 +22,8 @@
 TProductionWrite ProductionWrite(const QString& frontEnd, TModuleSession& session, const TReaderConfiguration& reader,
                                  const std::optional<TMasterConfiguration>& master);
 TWriteOutcome WriteOutcome(const TWriteResult& result, const std::optional<TModuleIdentity>& readBack);
+// Why a write's row stays unfinished: the database was lost after its first frame.
+QString UnfinishedRow(const EProductionDatabase& e);
 
 class TProductionRows : public QObject {
     Q_OBJECT

@@ -738,8 +738,9 @@ void TMainWindow::WriteMIClick()
     SaveLastAppID(*FSettingsIni, *FSettingsLock, nextAppID);
 }
 
-// Nothing was sent: said where the technician looks, and in a box, as the
-// station may no longer number its modules.
+// The database refused a Write (nothing was sent) or lost its row: said
+// where the technician looks, and in a box, as the station may no longer
+// number its modules.
 void TMainWindow::ShowDatabaseFailure(const QString& reason)
 {
     ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, reason);

@@ -298,8 +298,7 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
         try {
             row.database->Finish(row.id, WriteOutcome(*result, readBack));
         } catch (const EProductionDatabase& e) {
-            unfinishedRow = QStringLiteral("the write's row was not finished and becomes \"unknown\": %1")
-                                .arg(QString::fromLocal8Bit(e.what()));
+            unfinishedRow = UnfinishedRow(e);
         }
     }
     const auto tellRow = qScopeGuard([&] {
