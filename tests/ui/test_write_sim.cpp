@@ -291,6 +291,7 @@ void TestWriteSim::lineNumbersTheWindowsWrites()
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports.first().startsWith("cannot connect to the production database"), qPrintable(reports.first()));
     QCOMPARE(StatusText(window), reports.first());
+    SaveRendering(window, "mainwindow-database-refused");
     QTest::qWait(300); // more than a request's interval, had one gone out
     QVERIFY2(!FSimulator->Output().mid(before).contains("reg write"), FSimulator->Output().mid(before));
 
