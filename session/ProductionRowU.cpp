@@ -12,6 +12,7 @@ TProductionWrite ProductionWrite(const QString& frontEnd, TModuleSession& sessio
             session.Address(), WrittenValues(reader, master)};
 }
 
+namespace {
 TWriteOutcome WriteOutcome(const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
 {
     TWriteOutcome outcome;
@@ -26,11 +27,30 @@ TWriteOutcome WriteOutcome(const TWriteResult& result, const std::optional<TModu
         outcome.firmware = *readBack->firmware;
     return outcome;
 }
+}
 
-QString UnfinishedRow(const EProductionDatabase& e)
+qint64 TakeRow(TProductionDatabase& database, const TProductionWrite& write,
+               std::optional<TMasterConfiguration>& master, bool next)
 {
-    return QStringLiteral("the write's row was not finished and becomes \"unknown\": %1")
-        .arg(QString::fromLocal8Bit(e.what()));
+    if (master && next) {
+        const TReservation reservation = database.Reserve(write);
+        master->appID = reservation.serial;
+        return reservation.id;
+    }
+    return database.Record(write, master ? std::optional<TAppID>(master->appID) : std::nullopt);
+}
+
+QString FinishRow(TProductionDatabase& database, qint64 row, const TWriteResult& result,
+                  const std::optional<TModuleIdentity>& readBack)
+{
+    try {
+        database.Finish(row, WriteOutcome(result, readBack));
+        return {};
+    } catch (const EProductionDatabase& e) {
+        // the row stays "sent" and becomes "unknown" once this station's connection is gone
+        return QStringLiteral("the write's row was not finished and becomes \"unknown\": %1")
+            .arg(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
@@ -63,15 +83,8 @@ TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
 
 bool TProductionRows::Write(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master)
 {
-    const TProductionWrite write = ProductionWrite(QStringLiteral("window"), FSession, reader, master);
-    qint64 row = 0;
-    if (master) {
-        const TReservation reservation = FDatabase.Reserve(write);
-        master->appID = reservation.serial;
-        row = reservation.id;
-    } else {
-        row = FDatabase.Record(write, std::nullopt);
-    }
+    const qint64 row = TakeRow(FDatabase, ProductionWrite(QStringLiteral("window"), FSession, reader, master), master,
+                               true);
     if (!FSession.Write(reader, master)) {
         TWriteResult notSent;
         notSent.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: the link is not open")};
@@ -84,10 +97,6 @@ bool TProductionRows::Write(const TReaderConfiguration& reader, std::optional<TM
 
 void TProductionRows::Finish(qint64 row, const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
 {
-    try {
-        FDatabase.Finish(row, WriteOutcome(result, readBack));
-    } catch (const EProductionDatabase& e) {
-        // the row stays "sent" and becomes "unknown" once this station's connection is gone
-        emit Failed(UnfinishedRow(e));
-    }
+    if (const QString unfinished = FinishRow(FDatabase, row, result, readBack); !unfinished.isEmpty())
+        emit Failed(unfinished);
 }

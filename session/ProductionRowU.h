@@ -21,9 +21,16 @@
 // "vyxctl") before it goes out, and how it ended.
 TProductionWrite ProductionWrite(const QString& frontEnd, TModuleSession& session, const TReaderConfiguration& reader,
                                  const std::optional<TMasterConfiguration>& master);
-TWriteOutcome WriteOutcome(const TWriteResult& result, const std::optional<TModuleIdentity>& readBack);
-// Why a write's row stays unfinished: the database was lost after its first frame.
-QString UnfinishedRow(const EProductionDatabase& e);
+// The write's row in state "sent", before its first frame; a master write
+// numbered by the line (next) takes the line's next serial number into
+// master. Raises EProductionDatabase: the write must not go.
+qint64 TakeRow(TProductionDatabase& database, const TProductionWrite& write,
+               std::optional<TMasterConfiguration>& master, bool next);
+// Finishes the row with how the write ended; a database lost since leaves
+// the row to turn "unknown", and that is said in the text returned (empty
+// when the row is finished).
+QString FinishRow(TProductionDatabase& database, qint64 row, const TWriteResult& result,
+                  const std::optional<TModuleIdentity>& readBack);
 
 class TProductionRows : public QObject {
     Q_OBJECT

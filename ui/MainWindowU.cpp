@@ -710,13 +710,14 @@ void TMainWindow::WriteMIClick()
     const TReaderConfiguration reader = ReaderConfiguration();
     const bool lineNumbers = LineNumbers();
     // with a line's database: the row, and the line's next serial number, before the first frame
+    const bool numbered = lineNumbers && FSession->IsActive();
+    if (numbered && !FDatabaseProblem.isEmpty()) {
+        ShowDatabaseFailure(FDatabaseProblem);
+        return;
+    }
     try {
-        if (lineNumbers && FSession->IsActive() && !FDatabaseProblem.isEmpty())
-            throw EProductionDatabase(FDatabaseProblem);
-        const bool sent = lineNumbers && FSession->IsActive() ? FProductionRows->Write(reader, master)
-                                                               : FSession->Write(reader, master);
         // nothing went out when the link is not open, and no serial number is used
-        if (!sent)
+        if (!(numbered ? FProductionRows->Write(reader, master) : FSession->Write(reader, master)))
             return;
     } catch (const EProductionDatabase& e) {
         ShowDatabaseFailure(QString::fromLocal8Bit(e.what()));

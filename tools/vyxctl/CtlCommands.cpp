@@ -293,14 +293,7 @@ int Write(TCtlSession& s, TCtlOutput& out, const TReaderConfiguration& reader,
     }
     // a row the database lost with its connection becomes "unknown"; what the
     // module was written is still told, as it may hold the serial number now
-    QString unfinishedRow;
-    if (row.database) {
-        try {
-            row.database->Finish(row.id, WriteOutcome(*result, readBack));
-        } catch (const EProductionDatabase& e) {
-            unfinishedRow = UnfinishedRow(e);
-        }
-    }
+    const QString unfinishedRow = row.database ? FinishRow(*row.database, row.id, *result, readBack) : QString();
     const auto tellRow = qScopeGuard([&] {
         if (!unfinishedRow.isEmpty())
             out.Error(unfinishedRow);
@@ -437,16 +430,8 @@ int RunLinkCommand(const TCtlCommandLine& cl, TCtlOutput& out, const TLinkTiming
     if (cl.command == QLatin1String("write")) {
         TProductionRow row{database.get()};
         if (database) {
-            // the number and the row in one transaction, before the first frame
-            const TProductionWrite write =
-                ProductionWrite(QStringLiteral("vyxctl"), session.Module(), reader, master);
-            if (master && cl.options.value("--app-id") == QLatin1String("next")) {
-                const TReservation reservation = database->Reserve(write);
-                master->appID = reservation.serial;
-                row.id = reservation.id;
-            } else {
-                row.id = database->Record(write, master ? std::optional<TAppID>(master->appID) : std::nullopt);
-            }
+            row.id = TakeRow(*database, ProductionWrite(QStringLiteral("vyxctl"), session.Module(), reader, master),
+                             master, cl.options.value("--app-id") == QLatin1String("next"));
         } else if (master) {
             // the next module gets the next serial number, stored before any
             // reply as the window does; a settings file that cannot take it
