@@ -480,6 +480,19 @@ void TestVyxctl::statusAndWatchReportACard()
     const TRun watch = Here(Line() + QStringList{"watch", "--seconds", "1"});
     QCOMPARE(watch.exitCode, 0);
     QVERIFY2(watch.out.contains("last card 0000000000000099, code 00 (new)"), qPrintable(watch.out));
+    if (line != "tcp")
+        return;
+    // --json: the event log's lines, with the window's log's fields
+    QTimer::singleShot(300, this, [this] { FSimulator->Command("card 98"); });
+    QTimer::singleShot(500, this, [this] { FSimulator->Command("tamper off"); });
+    const TRun json = Here(Line() + QStringList{"--json", "watch", "--seconds", "1"});
+    QStringList events;
+    for (const QString& event : json.out.split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject fields = QJsonDocument::fromJson(event.toUtf8()).object();
+        events << fields["event"].toString() + '(' + fields.keys().join(',') + ')';
+    }
+    QVERIFY2(events.contains("card(address,card,code,event,time)")
+                 && events.contains("change(address,event,signal,state,time)"), qPrintable(json.out));
 }
 
 QStringList TestVyxctl::LineFor(const QString& line)

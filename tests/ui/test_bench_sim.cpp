@@ -1,6 +1,6 @@
 // The window as a commissioning bench against the module simulator: finding
 // the modules of a bus, the event log and its CSV, the production record, and
-// vyxctl's view of the same events and records.
+// the same record from vyxctl.
 
 #include "MainWindowTestSupport.h"
 
@@ -10,7 +10,9 @@
 #include "session/SessionEventsU.h"
 #include "tests/support/CsvReader.h"
 #include "tests/support/FastTiming.h"
+#include "tests/support/SessionEventTypes.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/TestFiles.h"
 #include "ui/EventLogU.h"
 #include "ui/FindModulesU.h"
 
@@ -30,21 +32,6 @@
 namespace {
 constexpr int LinkWaitMs = 5000;
 constexpr int RunWaitMs = 10000;
-
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList Types(TSessionEventLog& log)
-{
-    QStringList types;
-    for (int row = 0; row < log.rowCount(); ++row)
-        types << log.Event(row).type + (log.Event(row).Text("signal").isEmpty() ? QString() : ':' + log.Event(row).Text("signal") + '=' + log.Event(row).Text("state"));
-    return types;
-}
 }
 
 class TestBenchSim : public QObject {
@@ -58,7 +45,6 @@ private slots:
     void eventLogOfAScriptedSessionReadsBackAsCsv();
     void recordLineEqualsVyxctls();
     void noWriteWithoutItsRecord();
-    void watchJsonPrintsTheLogsEvents();
     void logFollowsTheNewestUnlessScrolledBack();
 
 private:
@@ -173,17 +159,17 @@ void TestBenchSim::eventLogOfAScriptedSessionReadsBackAsCsv()
     TSessionEventLog& log = window.EventLog();
     FSimulator->Command("code 0C");
     FSimulator->Command("card 0011223344556677");
-    QTRY_VERIFY_WITH_TIMEOUT(Types(log).contains("card"), LinkWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(EventTypes(log).contains("card"), LinkWaitMs);
     FSimulator->Command("tamper on");
-    QTRY_VERIFY_WITH_TIMEOUT(Types(log).contains("change:tamper=on"), LinkWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(EventTypes(log).contains("change:tamper=on"), LinkWaitMs);
     FSimulator->Command("tamper off");
-    QTRY_VERIFY_WITH_TIMEOUT(Types(log).contains("change:tamper=off"), LinkWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(EventTypes(log).contains("change:tamper=off"), LinkWaitMs);
     Control<QAction>(window, "WriteMI")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(Types(log).contains("write"), LinkWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(EventTypes(log).contains("write"), LinkWaitMs);
     QSignalSpy timeOuts(&window.Session(), &TModuleSession::TimedOut);
     FSimulator->Command("silent on");
     QTRY_VERIFY_WITH_TIMEOUT(timeOuts.count() >= 3, LinkWaitMs); // one run of them
-    QCOMPARE(Types(log), QStringList({"linkOpened", "card", "change:tamper=on", "change:tamper=off", "write", "timeOut"}));
+    QCOMPARE(EventTypes(log), QStringList({"linkOpened", "card", "change:tamper=on", "change:tamper=off", "write", "timeOut"}));
     QCOMPARE(log.Event(4).Text("result"), QStringLiteral("done"));
     QCOMPARE(log.Event(4).Text("serialNumber"), QStringLiteral("0012A3FF"));
 
@@ -195,7 +181,7 @@ void TestBenchSim::eventLogOfAScriptedSessionReadsBackAsCsv()
     const QString csv = FDir.filePath("events.csv");
     QString why;
     QVERIFY2(logWindow->ExportTo(csv, why), qPrintable(why));
-    const QList<QStringList> records = ParseCsv(QString::fromUtf8(ReadAll(csv)));
+    const QList<QStringList> records = ParseCsv(QString::fromUtf8(ReadFile(csv)));
     QCOMPARE(records.size(), log.rowCount() + 1);
     // the columns keep the field names whatever the language shown
     QCOMPARE(records[0], SessionEvents::FieldNames());
@@ -215,15 +201,15 @@ void TestBenchSim::recordLineEqualsVyxctls()
     QFile::remove(FDir.filePath("ctl.ini"));
     QVERIFY(QFile::copy(FFolder->Path() + "VyxvozeRadavo.ini", FDir.filePath("ctl.ini")));
     Control<QAction>(*FWindow, "WriteMI")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(ReadAll(windowRecord).endsWith('\n'), LinkWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(ReadFile(windowRecord).endsWith('\n'), LinkWaitMs);
     Control<QAction>(*FWindow, "Start1")->trigger(); // the simulator takes one client at a time
     QTRY_VERIFY_WITH_TIMEOUT(!FWindow->Session().IsActive(), LinkWaitMs);
 
     const QString ctlRecord = FDir.filePath("ctl.jsonl");
     QFile::remove(ctlRecord);
     RunCtl(CtlLine() + QStringList{"write", "--record", ctlRecord});
-    QJsonObject fromWindow = QJsonDocument::fromJson(ReadAll(windowRecord)).object();
-    QJsonObject fromCtl = QJsonDocument::fromJson(ReadAll(ctlRecord)).object();
+    QJsonObject fromWindow = QJsonDocument::fromJson(ReadFile(windowRecord)).object();
+    QJsonObject fromCtl = QJsonDocument::fromJson(ReadFile(ctlRecord)).object();
     QVERIFY(!fromWindow.isEmpty() && !fromCtl.isEmpty());
     QCOMPARE(fromWindow.value("serialNumber").toString(), QStringLiteral("0012A3FF"));
     QCOMPARE(fromWindow.value("registers").toObject().value("0x00").toInt(), 9);
@@ -248,37 +234,6 @@ void TestBenchSim::noWriteWithoutItsRecord()
     QVERIFY2(reports[0].contains(record), qPrintable(reports[0]));
     QVERIFY(FWindow->Session().Transfer().Status() != TTransferState::TStatus::Transferring);
     QVERIFY(!QFile::exists(record));
-}
-
-void TestBenchSim::watchJsonPrintsTheLogsEvents()
-{
-    FSimulator = std::make_unique<TSimProcess>();
-    QVERIFY(FSimulator->Start(SimLineArguments("tcp")));
-    QProcess watch;
-    watch.start(QStringLiteral(VYX_CTL), CtlLine() + QStringList{"--json", "watch"});
-    QVERIFY(watch.waitForStarted());
-    // a card is an event from the first status reply on; a change needs one before it
-    QByteArray out;
-    QVERIFY(QTest::qWaitFor([&] {
-        FSimulator->Command("card 99");
-        return QTest::qWaitFor([&] { return (out += watch.readAllStandardOutput()).contains("\"card\""); }, 200);
-    }, LinkWaitMs));
-    FSimulator->Command("tamper on");
-    QVERIFY(QTest::qWaitFor([&] { return (out += watch.readAllStandardOutput()).contains("\"change\""); },
-                            LinkWaitMs));
-    watch.terminate();
-    QVERIFY(watch.waitForFinished(RunWaitMs));
-    QStringList events;
-    for (const QByteArray& line : out.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QJsonObject event = QJsonDocument::fromJson(line).object();
-        QVERIFY2(!event.isEmpty(), line.constData());
-        QStringList keys = event.keys();
-        events << event.value("event").toString() + '(' + keys.join(',') + ')';
-    }
-    QVERIFY(events.contains("card(address,card,code,event,time)"));
-    QVERIFY(events.contains("change(address,event,signal,state,time)"));
 }
 
 void TestBenchSim::logFollowsTheNewestUnlessScrolledBack()

@@ -357,12 +357,10 @@ void TestBrowserWindow::plugInFoldersStayWithTheProgram()
 {
     const QString qt = "/usr/lib/x86_64-linux-gnu/qt6/plugins";
     const QStringList portable = PlugInFolders("/media/stick/Vyx/", false, {qt});
-    qInfo() << "portable:" << portable;
     QCOMPARE(portable, QStringList{"/media/stick/Vyx"});
     const QString own = PlugInFolders("/opt/vyx/bin", true, {}).value(0);
     QVERIFY2(own.startsWith("/opt/vyx/lib") && own.endsWith("/vyxvozeradavo/plugins"), qPrintable(own));
     const QStringList installed = PlugInFolders("/opt/vyx/bin", true, {qt, own + '/'});
-    qInfo() << "installed:" << installed;
     QCOMPARE(installed, (QStringList{own, qt}));
 }
 
