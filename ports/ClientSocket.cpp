@@ -12,6 +12,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -152,7 +153,10 @@ public:
         if (FRunning)
             return;
         // the thread waits for the lock until this returns
-        std::thread([self] { self->Run(); }).detach();
+        std::thread lookup([self] { self->Run(); });
+        // named for top -H, gdb and the tests that count these threads
+        ::pthread_setname_np(lookup.native_handle(), "vyx lookup");
+        lookup.detach();
         FRunning = true;
     }
 

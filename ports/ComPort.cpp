@@ -29,6 +29,8 @@
 
 #include <QtGlobal>
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <iterator>
 #include <mutex>
@@ -405,6 +407,8 @@ void TComPort::Open()
     d->connected.store(true);
     try {
         ev->thread = std::thread(&TImpl::RunEvents, d.get(), ev, lineFd);
+        // named for top -H, gdb and the tests that count these threads
+        ::pthread_setname_np(ev->thread.native_handle(), "vyx com events");
     } catch (const std::system_error& e) {
         CloseWakeup(ev->wakeFd);
         {

@@ -790,16 +790,16 @@ void TestComPort::farEndClosing()
     TComPort port;
     TEventLog log(port);
     ConfigureAsLink(port, pty.slavePath);
-    const int threadsBefore = ThreadCount();
+    const int threadsBefore = ThreadCount("vyx com events");
     port.Open();
-    QTRY_COMPARE(ThreadCount(), threadsBefore + 1);
+    QTRY_COMPARE(ThreadCount("vyx com events"), threadsBefore + 1);
 
     pty.CloseMaster();
     QTRY_COMPARE(log.lost.load(), 1);
     QVERIFY2(log.lostErrno.load() == 0 || log.lostErrno.load() == EIO,
              qPrintable(QString::number(log.lostErrno.load())));
     // The event thread has ended, and nothing spins on the endless POLLHUP.
-    QTRY_COMPARE(ThreadCount(), threadsBefore);
+    QTRY_COMPARE(ThreadCount("vyx com events"), threadsBefore);
     const double cpu = CpuMsOver(200ms);
     QVERIFY2(cpu < 40, qPrintable(QStringLiteral("CPU %1 ms in 200 ms after the loss").arg(cpu)));
     QCOMPARE(log.lost.load(), 1);
