@@ -4,6 +4,14 @@
 #include "session/ModuleSessionU.h"
 #include "session/WriteRecordU.h"
 
+#include <pthread.h>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 TProductionWrite ProductionWrite(const QString& frontEnd, TModuleSession& session, const TReaderConfiguration& reader,
                                  const std::optional<TMasterConfiguration>& master)
 {
@@ -53,10 +61,65 @@ QString FinishRow(TProductionDatabase& database, qint64 row, const TWriteResult&
     }
 }
 
+// The database's calls, one after another on a thread of their own.
+class TProductionRows::TDatabaseThread {
+public:
+    using TCall = std::function<void(TProductionDatabase&)>;
+
+    explicit TDatabaseThread(const QString& url)
+        : FDatabase(url)
+        , FThread([this] { Run(); })
+    {
+        // named for top -H and gdb
+        ::pthread_setname_np(FThread.native_handle(), "vyx database");
+    }
+    // Runs the calls still waiting, then ends the thread.
+    ~TDatabaseThread()
+    {
+        {
+            std::lock_guard guard(FLock);
+            FEnding = true;
+        }
+        FPosted.notify_one();
+        FThread.join();
+    }
+    void Post(TCall call)
+    {
+        {
+            std::lock_guard guard(FLock);
+            FCalls.push_back(std::move(call));
+        }
+        FPosted.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock guard(FLock);
+        for (;;) {
+            FPosted.wait(guard, [this] { return FEnding || !FCalls.empty(); });
+            if (FCalls.empty())
+                return;
+            const TCall call = std::move(FCalls.front());
+            FCalls.pop_front();
+            guard.unlock();
+            call(FDatabase);
+            guard.lock();
+        }
+    }
+
+    TProductionDatabase FDatabase; // this thread's alone
+    std::mutex FLock;
+    std::condition_variable FPosted;
+    std::deque<TCall> FCalls;
+    bool FEnding = false;
+    std::thread FThread; // last: it starts once the rest is there
+};
+
 TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
     : QObject(&session)
     , FSession(session)
-    , FDatabase(url)
+    , FDatabase(std::make_unique<TDatabaseThread>(url))
 {
     connect(&session, &TModuleSession::WriteFinished, this, [this](const TWriteResult& result) {
         if (FUnderWay.empty())
@@ -81,22 +144,55 @@ TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
     });
 }
 
-bool TProductionRows::Write(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master)
+TProductionRows::~TProductionRows() = default;
+
+void TProductionRows::Write(const TReaderConfiguration& reader, const std::optional<TMasterConfiguration>& master)
 {
-    const qint64 row = TakeRow(FDatabase, ProductionWrite(QStringLiteral("window"), FSession, reader, master), master,
-                               true);
+    const TProductionWrite write = ProductionWrite(QStringLiteral("window"), FSession, reader, master);
+    ++FTaking;
+    FDatabase->Post([this, write, reader, master = master](TProductionDatabase& database) mutable {
+        try {
+            const qint64 row = TakeRow(database, write, master, true);
+            FAnswers.Post([this, row, address = write.address, reader, master] {
+                --FTaking;
+                RowTaken(row, address, reader, master);
+            });
+        } catch (const std::exception& e) {
+            FAnswers.Post([this, why = QString::fromLocal8Bit(e.what())] {
+                --FTaking;
+                emit Refused(why);
+            });
+        }
+    });
+}
+
+void TProductionRows::RowTaken(qint64 row, int address, const TReaderConfiguration& reader,
+                               const std::optional<TMasterConfiguration>& master)
+{
+    TWriteResult notSent;
+    // the row names the module the technician chose; another one is not written under it
+    if (FSession.Address() != address) {
+        notSent.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: the bus address changed from %1 "
+                                                                 "to %2 while the line's database was asked")
+                                                      .arg(address)
+                                                      .arg(FSession.Address())};
+        Finish(row, notSent, std::nullopt);
+        emit Refused(notSent.failure->reason);
+        return;
+    }
     if (!FSession.Write(reader, master)) {
-        TWriteResult notSent;
         notSent.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: the link is not open")};
         Finish(row, notSent, std::nullopt);
-        return false;
+        return;
     }
     FUnderWay.push_back(row);
-    return true;
+    emit Started(master);
 }
 
 void TProductionRows::Finish(qint64 row, const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
 {
-    if (const QString unfinished = FinishRow(FDatabase, row, result, readBack); !unfinished.isEmpty())
-        emit Failed(unfinished);
+    FDatabase->Post([this, row, result, readBack](TProductionDatabase& database) {
+        if (QString unfinished = FinishRow(database, row, result, readBack); !unfinished.isEmpty())
+            FAnswers.Post([this, why = std::move(unfinished)] { emit Failed(why); });
+    });
 }

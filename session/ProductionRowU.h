@@ -5,6 +5,7 @@
 // has said how it went and what serial number it now gives back, the row is
 // finished. The database's waits are bounded (see TProductionDatabase).
 
+#include "base/MainThreadQueue.h"
 #include "production/ProductionDatabaseU.h"
 #include "session/ModuleSessionU.h"
 
@@ -12,6 +13,7 @@
 #include <QString>
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -37,23 +39,41 @@ class TProductionRows : public QObject {
 public:
     // A child of the session: it never outlives the session it listens to.
     TProductionRows(TModuleSession& session, const QString& url);
+    // Waits for the rows still to be finished: one left "sent" would turn "unknown".
+    ~TProductionRows() override;
 
-    // The session's Write, with its row taken first; a master write is
-    // numbered by the line: master's serial number becomes the line's next
-    // one. Raises EProductionDatabase, and then nothing is sent. false as
-    // the session's Write, with the row finished as failed.
-    bool Write(const TReaderConfiguration& reader, std::optional<TMasterConfiguration>& master);
+    // The session's Write, once its row is taken; a master write is numbered
+    // by the line. The database is asked on a thread of its own, so a server
+    // that does not answer (up to its time-outs) holds no window. Then
+    // Started, or Refused and nothing is sent. A link closed meanwhile takes
+    // no write: its row is finished as failed, and nothing is said.
+    void Write(const TReaderConfiguration& reader, const std::optional<TMasterConfiguration>& master);
+    // A row is being taken for a Write.
+    bool TakingRow() const { return FTaking > 0; }
 
 signals:
+    // The session has the write; master with the line's serial number.
+    void Started(const std::optional<TMasterConfiguration>& master);
+    // The write did not go out, and why.
+    void Refused(const QString& why);
+    // A finished write whose row the database did not take, and why.
     void Failed(const QString& why);
 
 private:
+    class TDatabaseThread;
+
+    void RowTaken(qint64 row, int address, const TReaderConfiguration& reader,
+                  const std::optional<TMasterConfiguration>& master);
     void Finish(qint64 row, const TWriteResult& result, const std::optional<TModuleIdentity>& readBack);
 
     TModuleSession& FSession;
-    TProductionDatabase FDatabase;
+    // the database thread's answers, on this one
+    TMainThreadQueue FAnswers;
+    int FTaking = 0;
     // the rows of the batches under way, in the order the batches end
     std::deque<qint64> FUnderWay;
     // the rows of batches through, waiting for the serial number read back
     std::vector<std::pair<qint64, TWriteResult>> FReadingBack;
+    // last: it goes first, finishing what it was given while the rest is still there
+    std::unique_ptr<TDatabaseThread> FDatabase;
 };

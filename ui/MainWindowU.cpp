@@ -394,6 +394,11 @@ void TMainWindow::LoadSettings()
             FDatabaseProblem = QStringLiteral("[Production] Database in %1: %2").arg(FSettingsIni->FileName(), *problem);
         else {
             FProductionRows = new TProductionRows(*FSession, url);
+            connect(FProductionRows, &TProductionRows::Started, this, &TMainWindow::WriteStarted);
+            connect(FProductionRows, &TProductionRows::Refused, this, [this](const QString& why) {
+                UpdateControls();
+                ShowDatabaseFailure(why);
+            });
             connect(FProductionRows, &TProductionRows::Failed, this, &TMainWindow::ShowDatabaseFailure);
         }
     }
@@ -636,9 +641,13 @@ void TMainWindow::ShowTransfer()
     // the session's own words once a good reply has cleared the link's
     case TStatus::LinkFailed: text = FLinkReason.shortText.isEmpty() ? transfer.Reason() : FLinkReason.shortText; break;
     }
-    ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, text);
+    // the line's database has the last word until the next Write, but not over a lost link
+    const bool database = !FDatabaseText.isEmpty() && transfer.Status() != TStatus::LinkFailed;
+    ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, database ? FDatabaseText : text);
     // a failed write's tip names the setting (ShowWriteFailure)
-    if (transfer.Status() == TStatus::LinkFailed)
+    if (database)
+        ui->FriendlyStatusBar1->setToolTip(FDatabaseText);
+    else if (transfer.Status() == TStatus::LinkFailed)
         ui->FriendlyStatusBar1->setToolTip(FLinkReason.sentence.isEmpty() ? transfer.Reason() : FLinkReason.sentence);
     else if (transfer.Status() != TStatus::Failed)
         ui->FriendlyStatusBar1->setToolTip(LinkText());
@@ -659,7 +668,8 @@ void TMainWindow::UpdateControls()
     ui->Button1->setEnabled(ui->SetAddressBtn->isEnabled());
     // the transport cannot change under a connection being made either
     ui->Nastaven1->setEnabled(!active && !FCommThread->IsOpening());
-    ui->WriteMI->setEnabled(active);
+    // one Write at a time while the line's database is asked for its row
+    ui->WriteMI->setEnabled(active && !(FProductionRows && FProductionRows->TakingRow()));
     findChild<QAction*>(QStringLiteral("FindModulesMI"))->setEnabled(active);
     ui->SpeedButton1->setEnabled(active);
     if (MasterWrite()) {
@@ -697,6 +707,7 @@ void TMainWindow::SetDelCardBtnClick()
 
 void TMainWindow::WriteMIClick()
 {
+    FDatabaseText.clear();
     SetAddressSEChange();
     std::optional<TMasterConfiguration> master;
     if (MasterWrite())
@@ -708,44 +719,48 @@ void TMainWindow::WriteMIClick()
         return;
     }
     const TReaderConfiguration reader = ReaderConfiguration();
-    const bool lineNumbers = LineNumbers();
     // with a line's database: the row, and the line's next serial number, before the first frame
-    const bool numbered = lineNumbers && FSession->IsActive();
-    if (numbered && !FDatabaseProblem.isEmpty()) {
-        ShowDatabaseFailure(FDatabaseProblem);
-        return;
-    }
-    try {
-        // nothing went out when the link is not open, and no serial number is used
-        if (!(numbered ? FProductionRows->Write(reader, master) : FSession->Write(reader, master)))
+    if (LineNumbers() && FSession->IsActive()) {
+        if (!FDatabaseProblem.isEmpty()) {
+            ShowDatabaseFailure(FDatabaseProblem);
             return;
-    } catch (const EProductionDatabase& e) {
-        ShowDatabaseFailure(QString::fromLocal8Bit(e.what()));
+        }
+        FProductionRows->Write(reader, master);
+        FDatabaseText = FProgramTexts.waitingForDatabase;
+        ShowTransfer();
+        UpdateControls();
         return;
     }
+    // nothing went out when the link is not open, and no serial number is used
+    if (FSession->Write(reader, master))
+        WriteStarted(master);
+}
+
+void TMainWindow::WriteStarted(const std::optional<TMasterConfiguration>& master)
+{
+    FDatabaseText.clear();
+    ShowTransfer();
     FCertifiedSerial.clear();
     UpdateControls();
     if (!master)
         return;
-    if (lineNumbers) {
-        // the database hands out the numbers; the field only shows what follows this one
-        ui->AppIDED->setText(AppIDText(IncrementAppID(master->appID)));
-        return;
-    }
     // the next module gets the next serial number, whatever this one answers
     const QString nextAppID = AppIDText(IncrementAppID(master->appID));
     ui->AppIDED->setText(nextAppID);
+    // the database hands out the numbers; the field only shows what follows this one
+    if (LineNumbers())
+        return;
     // last: a settings file that cannot be written raises, and the write is under way by now
     SaveLastAppID(*FSettingsIni, *FSettingsLock, nextAppID);
 }
 
 // The database refused a Write (nothing was sent) or lost its row: said
-// where the technician looks, and in a box, as the station may no longer
-// number its modules.
+// where the technician looks, until the next Write, and in a box, as the
+// station may no longer number its modules.
 void TMainWindow::ShowDatabaseFailure(const QString& reason)
 {
-    ui->FriendlyStatusBar1->SetPanelText(StatusTextPanel, reason);
-    ui->FriendlyStatusBar1->setToolTip(reason);
+    FDatabaseText = reason;
+    ShowTransfer();
     AppErrors::Report(reason);
 }
 
@@ -834,6 +849,7 @@ void TMainWindow::CommThreadOpen()
 
 void TMainWindow::CommThreadClose(const QString& reason)
 {
+    FDatabaseText.clear();
     // the lamp and the status text say why
     SetLinkReason(reason);
     // stopped, also when the device server closed the link: no late time-out turns it red

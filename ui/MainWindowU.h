@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 
 class QTimer;
@@ -31,6 +32,7 @@ class TSessionEventLog;
 class TProductionRows;
 class TSessionRecord;
 class TSettingsLock;
+struct TMasterConfiguration;
 struct TModuleIdentity;
 struct TReaderConfiguration;
 struct TStoredSettings;
@@ -100,6 +102,8 @@ public:
     void ShowIdentity(const TModuleIdentity& identity);
     void ShowWriteFailure(const TWriteFailure& failure);
     void ShowDatabaseFailure(const QString& reason);
+    // A Write the session took: the serial-number field moves on.
+    void WriteStarted(const std::optional<TMasterConfiguration>& master);
     void ShowTransfer();
 
 protected:
@@ -166,6 +170,7 @@ private:
     TSessionRecord* FRecord = nullptr; // with [Production] RecordFile= only
     TProductionRows* FProductionRows = nullptr; // with [Production] Database= only
     QString FDatabaseProblem; // a Database= that is no usable URL: master writes refused
+    QString FDatabaseText;    // the status text while the line's database is waited for, or why it refused
     QPointer<TFindModulesDlg> FFindModulesDlg;
     QPointer<TEventLogWindow> FEventLogWindow;
 

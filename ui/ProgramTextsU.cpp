@@ -37,6 +37,7 @@ const QList<TLanguageKey>& ProgramTextKeys()
         {"Lock", "SettingsInUse", "The settings file %1 is in use by %2 (process %3 on %4); end that program first", ""},
         // settings file, lock file
         {"Lock", "SettingsNotLockable", "The settings file %1 cannot be locked (%2)", ""},
+        {"Production", "WaitingForDatabase", "Waiting for the database...", ""},
     };
     return keys;
 }
@@ -71,7 +72,8 @@ TProgramTexts ProgramTexts(const TIniFile& ini)
              {"HostEmpty", &T::hostEmpty},
              {"HostBlanks", &T::hostBlanks},
              {"SettingsInUse", &T::settingsInUse},
-             {"SettingsNotLockable", &T::settingsNotLockable}});
+             {"SettingsNotLockable", &T::settingsNotLockable},
+             {"WaitingForDatabase", &T::waitingForDatabase}});
 }
 
 QString LockMessage(const ESettingsLocked& locked, const TProgramTexts& texts)

@@ -2,7 +2,8 @@
 // The texts the program adds to the language tables, from the language file's
 // own sections, English built in: the link in the window's words (why it
 // failed, short for the status bar and whole for the tool tips, and which
-// transport it uses), the settings dialog's hints and the lock message.
+// transport it uses), the settings dialog's hints, the lock message and the
+// wait for a line's database.
 
 #include "ui/LanguageU.h"
 
@@ -12,7 +13,7 @@ class ESettingsLocked;
 class TIniFile;
 struct TLinkFailure;
 
-// The texts of the sections [Reasons], [Link], [SettingDialogHints] and [Lock].
+// The texts of the sections [Reasons], [Link], [SettingDialogHints], [Lock] and [Production].
 const QList<TLanguageKey>& ProgramTextKeys();
 
 struct TProgramTexts {
@@ -30,6 +31,8 @@ struct TProgramTexts {
     QString ipPortHint, hostEmpty, hostBlanks;
     // [Lock]
     QString settingsInUse, settingsNotLockable;
+    // [Production]
+    QString waitingForDatabase;
 };
 TProgramTexts ProgramTexts(const TIniFile& ini);
 

@@ -5,20 +5,20 @@
 #include "MainWindowTestSupport.h"
 #include "tests/support/TestFiles.h"
 
+#include "base/AppErrors.h"
 #include "link/CommThreadU.h"
 #include "session/ModuleSessionU.h"
+#include "tests/support/DeadServer.h"
 #include "tests/support/FastTiming.h"
 #ifdef VYX_POSTGRES_BIN
-#include "base/AppErrors.h"
 #include "production/ProductionDatabaseU.h"
 #include "tests/support/PostgresCluster.h"
-
-#include <QScopeGuard>
 #endif
 #include "tests/support/SimProcess.h"
 #include "ui/ProgressBarU.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
 
@@ -34,8 +34,11 @@ const QByteArray ReaderSettings = "[ReaderData]\nStrikeTime=9\nDoorAjarDelay=21\
                                   "TamperSignal=31\nForcedDoorSignal=32\nDoorAjarSignal=33\nBeepFunction=1\n"
                                   "Master=1\nLastAppID=000000FF\n[Version]\nSetMaster=1\n";
 
-
-
+// The box texts the window reports while the object lives.
+struct TReports : QStringList {
+    TReports() { AppErrors::SetHandler([this](const QString& message) { append(message); }); }
+    ~TReports() { AppErrors::SetHandler(nullptr); }
+};
 }
 
 class TestWriteSim : public QObject {
@@ -51,6 +54,7 @@ private slots:
     void batchEndsWithItsSession();
     void secondWriteReportsWhenBothAreIn();
     void storedAppIDTooLongStaysWhole();
+    void aDatabaseThatDoesNotAnswerHoldsOnlyTheWrite();
 #ifdef VYX_POSTGRES_BIN
     void lineNumbersTheWindowsWrites();
 #endif
@@ -254,6 +258,39 @@ void TestWriteSim::storedAppIDTooLongStaysWhole()
     QVERIFY(Control<QAction>(*FWindow, "WriteMI")->isEnabled());
 }
 
+// A line's database that does not answer holds the Write alone, until the
+// connection times out: the window goes on polling and drawing meanwhile.
+void TestWriteSim::aDatabaseThatDoesNotAnswerHoldsOnlyTheWrite()
+{
+    TDeadServer server;
+    QVERIFY(server.Filled());
+    TReports reports;
+    Start("tcp", true,
+          "[Production]\nDatabase=postgresql://line@127.0.0.1:" + QByteArray::number(server.Port())
+              + "/production?connect_timeout=2\n");
+    if (QTest::currentTestFailed())
+        return;
+    TMainWindow& window = *FWindow;
+    auto* write = Control<QAction>(window, "WriteMI");
+    Control<QLineEdit>(window, "AddCardED")->setText("1");
+    Control<QLineEdit>(window, "DelCardED")->setText("2");
+    QVERIFY(write->isEnabled());
+    const qsizetype before = FSimulator->Output().size();
+    QElapsedTimer clicked;
+    clicked.start();
+    write->trigger();
+    QVERIFY2(clicked.elapsed() < 1000, qPrintable(QString::number(clicked.elapsed())));
+    QVERIFY(!write->isEnabled());
+    QCOMPARE(StatusText(window), QStringLiteral("Waiting for the database..."));
+    SaveRendering(window, "mainwindow-database-waiting");
+    const qsizetype polled = FSimulator->Output().size();
+    QTRY_VERIFY_WITH_TIMEOUT(FSimulator->Output().size() > polled, LinkWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 10000);
+    QVERIFY2(reports.first().contains("timeout expired"), qPrintable(reports.first()));
+    QVERIFY(write->isEnabled());
+    QVERIFY2(!FSimulator->Output().mid(before).contains("reg write"), FSimulator->Output().mid(before));
+}
+
 #ifdef VYX_POSTGRES_BIN
 // A station of a line: the database numbers the master writes and keeps
 // their rows; while it is down, a Write is refused before any frame goes out,
@@ -267,10 +304,7 @@ void TestWriteSim::lineNumbersTheWindowsWrites()
     const QString url = cluster.Url("postgres");
     TProductionDatabase db(url);
     QVERIFY(db.Initialize(AppIDBytes("FE000000")));
-    QStringList reports;
-    AppErrors::SetHandler([&reports](const QString& message) { reports << message; });
-    const auto restoreHandler = qScopeGuard([] { AppErrors::SetHandler(nullptr); });
-
+    TReports reports;
     Start("tcp", true, "[Production]\nDatabase=" + url.toUtf8() + "\n");
     if (QTest::currentTestFailed())
         return;
@@ -288,16 +322,18 @@ void TestWriteSim::lineNumbersTheWindowsWrites()
     cluster.StopServer();
     const qsizetype before = FSimulator->Output().size();
     write->trigger();
-    QCOMPARE(reports.size(), 1);
+    QTRY_COMPARE(reports.size(), 1);
     QVERIFY2(reports.first().startsWith("cannot connect to the production database"), qPrintable(reports.first()));
-    QCOMPARE(StatusText(window), reports.first());
     SaveRendering(window, "mainwindow-database-refused");
     QTest::qWait(300); // more than a request's interval, had one gone out
     QVERIFY2(!FSimulator->Output().mid(before).contains("reg write"), FSimulator->Output().mid(before));
+    // the polls' replies since have not taken the reason away
+    QCOMPARE(StatusText(window), reports.first());
 
     QVERIFY2(cluster.StartServer(why), qPrintable(why));
     // a second Write before the first one's serial number is read back: both rows are finished
     write->trigger();
+    QTRY_VERIFY(write->isEnabled()); // its row taken
     write->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(serial->text(), QStringLiteral("sn: 00010000"), 2 * WriteWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(db.Records({}).size() == 3 && db.Records({}).last().state == "ok", WriteWaitMs);
