@@ -17,12 +17,15 @@ struct TLinkTiming {
     // the set-by-card request is sent again at this interval until taken
     std::chrono::milliseconds setByCardRepeat{12000};
 
-    // Every span divided by divisor (at least 1 ms each).
+    // Every span divided by divisor (at least 1 ms each), for the simulator:
+    // the reply time-out no shorter than 200 ms, as a simulator on a machine
+    // busy with other work may take that long to answer.
     TLinkTiming Faster(int divisor) const
     {
         const auto part = [divisor](std::chrono::milliseconds span) {
             return std::max(std::chrono::milliseconds(1), span / divisor);
         };
-        return {part(sendInterval), part(replyTimeout), part(slowTick), part(setByCardRepeat)};
+        return {part(sendInterval), std::max(std::chrono::milliseconds(200), part(replyTimeout)), part(slowTick),
+                part(setByCardRepeat)};
     }
 };

@@ -2,6 +2,7 @@
 // cluster started for this test.
 
 #include "production/ProductionDatabaseU.h"
+#include "tests/support/FastTiming.h"
 #include "tests/support/PostgresCluster.h"
 #ifdef VYX_CTL
 #include "tests/support/SimProcess.h"
@@ -34,6 +35,7 @@ struct TRun {
 TRun Vyxctl(const QStringList& args)
 {
     QProcess process;
+    process.setProcessEnvironment(FastPaceEnvironment());
     process.start(QStringLiteral(VYX_CTL), args);
     TRun run;
     if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
@@ -130,6 +132,7 @@ void TestProduction::vyxctlWriteTakesItsNumberFromTheDatabase()
 
     // the database lost while the module is written: the module's new number is still told
     QProcess lost;
+    lost.setProcessEnvironment(FastPaceEnvironment());
     lost.start(QStringLiteral(VYX_CTL), QStringList{"--database", FUrl} + write);
     QTRY_VERIFY_WITH_TIMEOUT(simulator.Output().mid(before).contains("reg write"), 10000);
     FCluster.StopServer();

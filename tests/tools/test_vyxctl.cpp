@@ -138,7 +138,7 @@ QStringList TestVyxctl::Line() const
 void TestVyxctl::Start(QProcess& process, const QStringList& args)
 {
     // Qt says so on stderr where it is not set; vyxctl must not pass that on
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = FastPaceEnvironment();
     environment.remove("XDG_RUNTIME_DIR");
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(VYX_CTL), args);
@@ -741,6 +741,7 @@ void TestVyxctl::closedOutputEndsAtOnce()
     QFETCH(QString, reason);
     StartSimulator("tcp");
     QProcess shell;
+    shell.setProcessEnvironment(FastPaceEnvironment());
     const QString script = QStringLiteral("\"$0\" \"$@\" %1; echo \"exit ${PIPESTATUS[0]}\"").arg(pipe);
     shell.start("bash", QStringList{"-c", script, QStringLiteral(VYX_CTL)} + Line() + command);
     QVERIFY(shell.waitForReadyRead(5000)); // head's line, or the end

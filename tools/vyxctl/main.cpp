@@ -15,6 +15,16 @@
 #include <memory>
 
 namespace {
+// The tests run vyxctl against the simulator at a fraction of the module's
+// pace: VYXCTL_TEST_PACE=10 divides the pace by ten. A module on a real bus
+// does not keep up with that.
+TLinkTiming Pace()
+{
+    bool number = false;
+    const int divisor = qEnvironmentVariableIntValue("VYXCTL_TEST_PACE", &number);
+    return number && divisor > 1 ? TLinkTiming{}.Faster(divisor) : TLinkTiming{};
+}
+
 bool IsCertificate(const TCtlCommandLine& cl)
 {
     return cl.command == QLatin1String("certificate");
@@ -76,5 +86,5 @@ int main(int argc, char** argv)
     TCtlOutput out(cl.json);
     // what the link reports on its own (a failed name lookup) is a reason too
     AppErrors::SetHandler([&out](const QString& message) { out.Error(message); });
-    return RunCommand(cl, out);
+    return RunCommand(cl, out, Pace());
 }
