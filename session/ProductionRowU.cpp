@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -21,6 +22,13 @@ TProductionWrite ProductionWrite(const QString& frontEnd, TModuleSession& sessio
 }
 
 namespace {
+TWriteResult NothingSent(const QString& why)
+{
+    TWriteResult result;
+    result.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: %1").arg(why)};
+    return result;
+}
+
 TWriteOutcome WriteOutcome(const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
 {
     TWriteOutcome outcome;
@@ -64,7 +72,8 @@ QString FinishRow(TProductionDatabase& database, qint64 row, const TWriteResult&
 // The database's calls, one after another on a thread of their own.
 class TProductionRows::TDatabaseThread {
 public:
-    using TCall = std::function<void(TProductionDatabase&)>;
+    // ending: the owner is going, and no answer of the call will be heard
+    using TCall = std::function<void(TProductionDatabase&, const std::atomic<bool>& ending)>;
 
     explicit TDatabaseThread(const QString& url)
         : FDatabase(url)
@@ -103,7 +112,7 @@ private:
             const TCall call = std::move(FCalls.front());
             FCalls.pop_front();
             guard.unlock();
-            call(FDatabase);
+            call(FDatabase, FEnding);
             guard.lock();
         }
     }
@@ -112,7 +121,7 @@ private:
     std::mutex FLock;
     std::condition_variable FPosted;
     std::deque<TCall> FCalls;
-    bool FEnding = false;
+    std::atomic<bool> FEnding = false; // set under FLock, for the wait
     std::thread FThread; // last: it starts once the rest is there
 };
 
@@ -144,15 +153,31 @@ TProductionRows::TProductionRows(TModuleSession& session, const QString& url)
     });
 }
 
-TProductionRows::~TProductionRows() = default;
+TProductionRows::~TProductionRows()
+{
+    // after the calls before it: the rows taken for writes that will now never go out
+    FDatabase->Post([this](TProductionDatabase& database, const std::atomic<bool>&) {
+        std::lock_guard guard(FUndeliveredLock);
+        for (const qint64 row : FUndelivered)
+            FinishRow(database, row, NothingSent(QStringLiteral("the program ended")), std::nullopt);
+    });
+}
 
 void TProductionRows::Write(const TReaderConfiguration& reader, const std::optional<TMasterConfiguration>& master)
 {
     const TProductionWrite write = ProductionWrite(QStringLiteral("window"), FSession, reader, master);
     ++FTaking;
-    FDatabase->Post([this, write, reader, master = master](TProductionDatabase& database) mutable {
+    FDatabase->Post([this, write, reader, master = master](TProductionDatabase& database,
+                                                           const std::atomic<bool>& ending) mutable {
+        // the window went before the write could: no number is taken for it
+        if (ending)
+            return;
         try {
             const qint64 row = TakeRow(database, write, master, true);
+            {
+                std::lock_guard guard(FUndeliveredLock);
+                FUndelivered.insert(row);
+            }
             FAnswers.Post([this, row, address = write.address, reader, master] {
                 --FTaking;
                 RowTaken(row, address, reader, master);
@@ -169,20 +194,22 @@ void TProductionRows::Write(const TReaderConfiguration& reader, const std::optio
 void TProductionRows::RowTaken(qint64 row, int address, const TReaderConfiguration& reader,
                                const std::optional<TMasterConfiguration>& master)
 {
-    TWriteResult notSent;
+    {
+        std::lock_guard guard(FUndeliveredLock);
+        FUndelivered.erase(row);
+    }
     // the row names the module the technician chose; another one is not written under it
     if (FSession.Address() != address) {
-        notSent.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: the bus address changed from %1 "
-                                                                 "to %2 while the line's database was asked")
-                                                      .arg(address)
-                                                      .arg(FSession.Address())};
+        const TWriteResult notSent = NothingSent(
+            QStringLiteral("the bus address changed from %1 to %2 while the line's database was asked")
+                .arg(address)
+                .arg(FSession.Address()));
         Finish(row, notSent, std::nullopt);
         emit Refused(notSent.failure->reason);
         return;
     }
     if (!FSession.Write(reader, master)) {
-        notSent.failure = TWriteFailure{0, 0, {}, QStringLiteral("Nothing was sent: the link is not open")};
-        Finish(row, notSent, std::nullopt);
+        Finish(row, NothingSent(QStringLiteral("the link is not open")), std::nullopt);
         return;
     }
     FUnderWay.push_back(row);
@@ -191,7 +218,7 @@ void TProductionRows::RowTaken(qint64 row, int address, const TReaderConfigurati
 
 void TProductionRows::Finish(qint64 row, const TWriteResult& result, const std::optional<TModuleIdentity>& readBack)
 {
-    FDatabase->Post([this, row, result, readBack](TProductionDatabase& database) {
+    FDatabase->Post([this, row, result, readBack](TProductionDatabase& database, const std::atomic<bool>&) {
         if (QString unfinished = FinishRow(database, row, result, readBack); !unfinished.isEmpty())
             FAnswers.Post([this, why = std::move(unfinished)] { emit Failed(why); });
     });

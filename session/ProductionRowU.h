@@ -14,6 +14,8 @@
 
 #include <deque>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -70,6 +72,9 @@ private:
     // the database thread's answers, on this one
     TMainThreadQueue FAnswers;
     int FTaking = 0;
+    // rows taken whose answer has not reached this thread yet
+    std::mutex FUndeliveredLock;
+    std::set<qint64> FUndelivered;
     // the rows of the batches under way, in the order the batches end
     std::deque<qint64> FUnderWay;
     // the rows of batches through, waiting for the serial number read back
