@@ -707,7 +707,11 @@ TCommThread::~TCommThread()
     if (d->worker.joinable())
         d->worker.join();
     // Nothing runs cycles any more; the transports' own threads end with them.
-    d->port.reset();
+    // The port's event thread may be in a handler that reads through d->port
+    // until the port has joined it, so d->port points at the port while it goes
+    // (reset() would clear it first).
+    delete d->port.get();
+    (void)d->port.release();
     d->socket.reset();
 }
 

@@ -226,6 +226,7 @@ private slots:
     void settingsRefusedWhileActive();
     void traceFollowsTheLine();
     void statusRepliesNotTakenYetGiveWayToTheNewest();
+    void goesWhileBytesArrive();
 
 private:
     // A link with the test's clock, opened on the pty.
@@ -666,7 +667,9 @@ void TestCommThread::stuckAdapterEndsInWriteErrorAndCloseReturns()
 
 void TestCommThread::transportSettings()
 {
-    TCommThread link(TCommThread::TOptions{{}, true, {}, {}});
+    TCommThread::TOptions options;
+    options.manualCycles = true;
+    TCommThread link(options);
     QCOMPARE(link.GetComPort(), 2);
     link.SetComPort(9);
     QCOMPARE(link.GetComPort(), 1);
@@ -782,6 +785,21 @@ void TestCommThread::statusRepliesNotTakenYetGiveWayToTheNewest()
     QTRY_VERIFY(!FLog.replies.isEmpty() && FLog.replies.last() == BuildFrame(replies[2]));
     QVERIFY(!FLog.replies.contains(BuildFrame(replies[0])));
     QVERIFY(FLog.replies.size() <= 2);
+}
+
+// The link goes while the far end keeps sending: the port's event thread,
+// in a read, never finds the port gone before it has ended.
+void TestCommThread::goesWhileBytesArrive()
+{
+    const TByteString noise(64, '\x55');
+    for (int i = 0; i < 200; ++i) {
+        OpenLink();
+        // what a full pty refuses makes no difference here
+        for (int j = 0; j < 4; ++j)
+            if (::write(FMasterFd(), noise.constData(), noise.size()) < 0)
+                break;
+        FLink.reset();
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommThread)
